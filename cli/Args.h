@@ -1,0 +1,27 @@
+#pragma once
+// Small option parser: "--name value", "--name=value", flags and positionals.
+
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+class Args {
+public:
+    // 'valued' lists the options that take a value; every other "--x" is a flag.
+    Args(std::vector<std::string> argv, std::set<std::string> valued, std::set<std::string> flags);
+
+    bool Ok() const { return Error.empty(); }
+    const std::string& ErrorText() const { return Error; }
+
+    bool Flag(const std::string& name) const { return Flags.count(name) != 0; }
+    std::optional<std::string> Option(const std::string& name) const;
+    const std::vector<std::string>& Positionals() const { return Positional; }
+
+private:
+    std::map<std::string, std::string> Values;
+    std::set<std::string> Flags;
+    std::vector<std::string> Positional;
+    std::string Error;
+};

@@ -1,0 +1,75 @@
+// q40prog-cli: the updater's command line, on the core libraries only (no Qt).
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cli/Command.h"
+
+namespace {
+std::vector<Command>& Registry() {
+    static std::vector<Command> commands;
+    return commands;
+}
+
+void PrintMainUsage(FILE* out) {
+    std::fprintf(out, "usage: q40prog-cli COMMAND [OPTIONS]\n\nKARDO Q-Series firmware updater, command line.\n\ncommands:\n");
+    for (const Command& c : Commands()) std::fprintf(out, "  %-15s %s\n", c.Name, c.Summary);
+    std::fprintf(out, "\nq40prog-cli COMMAND --help describes a command.\n"
+                      "exit codes: 0 done, 1 failed, 2 usage error, 3 failed after the chip erase\n");
+}
+}  // namespace
+
+RegisterCommand::RegisterCommand(const Command& c) {
+    auto& r = Registry();
+    r.push_back(c);
+    std::sort(r.begin(), r.end(),
+              [](const Command& a, const Command& b) { return std::strcmp(a.Name, b.Name) < 0; });
+}
+
+const std::vector<Command>& Commands() { return Registry(); }
+
+void PrintCommandUsage(const Command& c, bool toStderr) {
+    FILE* out = toStderr ? stderr : stdout;
+    std::fprintf(out, "usage: q40prog-cli %s %s\n\n%s\n", c.Name, c.Synopsis, c.Summary);
+    if (c.Help && *c.Help) std::fprintf(out, "\n%s", c.Help);
+}
+
+int UsageError(const Command& c, const std::string& problem) {
+    std::fprintf(stderr, "q40prog-cli %s: %s\n\n", c.Name, problem.c_str());
+    PrintCommandUsage(c, true);
+    return ExitUsage;
+}
+
+int Failure(const std::string& text) {
+    std::fprintf(stderr, "q40prog-cli: %s\n", text.c_str());
+    return ExitFailure;
+}
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        PrintMainUsage(stderr);
+        return ExitUsage;
+    }
+    const std::string name = argv[1];
+    if (name == "--help" || name == "-h" || name == "help") {
+        PrintMainUsage(stdout);
+        return ExitOk;
+    }
+    for (const Command& c : Commands()) {
+        if (name != c.Name) continue;
+        std::vector<std::string> rest(argv + 2, argv + argc);
+        if (std::find(rest.begin(), rest.end(), "--help") != rest.end() ||
+            std::find(rest.begin(), rest.end(), "-h") != rest.end()) {
+            PrintCommandUsage(c, false);
+            return ExitOk;
+        }
+        Args args(rest, c.Valued, c.Flags);
+        if (!args.Ok()) return UsageError(c, args.ErrorText());
+        return c.Run(c, args);
+    }
+    std::fprintf(stderr, "q40prog-cli: unknown command '%s'\n\n", name.c_str());
+    PrintMainUsage(stderr);
+    return ExitUsage;
+}

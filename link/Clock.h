@@ -1,0 +1,20 @@
+#pragma once
+// Waits of the link go through a clock so tests can skip them.
+
+#include <cstdint>
+
+class IClock {
+public:
+    virtual ~IClock() = default;
+    virtual void SleepMs(int ms) = 0;
+};
+
+// Real waits on the monotonic clock.
+IClock& SystemClock();
+
+// Records the waits instead of sleeping; for tests and fuzzing.
+class FakeClock : public IClock {
+public:
+    void SleepMs(int ms) override { SleptMs += ms; }
+    int64_t SleptMs = 0;
+};

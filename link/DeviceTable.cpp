@@ -1,0 +1,36 @@
+#include "link/DeviceTable.h"
+
+#include <cstring>
+
+const DeviceEntry DeviceTable[DeviceCount] = {
+    {"AT90S2313", 0x91, 0x01, 0x800, 0x80, 1},
+    {"AT90S8515", 0x93, 0x01, 0x2000, 0x200, 1},
+    {"ATtiny13", 0x90, 0x07, 0x400, 0x40, 32},
+    {"ATtiny2313", 0x91, 0x0A, 0x800, 0x80, 32},
+    {"ATmega48", 0x92, 0x05, 0x1000, 0x100, 32},
+    {"ATmega8515", 0x93, 0x06, 0x2000, 0x200, 32},
+    {"ATmega8", 0x93, 0x07, 0x2000, 0x200, 32},
+    {"ATmega88", 0x93, 0x0A, 0x2000, 0x200, 32},
+    {"ATmega16", 0x94, 0x03, 0x4000, 0x200, 64},
+    {"ATmega163", 0x94, 0x02, 0x4000, 0x200, 64},
+    {"ATmega168", 0x94, 0x06, 0x4000, 0x200, 64},
+    {"ATmega32", 0x95, 0x01, 0x8000, 0x400, 64},
+    {"ATmega32A", 0x95, 0x02, 0x8000, 0x400, 64},
+    {"ATmega64", 0x96, 0x02, 0x10000, 0x800, 128},
+    {"ATmega128", 0x97, 0x02, 0x20000, 0x1000, 128},
+    {"ATmega644", 0x96, 0x09, 0x10000, 0x800, 128},
+    {"ATmega644P", 0x96, 0x0A, 0x10000, 0x800, 128},
+    {"ATmega2560", 0x98, 0x01, 0x40000, 0x1000, 128},
+};
+
+const DeviceEntry* FindDeviceBySignature(uint8_t sig1, uint8_t sig2) {
+    for (const DeviceEntry& d : DeviceTable)
+        if (d.Signature1 == sig1 && d.Signature2 == sig2) return &d;
+    return nullptr;
+}
+
+const DeviceEntry* FindDeviceByName(const char* name) {
+    for (const DeviceEntry& d : DeviceTable)
+        if (std::strcmp(d.Name, name) == 0) return &d;
+    return nullptr;
+}

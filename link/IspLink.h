@@ -1,0 +1,109 @@
+#pragma once
+// The programmer driver: one object per user action, opened once, destroyed at the end
+// (which closes the port). Every failure is thrown as EProgError.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "link/Clock.h"
+#include "link/DeviceTable.h"
+#include "link/ProgError.h"
+#include "link/Progress.h"
+#include "link/SerialPort.h"
+
+// Protocol constants of the programmer box.
+namespace isp {
+constexpr int32_t FlashImageSize = 0x40000;
+constexpr int32_t EepromImageSize = 0x10000;
+constexpr int BufferSize = 1024;  // Frame and Reply
+constexpr int BlockSize = 32;     // data bytes of every 'r', 'w', 'R', 'W' frame
+constexpr int AttemptsPerBlock = 10;
+constexpr int EnableAttempts = 64;
+constexpr uint8_t Blank = 0xFF;
+constexpr int32_t ExtendedAddressLimit = 0x20000;  // flash above this needs Load Extended Address
+
+constexpr int ReadIntervalMs = 1000;
+constexpr int ReadTotalPerByteMs = 1000;
+constexpr int ReadTotalConstantMs = 1000;
+constexpr int ResetPulseMs = 100;    // DTR asserted
+constexpr int ResetSettleMs = 500;   // after DTR released, before the first command
+constexpr int EnableStepMs = 30;     // between the programming-mode entry letters
+constexpr int EraseWaitMs = 30;
+
+constexpr uint8_t CmdIsp = 'I', CmdHigh = 'H', CmdLow = 'L', CmdEnable = 'E', CmdPulse = 'P',
+                  CmdDisable = 'D', CmdPortTime = 't', CmdVersion = 'V', CmdReadEeprom = 'r',
+                  CmdWriteEeprom = 'w', CmdReadFlash = 'R', CmdWriteFlash = 'W',
+                  CmdStorePage = 'S';
+
+constexpr uint8_t FuseParam = 10;        // ISP parameter byte of the fuse writes
+constexpr uint8_t EepromWriteParam = 7;  // 'w'
+constexpr uint8_t ByteModeParam1 = 4, ByteModeParam2 = 127;  // 'W' in byte mode
+constexpr uint8_t PageModeParam1 = 0, PageModeParam2 = 0;    // 'W' in page mode
+constexpr uint8_t StoreParam1 = 20, StoreParam2 = 255;       // 'S'
+constexpr uint8_t EnableAnswer = 0x53;
+
+constexpr const char* Banner = "KARDO Programmer \"AVR\" ";
+}  // namespace isp
+
+class TIspLink {
+public:
+    // Without arguments the link uses this machine's serial port and real waits.
+    TIspLink();
+    TIspLink(std::unique_ptr<ISerialPort> port, IClock& clock);
+    ~TIspLink();
+    TIspLink(const TIspLink&) = delete;
+    TIspLink& operator=(const TIspLink&) = delete;
+
+    // Serial link.
+    void OpenPort(const std::string& portName);
+    void ResetProgrammer();
+    void WriteByte(int value);
+    uint8_t ReadByte();
+    void ReadBlock(uint8_t* dest, unsigned count);
+    void WriteBlock(const uint8_t* src, int count);
+    uint8_t SendCommand(int letter);
+
+    // Programmer commands.
+    void IspCommand(uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4, uint8_t param);
+    void SetPortTime(int value);
+    void EnableProgMode();
+    std::string ReadChipType();
+    void DisableProgMode();
+    std::string ReadVersion();
+    void EraseChip();
+
+    // Memory transfers.
+    void ReadEeprom();
+    void ProgramEeprom();
+    void ProgramFlash();
+    static bool IsBlank(const uint8_t* bytes, int count);
+    void DumpMismatch(const uint8_t* written, const uint8_t* read, int32_t address, int count);
+
+    DeviceEntry Device{};
+    uint8_t Frame[isp::BufferSize] = {};
+    uint8_t Reply[isp::BufferSize] = {};
+    uint8_t FlashImage[isp::FlashImageSize];
+    uint8_t EepromImage[isp::EepromImageSize];
+    ProgressCallback OnProgress = nullptr;
+    void* UserData = nullptr;
+    std::vector<std::string> MismatchLog;
+    // Verification attempts that had to be repeated during this object's life.
+    int RetriesUsed = 0;
+
+private:
+    bool ProgramEepromBlock(int32_t& p);
+    bool ProgramFlashBlock(int32_t& p);
+    bool ProgramFlashPage(int32_t& p);
+    void ProgramLoop(int32_t extent, ProgressPhase phase, ProgressPhase done, int32_t failCode,
+                     bool (TIspLink::*step)(int32_t&));
+    bool Report(int32_t position, int32_t total, ProgressPhase phase);
+    // The letter with its echo check, then the bytes that follow it in one write.
+    void SendFrame(int letter, const uint8_t* tail, int count);
+    bool ReadBackMatches(int letter, int32_t address, const uint8_t* expected);
+    [[noreturn]] void FailOpen();
+
+    std::unique_ptr<ISerialPort> Port;
+    IClock& Clock;
+};

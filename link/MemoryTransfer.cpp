@@ -1,0 +1,148 @@
+// Block transfers of EEPROM and flash with read-back verification.
+#include <cstdio>
+#include <cstring>
+
+#include "link/IspLink.h"
+#include "link/Bytes.h"
+
+using namespace isp;
+
+namespace {
+
+std::string HexLine(const uint8_t* bytes, int count) {
+    std::string line;
+    char cell[4];
+    for (int i = 0; i < count; ++i) {
+        std::snprintf(cell, sizeof cell, "%02X ", bytes[i]);
+        line += cell;
+    }
+    return line;
+}
+}  // namespace
+
+bool TIspLink::Report(int32_t position, int32_t total, ProgressPhase phase) {
+    return OnProgress && OnProgress(UserData, position, total, phase);
+}
+
+bool TIspLink::IsBlank(const uint8_t* bytes, int count) {
+    for (int i = 0; i < count; ++i)
+        if (bytes[i] != Blank) return false;
+    return true;
+}
+
+void TIspLink::DumpMismatch(const uint8_t* written, const uint8_t* read, int32_t address,
+                            int count) {
+    char head[48];
+    MismatchLog.clear();
+    std::snprintf(head, sizeof head, "Written at Address 0x%08X", static_cast<unsigned>(address));
+    MismatchLog.emplace_back(head);
+    for (int o = 0; o < count; o += 16) MismatchLog.push_back(HexLine(written + o, std::min(16, count - o)));
+    std::snprintf(head, sizeof head, "Read from Address 0x%08X", static_cast<unsigned>(address));
+    MismatchLog.emplace_back(head);
+    for (int o = 0; o < count; o += 16) MismatchLog.push_back(HexLine(read + o, std::min(16, count - o)));
+}
+
+void TIspLink::ReadEeprom() {
+    for (int32_t p = 0; p < Device.EepromSize; p += BlockSize) {
+        if (Report(p, Device.EepromSize, phReadEeprom)) throw EProgError(errAborted);
+        const uint8_t tail[] = {Mid8(p), Lo8(p), BlockSize};
+        SendFrame(CmdReadEeprom, tail, sizeof tail);
+        ReadBlock(EepromImage + p, BlockSize);
+    }
+    Report(1, 1, phEepromRead);
+}
+
+void TIspLink::ProgramEeprom() {
+    ProgramLoop(Device.EepromSize, phProgramEeprom, phEepromProgrammed, errEepromProgram,
+                &TIspLink::ProgramEepromBlock);
+}
+
+void TIspLink::ProgramFlash() {
+    ProgramLoop(Device.FlashSize, phProgramFlash, phFlashProgrammed, errFlashProgram,
+                Device.PageSize == 1 ? &TIspLink::ProgramFlashBlock : &TIspLink::ProgramFlashPage);
+}
+
+// A mismatch repeats the same block; ten in a row end the transfer.
+void TIspLink::ProgramLoop(int32_t extent, ProgressPhase phase, ProgressPhase done,
+                           int32_t failCode, bool (TIspLink::*step)(int32_t&)) {
+    int32_t p = 0;
+    int attemptsLeft = AttemptsPerBlock;
+    while (p < extent) {
+        if (Report(p, extent, phase)) throw EProgError(errAborted);
+        if ((this->*step)(p)) {
+            attemptsLeft = AttemptsPerBlock;
+            continue;
+        }
+        ++RetriesUsed;
+        if (--attemptsLeft == 0) throw EProgError(failCode);
+    }
+    Report(1, 1, done);
+}
+
+bool TIspLink::ReadBackMatches(int letter, int32_t address, const uint8_t* expected) {
+    if (letter == CmdReadFlash) {
+        const uint8_t tail[] = {Hi8(address), Mid8(address), Lo8(address), BlockSize};
+        SendFrame(letter, tail, sizeof tail);
+    } else {
+        const uint8_t tail[] = {Mid8(address), Lo8(address), BlockSize};
+        SendFrame(letter, tail, sizeof tail);
+    }
+    ReadBlock(Reply, BlockSize);
+    return std::memcmp(Reply, expected, BlockSize) == 0;
+}
+
+bool TIspLink::ProgramEepromBlock(int32_t& p) {
+    const uint8_t* data = EepromImage + p;
+    if (!IsBlank(data, BlockSize)) {
+        uint8_t frame[4 + BlockSize] = {Mid8(p), Lo8(p), BlockSize, EepromWriteParam};
+        std::memcpy(frame + 4, data, BlockSize);
+        SendFrame(CmdWriteEeprom, frame, sizeof frame);
+        if (!ReadBackMatches(CmdReadEeprom, p, data)) return false;
+    }
+    p += BlockSize;
+    return true;
+}
+
+bool TIspLink::ProgramFlashBlock(int32_t& p) {
+    const uint8_t* data = FlashImage + p;
+    if (!IsBlank(data, BlockSize)) {
+        uint8_t frame[6 + BlockSize] = {Hi8(p), Mid8(p), Lo8(p), BlockSize, ByteModeParam1,
+                                        ByteModeParam2};
+        std::memcpy(frame + 6, data, BlockSize);
+        SendFrame(CmdWriteFlash, frame, sizeof frame);
+        if (!ReadBackMatches(CmdReadFlash, p, data)) {
+            DumpMismatch(data, Reply, p, BlockSize);
+            return false;
+        }
+    }
+    p += BlockSize;
+    return true;
+}
+
+bool TIspLink::ProgramFlashPage(int32_t& p) {
+    const int32_t pageSize = Device.PageSize;
+    if (IsBlank(FlashImage + p, pageSize)) {
+        p += pageSize;
+        return true;
+    }
+    for (int32_t o = 0; o < pageSize; o += BlockSize) {
+        const int32_t a = p + o;
+        uint8_t frame[6 + BlockSize] = {Hi8(a), Mid8(a), Lo8(a), BlockSize, PageModeParam1,
+                                        PageModeParam2};
+        std::memcpy(frame + 6, FlashImage + a, BlockSize);
+        SendFrame(CmdWriteFlash, frame, sizeof frame);
+    }
+    if (Device.FlashSize > ExtendedAddressLimit)
+        IspCommand(0x4D, 0x00, p >= ExtendedAddressLimit ? 1 : 0, 0x00, 0);
+    const uint8_t store[] = {Hi8(p), Mid8(p), Lo8(p), StoreParam1, StoreParam2, FlashImage[p]};
+    SendFrame(CmdStorePage, store, sizeof store);
+    for (int32_t o = 0; o < pageSize; o += BlockSize) {
+        const int32_t a = p + o;
+        if (!ReadBackMatches(CmdReadFlash, a, FlashImage + a)) {
+            DumpMismatch(FlashImage + a, Reply, a, BlockSize);
+            return false;
+        }
+    }
+    p += pageSize;
+    return true;
+}

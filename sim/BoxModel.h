@@ -1,0 +1,68 @@
+#pragma once
+// The programmer box: a byte-driven state machine in front of a TargetModel. Bytes go in
+// through Receive; answers queue up in Output, each with the time the box needs first.
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "sim/BoxConfig.h"
+#include "sim/TargetModel.h"
+
+struct OutByte {
+    uint8_t Value;
+    uint32_t DelayUs;  // busy time of the box before this byte leaves it
+};
+
+// Typical write times of the AVR data sheets (microseconds).
+namespace chiptime {
+constexpr uint32_t FlashPageUs = 4500;
+constexpr uint32_t FlashByteUs = 4500;
+constexpr uint32_t EepromByteUs = 3600;
+constexpr uint32_t ChipEraseUs = 9000;
+}  // namespace chiptime
+
+class BoxModel {
+public:
+    explicit BoxModel(const BoxConfig& config);
+
+    void Receive(const uint8_t* data, std::size_t count);
+    void Receive(uint8_t byte) { Receive(&byte, 1); }
+    // DTR pulse: the box restarts, forgetting any half-received command.
+    void Reset();
+
+    std::deque<OutByte> Output;
+    TargetModel Target;
+
+    // Wire statistics: bytes that crossed the line in each direction.
+    long long BytesReceived = 0;
+    long long BytesSent = 0;
+    bool ProgEnabled = false;
+    int EnableAttempts = 0;
+    std::string CommandLetters;  // every command letter accepted, in order
+
+private:
+    void StartCommand(uint8_t letter);
+    void Execute();
+    void ExecuteIsp();
+    void ReadBlock(bool flash);
+    void WriteEepromBlock();
+    void WriteFlashBlock();
+    void StorePage();
+    void Send(uint8_t value);
+    uint8_t CorruptIfFaulty(bool flash, uint32_t address, std::size_t count, std::size_t index,
+                            uint8_t value);
+    std::size_t FrameLength(uint8_t letter) const;
+
+    BoxConfig Config;
+    uint8_t Letter = 0;  // command being received; 0 when idle
+    std::vector<uint8_t> Frame;
+    std::string RecentLetters;  // for the H, L, E, H, L entry
+    bool EntryDone = false;
+    uint32_t PendingDelayUs = 0;
+};
+
+// Throws std::invalid_argument for a name that is no DeviceTable row.
+const DeviceEntry& ChipByName(const std::string& name);

@@ -1,0 +1,41 @@
+#pragma once
+// An AVR target as seen through its serial-programming interface: flash bits only fall
+// until a chip erase, page writes go through a page buffer of the chip's real size.
+
+#include <cstdint>
+#include <vector>
+
+#include "link/DeviceTable.h"
+
+class TargetModel {
+public:
+    explicit TargetModel(const DeviceEntry& chip);
+
+    const DeviceEntry& Chip() const { return ChipRow; }
+    // Page buffer size of the real part (bytes); may exceed the link's page size.
+    int PageBufferSize() const { return static_cast<int>(PageBuffer.size()); }
+
+    void ChipErase();
+    // Byte mode: programming ANDs the new value into flash.
+    void WriteFlashByte(uint32_t address, uint8_t value);
+    // Page mode: fills the buffer at the address's offset within the page.
+    void LoadPageBuffer(uint32_t address, uint8_t value);
+    // Commits the buffer to the page holding the word address (ExtendedAddress:high:low).
+    void WritePage(uint32_t byteAddressLow17);
+    void WriteEeprom(uint32_t address, uint8_t value);
+    uint8_t ReadFlash(uint32_t address) const;
+    uint8_t ReadEeprom(uint32_t address) const;
+
+    std::vector<uint8_t> Flash;
+    std::vector<uint8_t> Eeprom;
+    uint8_t FuseLo = 0x62, FuseHi = 0xD9, FuseEx = 0xFF;
+    uint8_t ExtendedAddress = 0;  // from Load Extended Address
+    int ChipErases = 0;
+
+private:
+    DeviceEntry ChipRow;
+    std::vector<uint8_t> PageBuffer;
+};
+
+// Real page buffer size in bytes of a DeviceTable chip.
+int RealPageBytes(const DeviceEntry& chip);
