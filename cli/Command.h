@@ -15,9 +15,9 @@ constexpr int ExitDeviceNeedsRun = 3;  // failed after the chip erase
 
 struct Command {
     const char* Name;
-    const char* Synopsis;  // the usage line after the command name
-    const char* Summary;   // one line for the command list
-    const char* Help;      // option descriptions for --help
+    const char* Synopsis;          // the usage line after the command name
+    const char* Summary;           // one line for the command list
+    const char* Help;              // option descriptions for --help
     std::set<std::string> Valued;  // options that take a value
     std::set<std::string> Flags;   // options without a value
     // Runs with the parsed options; a command's own usage error returns UsageError(...).

@@ -10,6 +10,6 @@ int RunPorts(const Command& self, const Args& args) {
     return ExitOk;
 }
 
-const RegisterCommand reg({"ports", "", "List this machine's serial ports, one per line.", "",
-                           {}, {}, RunPorts});
+const RegisterCommand reg(
+    {"ports", "", "List this machine's serial ports, one per line.", "", {}, {}, RunPorts});
 }  // namespace

@@ -25,10 +25,18 @@ int RunChip(const Command& self, const Args& args) {
     return RunProbeCommand(self, args, QueryChipType);
 }
 
-const RegisterCommand check({"check", "--port P",
-                             "Ask the programmer box on port P for its version.", PortHelp,
-                             {"--port"}, {}, RunCheck});
-const RegisterCommand chip({"chip", "--port P",
+const RegisterCommand check({"check",
+                             "--port P",
+                             "Ask the programmer box on port P for its version.",
+                             PortHelp,
+                             {"--port"},
+                             {},
+                             RunCheck});
+const RegisterCommand chip({"chip",
+                            "--port P",
                             "Identify the chip connected to the programmer box on port P.",
-                            PortHelp, {"--port"}, {}, RunChip});
+                            PortHelp,
+                            {"--port"},
+                            {},
+                            RunChip});
 }  // namespace

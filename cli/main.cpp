@@ -14,10 +14,13 @@ std::vector<Command>& Registry() {
 }
 
 void PrintMainUsage(FILE* out) {
-    std::fprintf(out, "usage: q40prog-cli COMMAND [OPTIONS]\n\nKARDO Q-Series firmware updater, command line.\n\ncommands:\n");
+    std::fprintf(out,
+                 "usage: q40prog-cli COMMAND [OPTIONS]\n\nKARDO Q-Series firmware updater, command "
+                 "line.\n\ncommands:\n");
     for (const Command& c : Commands()) std::fprintf(out, "  %-15s %s\n", c.Name, c.Summary);
-    std::fprintf(out, "\nq40prog-cli COMMAND --help describes a command.\n"
-                      "exit codes: 0 done, 1 failed, 2 usage error, 3 failed after the chip erase\n");
+    std::fprintf(out,
+                 "\nq40prog-cli COMMAND --help describes a command.\n"
+                 "exit codes: 0 done, 1 failed, 2 usage error, 3 failed after the chip erase\n");
 }
 }  // namespace
 
@@ -28,7 +31,9 @@ RegisterCommand::RegisterCommand(const Command& c) {
               [](const Command& a, const Command& b) { return std::strcmp(a.Name, b.Name) < 0; });
 }
 
-const std::vector<Command>& Commands() { return Registry(); }
+const std::vector<Command>& Commands() {
+    return Registry();
+}
 
 void PrintCommandUsage(const Command& c, bool toStderr) {
     FILE* out = toStderr ? stderr : stdout;

@@ -3,6 +3,12 @@
 
 #include <cstdint>
 
-inline uint8_t Lo8(int32_t v) { return static_cast<uint8_t>(v & 0xFF); }
-inline uint8_t Mid8(int32_t v) { return static_cast<uint8_t>((v >> 8) & 0xFF); }
-inline uint8_t Hi8(int32_t v) { return static_cast<uint8_t>((v >> 16) & 0xFF); }
+inline uint8_t Lo8(int32_t v) {
+    return static_cast<uint8_t>(v & 0xFF);
+}
+inline uint8_t Mid8(int32_t v) {
+    return static_cast<uint8_t>((v >> 8) & 0xFF);
+}
+inline uint8_t Hi8(int32_t v) {
+    return static_cast<uint8_t>((v >> 16) & 0xFF);
+}

@@ -2,6 +2,7 @@
 // Waits of the link go through a clock so tests can skip them.
 
 #include <cstdint>
+#include <vector>
 
 class IClock {
 public:
@@ -15,6 +16,10 @@ IClock& SystemClock();
 // Records the waits instead of sleeping; for tests and fuzzing.
 class FakeClock : public IClock {
 public:
-    void SleepMs(int ms) override { SleptMs += ms; }
+    void SleepMs(int ms) override {
+        SleptMs += ms;
+        Waits.push_back(ms);
+    }
     int64_t SleptMs = 0;
+    std::vector<int> Waits;
 };

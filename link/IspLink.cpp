@@ -26,8 +26,7 @@ std::string PermissionCure(const std::string& path, int os) {
         if (const struct group* g = getgrgid(st.st_gid)) group = g->gr_name;
     }
     return "(" + path + ": " + std::strerror(os) + ". Add your user to the group '" + group +
-           "' that owns the port, e.g. sudo usermod -aG " + group +
-           " $USER, then log in again.)";
+           "' that owns the port, e.g. sudo usermod -aG " + group + " $USER, then log in again.)";
 }
 }  // namespace
 
@@ -53,13 +52,18 @@ void TIspLink::FailOpen() {
     const int os = Port->LastError();
     switch (os) {
         case EBUSY:
-        case EWOULDBLOCK: throw WithOsError(errPortInUse, os);
+        case EWOULDBLOCK:
+            throw WithOsError(errPortInUse, os);
         case EACCES:
-        case EPERM: throw WithOsError(errPortInUse, os, PermissionCure(Port->Path(), os));
+        case EPERM:
+            throw WithOsError(errPortInUse, os, PermissionCure(Port->Path(), os));
         case ENOENT:
         case ENODEV:
-        case ENXIO: throw WithOsError(errPortNotAvailable, os);
-        default: throw WithOsError(errSerialPort, os, "(" + Port->Path() + ": " + std::strerror(os) + ")");
+        case ENXIO:
+            throw WithOsError(errPortNotAvailable, os);
+        default:
+            throw WithOsError(errSerialPort, os,
+                              "(" + Port->Path() + ": " + std::strerror(os) + ")");
     }
 }
 
@@ -156,7 +160,9 @@ std::string TIspLink::ReadChipType() {
     return Device.Name;
 }
 
-void TIspLink::DisableProgMode() { SendCommand(CmdDisable); }
+void TIspLink::DisableProgMode() {
+    SendCommand(CmdDisable);
+}
 
 std::string TIspLink::ReadVersion() {
     SendCommand(CmdVersion);

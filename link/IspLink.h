@@ -27,15 +27,14 @@ constexpr int32_t ExtendedAddressLimit = 0x20000;  // flash above this needs Loa
 constexpr int ReadIntervalMs = 1000;
 constexpr int ReadTotalPerByteMs = 1000;
 constexpr int ReadTotalConstantMs = 1000;
-constexpr int ResetPulseMs = 100;    // DTR asserted
-constexpr int ResetSettleMs = 500;   // after DTR released, before the first command
-constexpr int EnableStepMs = 30;     // between the programming-mode entry letters
+constexpr int ResetPulseMs = 100;   // DTR asserted
+constexpr int ResetSettleMs = 500;  // after DTR released, before the first command
+constexpr int EnableStepMs = 30;    // between the programming-mode entry letters
 constexpr int EraseWaitMs = 30;
 
 constexpr uint8_t CmdIsp = 'I', CmdHigh = 'H', CmdLow = 'L', CmdEnable = 'E', CmdPulse = 'P',
                   CmdDisable = 'D', CmdPortTime = 't', CmdVersion = 'V', CmdReadEeprom = 'r',
-                  CmdWriteEeprom = 'w', CmdReadFlash = 'R', CmdWriteFlash = 'W',
-                  CmdStorePage = 'S';
+                  CmdWriteEeprom = 'w', CmdReadFlash = 'R', CmdWriteFlash = 'W', CmdStorePage = 'S';
 
 constexpr uint8_t FuseParam = 10;        // ISP parameter byte of the fuse writes
 constexpr uint8_t EepromWriteParam = 7;  // 'w'

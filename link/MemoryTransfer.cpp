@@ -2,8 +2,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "link/IspLink.h"
 #include "link/Bytes.h"
+#include "link/IspLink.h"
 
 using namespace isp;
 
@@ -36,10 +36,12 @@ void TIspLink::DumpMismatch(const uint8_t* written, const uint8_t* read, int32_t
     MismatchLog.clear();
     std::snprintf(head, sizeof head, "Written at Address 0x%08X", static_cast<unsigned>(address));
     MismatchLog.emplace_back(head);
-    for (int o = 0; o < count; o += 16) MismatchLog.push_back(HexLine(written + o, std::min(16, count - o)));
+    for (int o = 0; o < count; o += 16)
+        MismatchLog.push_back(HexLine(written + o, std::min(16, count - o)));
     std::snprintf(head, sizeof head, "Read from Address 0x%08X", static_cast<unsigned>(address));
     MismatchLog.emplace_back(head);
-    for (int o = 0; o < count; o += 16) MismatchLog.push_back(HexLine(read + o, std::min(16, count - o)));
+    for (int o = 0; o < count; o += 16)
+        MismatchLog.push_back(HexLine(read + o, std::min(16, count - o)));
 }
 
 void TIspLink::ReadEeprom() {
@@ -106,8 +108,8 @@ bool TIspLink::ProgramEepromBlock(int32_t& p) {
 bool TIspLink::ProgramFlashBlock(int32_t& p) {
     const uint8_t* data = FlashImage + p;
     if (!IsBlank(data, BlockSize)) {
-        uint8_t frame[6 + BlockSize] = {Hi8(p), Mid8(p), Lo8(p), BlockSize, ByteModeParam1,
-                                        ByteModeParam2};
+        uint8_t frame[6 + BlockSize] = {Hi8(p),    Mid8(p),        Lo8(p),
+                                        BlockSize, ByteModeParam1, ByteModeParam2};
         std::memcpy(frame + 6, data, BlockSize);
         SendFrame(CmdWriteFlash, frame, sizeof frame);
         if (!ReadBackMatches(CmdReadFlash, p, data)) {
@@ -127,8 +129,8 @@ bool TIspLink::ProgramFlashPage(int32_t& p) {
     }
     for (int32_t o = 0; o < pageSize; o += BlockSize) {
         const int32_t a = p + o;
-        uint8_t frame[6 + BlockSize] = {Hi8(a), Mid8(a), Lo8(a), BlockSize, PageModeParam1,
-                                        PageModeParam2};
+        uint8_t frame[6 + BlockSize] = {Hi8(a),    Mid8(a),        Lo8(a),
+                                        BlockSize, PageModeParam1, PageModeParam2};
         std::memcpy(frame + 6, FlashImage + a, BlockSize);
         SendFrame(CmdWriteFlash, frame, sizeof frame);
     }

@@ -68,4 +68,6 @@ std::vector<std::string> EnumerateSerialPorts(const std::string& sysClassTty) {
     return ports;
 }
 
-std::vector<std::string> EnumerateSerialPorts() { return EnumerateSerialPorts("/sys/class/tty"); }
+std::vector<std::string> EnumerateSerialPorts() {
+    return EnumerateSerialPorts("/sys/class/tty");
+}

@@ -20,14 +20,18 @@ long long NowMs() {
 }
 }  // namespace
 
-std::unique_ptr<ISerialPort> MakeSystemSerialPort() { return std::make_unique<PosixSerialPort>(); }
+std::unique_ptr<ISerialPort> MakeSystemSerialPort() {
+    return std::make_unique<PosixSerialPort>();
+}
 
 std::string SerialDevicePath(const std::string& portName) {
     if (portName.find('/') != std::string::npos) return portName;
     return "/dev/" + portName;
 }
 
-PosixSerialPort::~PosixSerialPort() { Close(); }
+PosixSerialPort::~PosixSerialPort() {
+    Close();
+}
 
 bool PosixSerialPort::Fail(int err) {
     Error = err;
@@ -99,8 +103,12 @@ bool PosixSerialPort::SetDtr(bool asserted) {
     return Fail(errno);
 }
 
-void PosixSerialPort::PurgeReceive() { tcflush(Fd, TCIFLUSH); }
-void PosixSerialPort::PurgeTransmit() { tcflush(Fd, TCOFLUSH); }
+void PosixSerialPort::PurgeReceive() {
+    tcflush(Fd, TCIFLUSH);
+}
+void PosixSerialPort::PurgeTransmit() {
+    tcflush(Fd, TCOFLUSH);
+}
 
 int PosixSerialPort::WaitFor(short events, long long deadlineMs) {
     for (;;) {

@@ -7,29 +7,52 @@ EProgError::EProgError(int32_t code, std::string detail)
 
 std::string GetErrorText(int32_t code) {
     switch (code) {
-        case errAddressRange: return "Memory address out of range.";
-        case errHexChecksum: return "Error loading hex file. (Bad checksum)";
-        case errBadEcho: return "Programmer Error. (Bad echo)";
-        case errBadAcknowledge: return "Programmer Error. (Bad acknowledge)";
-        case errNotConnected: return "Programmer not connected.";
-        case errPortInUse: return "Error opening serial port. Port already in use?";
-        case errPortNotAvailable: return "Error opening serial port. Port not available.";
-        case errSerialPort: return "Serial port error!";
-        case errUnknownChip: return "Unknown chip type.";
-        case errProgMode: return "Unable to enter programming mode.";
-        case errFlashVerify: return "Flash verify error!";
-        case errFlashProgram: return "Flash programm error!";
-        case errEepromVerify: return "EEProm verify error!";
-        case errEepromProgram: return "EEProm programm error!";
-        case errAborted: return "Aborted.";
-        case errFileOpen: return "Error opening firmware file.";
-        case errHexSyntax: return "Error loading hex file. (Bad record)";
-        case errImageLength: return "Image length out of range.";
-        case errImageTooLarge: return "Firmware does not fit into the chip's flash.";
-        case errBadNumber: return "Invalid number.";
-        case errBackupWrite: return "Error saving the EEPROM copy.";
-        case errBackupMismatch: return "EEPROM copy does not fit the connected chip.";
-        default: return "Unknown Error";
+        case errAddressRange:
+            return "Memory address out of range.";
+        case errHexChecksum:
+            return "Error loading hex file. (Bad checksum)";
+        case errBadEcho:
+            return "Programmer Error. (Bad echo)";
+        case errBadAcknowledge:
+            return "Programmer Error. (Bad acknowledge)";
+        case errNotConnected:
+            return "Programmer not connected.";
+        case errPortInUse:
+            return "Error opening serial port. Port already in use?";
+        case errPortNotAvailable:
+            return "Error opening serial port. Port not available.";
+        case errSerialPort:
+            return "Serial port error!";
+        case errUnknownChip:
+            return "Unknown chip type.";
+        case errProgMode:
+            return "Unable to enter programming mode.";
+        case errFlashVerify:
+            return "Flash verify error!";
+        case errFlashProgram:
+            return "Flash programm error!";
+        case errEepromVerify:
+            return "EEProm verify error!";
+        case errEepromProgram:
+            return "EEProm programm error!";
+        case errAborted:
+            return "Aborted.";
+        case errFileOpen:
+            return "Error opening firmware file.";
+        case errHexSyntax:
+            return "Error loading hex file. (Bad record)";
+        case errImageLength:
+            return "Image length out of range.";
+        case errImageTooLarge:
+            return "Firmware does not fit into the chip's flash.";
+        case errBadNumber:
+            return "Invalid number.";
+        case errBackupWrite:
+            return "Error saving the EEPROM copy.";
+        case errBackupMismatch:
+            return "EEPROM copy does not fit the connected chip.";
+        default:
+            return "Unknown Error";
     }
 }
 

@@ -5,7 +5,7 @@
 
 // Even codes report progress before a block; the odd code after each says the phase finished.
 enum ProgressPhase : int32_t {
-    phVerifyFlash = 0,  // reserved
+    phVerifyFlash = 0,    // reserved
     phFlashVerified = 1,  // reserved
     phProgramFlash = 2,
     phFlashProgrammed = 3,
@@ -13,7 +13,7 @@ enum ProgressPhase : int32_t {
     phFlashRead = 5,  // reserved
     phReadEeprom = 6,
     phEepromRead = 7,
-    phVerifyEeprom = 8,  // reserved
+    phVerifyEeprom = 8,    // reserved
     phEepromVerified = 9,  // reserved
     phProgramEeprom = 10,
     phEepromProgrammed = 11,

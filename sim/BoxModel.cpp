@@ -10,7 +10,9 @@ constexpr const char* EntrySequence = "HLEHL";
 uint32_t Address24(const std::vector<uint8_t>& f) {
     return (uint32_t{f[0]} << 16) | (uint32_t{f[1]} << 8) | f[2];
 }
-uint32_t Address16(const std::vector<uint8_t>& f) { return (uint32_t{f[0]} << 8) | f[1]; }
+uint32_t Address16(const std::vector<uint8_t>& f) {
+    return (uint32_t{f[0]} << 8) | f[1];
+}
 }  // namespace
 
 const DeviceEntry& ChipByName(const std::string& name) {
@@ -36,17 +38,24 @@ void BoxModel::Send(uint8_t value) {
     ++BytesSent;
 }
 
-// Bytes that follow a command letter; 'w' and 'W' carry their data count in the frame.
-std::size_t BoxModel::FrameLength(uint8_t letter) const {
+std::size_t CommandTailLength(uint8_t letter, const std::vector<uint8_t>& tail) {
     switch (letter) {
-        case 'I': return 5;
-        case 't': return 2;
-        case 'r': return 3;
-        case 'R': return 4;
-        case 'S': return 6;
-        case 'w': return Frame.size() >= 3 ? 4 + Frame[2] : 4;
-        case 'W': return Frame.size() >= 4 ? 6 + Frame[3] : 6;
-        default: return 0;
+        case 'I':
+            return 5;
+        case 't':
+            return 2;
+        case 'r':
+            return 3;
+        case 'R':
+            return 4;
+        case 'S':
+            return 6;
+        case 'w':
+            return tail.size() >= 3 ? 4 + tail[2] : 4;
+        case 'W':
+            return tail.size() >= 4 ? 6 + tail[3] : 6;
+        default:
+            return 0;
     }
 }
 
@@ -59,7 +68,7 @@ void BoxModel::Receive(const uint8_t* data, std::size_t count) {
         } else {
             Frame.push_back(data[i]);
         }
-        if (Letter != 0 && Frame.size() >= FrameLength(Letter)) Execute();
+        if (Letter != 0 && Frame.size() >= CommandTailLength(Letter, Frame)) Execute();
     }
 }
 
@@ -82,24 +91,39 @@ void BoxModel::Execute() {
         return;
     }
     switch (letter) {
-        case 'I': ExecuteIsp(); break;
-        case 'P': break;  // RESET pulse; the entry stays valid for the next attempt
+        case 'I':
+            ExecuteIsp();
+            break;
+        case 'P':
+            break;  // RESET pulse; the entry stays valid for the next attempt
         case 'D':
             ProgEnabled = false;
             EntryDone = false;
             RecentLetters.clear();
             break;
-        case 't': break;  // port time: the real box paces its clock by it
+        case 't':
+            break;  // port time: the real box paces its clock by it
         case 'V':
             Send(static_cast<uint8_t>(Config.VersionMajor));
             Send(static_cast<uint8_t>(Config.VersionMinor));
             break;
-        case 'r': ReadBlock(false); break;
-        case 'R': ReadBlock(true); break;
-        case 'w': WriteEepromBlock(); break;
-        case 'W': WriteFlashBlock(); break;
-        case 'S': StorePage(); break;
-        default: break;
+        case 'r':
+            ReadBlock(false);
+            break;
+        case 'R':
+            ReadBlock(true);
+            break;
+        case 'w':
+            WriteEepromBlock();
+            break;
+        case 'W':
+            WriteFlashBlock();
+            break;
+        case 'S':
+            StorePage();
+            break;
+        default:
+            break;
     }
 }
 
@@ -108,8 +132,8 @@ void BoxModel::ExecuteIsp() {
     uint8_t reply[4] = {0x00, 0x00, 0x00, 0x00};
     if (b1 == 0xAC && b2 == 0x53) {
         ++EnableAttempts;
-        const bool answers = EntryDone && !Config.NoTarget &&
-                             EnableAttempts >= Config.EnableOnAttempt;
+        const bool answers =
+            EntryDone && !Config.NoTarget && EnableAttempts >= Config.EnableOnAttempt;
         if (answers) ProgEnabled = true;
         // An AVR in sync echoes the second instruction byte while the third shifts in.
         reply[1] = answers ? b1 : 0;
@@ -165,8 +189,7 @@ void BoxModel::ReadBlock(bool flash) {
     const std::size_t count = flash ? Frame[3] : Frame[2];
     for (std::size_t i = 0; i < count; ++i) {
         uint8_t v = 0xFF;
-        if (ProgEnabled)
-            v = flash ? Target.ReadFlash(address + i) : Target.ReadEeprom(address + i);
+        if (ProgEnabled) v = flash ? Target.ReadFlash(address + i) : Target.ReadEeprom(address + i);
         Send(CorruptIfFaulty(flash, address, count, i, v));
     }
 }

@@ -54,7 +54,6 @@ private:
     void Send(uint8_t value);
     uint8_t CorruptIfFaulty(bool flash, uint32_t address, std::size_t count, std::size_t index,
                             uint8_t value);
-    std::size_t FrameLength(uint8_t letter) const;
 
     BoxConfig Config;
     uint8_t Letter = 0;  // command being received; 0 when idle
@@ -63,6 +62,10 @@ private:
     bool EntryDone = false;
     uint32_t PendingDelayUs = 0;
 };
+
+// Bytes that follow a command letter, given those received so far ('w' and 'W' carry
+// their data count inside the frame).
+std::size_t CommandTailLength(uint8_t letter, const std::vector<uint8_t>& tailSoFar);
 
 // Throws std::invalid_argument for a name that is no DeviceTable row.
 const DeviceEntry& ChipByName(const std::string& name);

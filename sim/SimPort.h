@@ -27,12 +27,12 @@ public:
     std::string Path() const override { return "/dev/" + Name; }
 
     // Scripted failures.
-    int OpenErrno = 0;            // Open fails with this errno when not 0
-    int DtrErrno = 0;             // SetDtr fails with this errno when not 0
+    int OpenErrno = 0;              // Open fails with this errno when not 0
+    int DtrErrno = 0;               // SetDtr fails with this errno when not 0
     long long FailWriteAfter = -1;  // writes fail (EIO) once this many bytes went out
     long long FailReadAfter = -1;   // reads fail (EIO) once this many bytes came in
 
-    std::vector<uint8_t> Written;  // everything the link sent, in order
+    std::vector<uint8_t> Written;         // everything the link sent, in order
     std::vector<std::size_t> WriteSizes;  // bytes per write call
     long long BytesRead = 0;
     int CloseCount = 0;

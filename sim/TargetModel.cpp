@@ -33,8 +33,8 @@ void TargetModel::LoadPageBuffer(uint32_t address, uint8_t value) {
 void TargetModel::WritePage(uint32_t byteAddressLow17) {
     // The word address's upper bits come from the Load Extended Address byte, as on
     // the real part: a page above 128K words lands low when the link forgets it.
-    const uint32_t word = (static_cast<uint32_t>(ExtendedAddress) << 16) |
-                          ((byteAddressLow17 >> 1) & 0xFFFF);
+    const uint32_t word =
+        (static_cast<uint32_t>(ExtendedAddress) << 16) | ((byteAddressLow17 >> 1) & 0xFFFF);
     const uint32_t size = static_cast<uint32_t>(PageBuffer.size());
     const uint32_t base = ((word * 2) % std::max<uint32_t>(Flash.size(), 1)) / size * size;
     for (uint32_t i = 0; i < size && base + i < Flash.size(); ++i) Flash[base + i] &= PageBuffer[i];

@@ -1,0 +1,92 @@
+// image: loads a firmware file as the programming run does and shows what it holds.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+
+#include "cli/Command.h"
+#include "image/CheckValue.h"
+#include "image/FirmwareId.h"
+#include "image/ImageLoader.h"
+#include "link/IspLink.h"
+
+namespace {
+// Decimal, or hexadecimal after "0x"; a leading "-" counts down from 2^32 (as the run would
+// take a negative length).
+std::optional<uint32_t> ParseLength(const std::string& text) {
+    const bool negative = !text.empty() && text[0] == '-';
+    const char* digits = text.c_str() + (negative ? 1 : 0);
+    int base = 10;
+    if (digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+        base = 16;
+        digits += 2;
+    }
+    if (*digits == '\0' || *digits == '-' || *digits == '+' || *digits == ' ') return std::nullopt;
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long v = std::strtoull(digits, &end, base);
+    if (*end != '\0' || errno == ERANGE || v > (negative ? 0x80000000ull : 0xFFFFFFFFull))
+        return std::nullopt;
+    return static_cast<uint32_t>(negative ? 0u - static_cast<uint32_t>(v) : v);
+}
+
+void PrintLine(const char* label, const std::string& text) {
+    std::printf("%s ", label);
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::printf("\n");
+}
+
+int RunImage(const Command& self, const Args& args) {
+    if (args.Positionals().size() != 1) return UsageError(self, "exactly one FILE is needed");
+    const std::string& path = args.Positionals()[0];
+    std::optional<uint32_t> length;
+    if (const auto text = args.Option("--length")) {
+        length = ParseLength(*text);
+        if (!length) return UsageError(self, "--length needs a number, not '" + *text + "'");
+    }
+    const auto pattern = args.Option("--id");
+
+    auto flashImage = std::make_unique<uint8_t[]>(isp::FlashImageSize);
+    try {
+        const int32_t size = LoadFlashFile(path, flashImage.get());
+        // The identifiers are searched in the image as loaded, before the stamp.
+        std::string id, bootloader;
+        const std::string bootPattern = pattern ? BootloaderPattern(*pattern) : std::string();
+        if (pattern) id = FindFirmwareId(flashImage.get(), size, *pattern, isp::FlashImageSize);
+        if (!bootPattern.empty())
+            bootloader = FindFirmwareId(flashImage.get(), size, bootPattern, isp::FlashImageSize);
+
+        std::printf("size %d\n", static_cast<int>(size));
+        const uint32_t covered = length ? *length : static_cast<uint32_t>(size);
+        const bool written = StampCheckValue(flashImage.get(), covered);
+        std::printf("check 0x%04X %s\n", StoredCheckValue(flashImage.get(), covered),
+                    written ? "written" : "present");
+        if (pattern) PrintLine("id", id);
+        if (!bootPattern.empty()) PrintLine("bootloader", bootloader);
+    } catch (const EProgError& e) {
+        std::fflush(stdout);
+        return Failure(DescribeError(e));
+    }
+    return ExitOk;
+}
+
+const RegisterCommand reg(
+    {"image", "FILE [--id PATTERN] [--length N]",
+     "Load a firmware file (Intel HEX, or raw binary when named *.bin) as the programming run "
+     "does and print its size, check value and identifiers.",
+     "  FILE          the firmware file\n"
+     "  --length N    bytes the check value protects, its own two included (decimal or 0x..);\n"
+     "                default: the loaded size\n"
+     "  --id PATTERN  search the image for the firmware identifier PATTERN (five characters;\n"
+     "                \"+\" in position 4 also searches the bootloader's, with \"*\" there)\n"
+     "\n"
+     "output, one per line:\n"
+     "  size <decimal>                 one past the highest address loaded\n"
+     "  check 0x<hex> written|present  the check value; 'present' when the file carried it\n"
+     "  id <text>                      with --id: the identifier found, empty when none\n"
+     "  bootloader <text>              with a \"+\" pattern: the bootloader's identifier\n",
+     {"--id", "--length"},
+     {},
+     RunImage});
+}  // namespace

@@ -1,0 +1,177 @@
+// Opening, reset and the byte primitives against a scripted port.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+
+#include "link/IspLink.h"
+#include "tests/support/ScriptedPort.h"
+
+namespace {
+struct ScriptedLink {
+    ScriptedLink() {
+        auto owned = std::make_unique<ScriptedPort>();
+        Port = owned.get();
+        Link = std::make_unique<TIspLink>(std::move(owned), Clock);
+    }
+    FakeClock Clock;
+    ScriptedPort* Port;
+    std::unique_ptr<TIspLink> Link;
+};
+
+int CodeOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const EProgError& e) {
+        return e.Code;
+    }
+    return -100;
+}
+}  // namespace
+
+TEST(OpenPort, OsErrorsMapToCodes) {
+    const struct {
+        int os;
+        int code;
+    } cases[] = {{EBUSY, 5}, {EACCES, 5}, {EPERM, 5},  {ENOENT, 6}, {ENODEV, 6},
+                 {ENXIO, 6}, {EIO, 7},    {EINVAL, 7}, {ENOTTY, 7}};
+    for (const auto& c : cases) {
+        ScriptedLink s;
+        s.Port->OpenErrno = c.os;
+        EXPECT_EQ(CodeOf([&] { s.Link->OpenPort("ttyUSB0"); }), c.code) << c.os;
+    }
+}
+
+TEST(OpenPort, PermissionProblemNamesTheCure) {
+    ScriptedLink s;
+    s.Port->OpenErrno = EACCES;
+    try {
+        s.Link->OpenPort("ttyUSB0");
+        FAIL();
+    } catch (const EProgError& e) {
+        EXPECT_EQ(e.OsError, static_cast<uint32_t>(EACCES));
+        const std::string text = DescribeError(e);
+        EXPECT_EQ(text.rfind("Error opening serial port. Port already in use? (", 0), 0u) << text;
+        EXPECT_NE(text.find("/dev/ttyUSB0"), std::string::npos) << text;
+        EXPECT_NE(text.find("usermod -aG"), std::string::npos) << text;
+    }
+}
+
+TEST(OpenPort, BusyPortHasNoExtraText) {
+    ScriptedLink s;
+    s.Port->OpenErrno = EBUSY;
+    try {
+        s.Link->OpenPort("ttyUSB0");
+        FAIL();
+    } catch (const EProgError& e) {
+        EXPECT_EQ(DescribeError(e), "Error opening serial port. Port already in use?");
+    }
+}
+
+TEST(Lifecycle, ClosesOnlyWhatWasOpened) {
+    {
+        ScriptedLink never;
+        EXPECT_EQ(never.Port->Closes, 0);
+        never.Link.reset();
+    }
+    ScriptedLink failed;
+    failed.Port->OpenErrno = ENOENT;
+    EXPECT_EQ(CodeOf([&] { failed.Link->OpenPort("ttyS9"); }), 6);
+    ScriptedPort* port = failed.Port;
+    failed.Link.reset();
+    EXPECT_EQ(port->Closes, 0);
+}
+
+TEST(ResetProgrammer, PulsesDtrThenWaitsAndPurges) {
+    ScriptedLink s;
+    s.Link->OpenPort("ttyUSB0");
+    s.Link->ResetProgrammer();
+    EXPECT_EQ(s.Port->DtrChanges, (std::vector<bool>{true, false}));
+    EXPECT_EQ(s.Clock.Waits, (std::vector<int>{100, 500}));
+    EXPECT_EQ(s.Port->Purges, 2);
+    EXPECT_TRUE(s.Port->Written.empty());
+}
+
+TEST(ResetProgrammer, DtrFailureIsSerialPortError) {
+    ScriptedLink s;
+    s.Link->OpenPort("ttyUSB0");
+    s.Port->DtrErrno = EIO;
+    EXPECT_EQ(CodeOf([&] { s.Link->ResetProgrammer(); }), 7);
+}
+
+TEST(Primitives, EchoAndReadFailures) {
+    ScriptedLink s;
+    s.Link->OpenPort("ttyUSB0");
+
+    s.Port->Queue({'V'});
+    EXPECT_EQ(s.Link->SendCommand('V'), 'V');
+
+    s.Port->Queue({'v'});
+    EXPECT_EQ(CodeOf([&] { s.Link->SendCommand('V'); }), 2);
+
+    // No box: nothing comes back within the time-outs.
+    EXPECT_EQ(CodeOf([&] { s.Link->SendCommand('V'); }), 4);
+
+    uint8_t block[32];
+    s.Port->Queue(std::vector<uint8_t>(31, 0xAA));
+    EXPECT_EQ(CodeOf([&] { s.Link->ReadBlock(block, 32); }), 4);
+
+    s.Port->ReadErrno = EIO;
+    EXPECT_EQ(CodeOf([&] { s.Link->ReadBlock(block, 32); }), 7);
+    EXPECT_EQ(CodeOf([&] { s.Link->ReadByte(); }), 7);
+
+    s.Port->WriteErrno = EIO;
+    EXPECT_EQ(CodeOf([&] { s.Link->WriteByte('V'); }), 7);
+    EXPECT_EQ(CodeOf([&] { s.Link->WriteBlock(block, 5); }), 7);
+}
+
+TEST(Primitives, WriteByteSendsLowEightBits) {
+    ScriptedLink s;
+    s.Link->OpenPort("ttyUSB0");
+    s.Link->WriteByte(0x1234);
+    EXPECT_EQ(s.Port->Written, (std::vector<uint8_t>{0x34}));
+}
+
+TEST(IspCommand, ThreeReplyBytesIsNotConnected) {
+    ScriptedLink s;
+    s.Link->OpenPort("ttyUSB0");
+    s.Port->Queue({'I', 1, 2, 3});
+    EXPECT_EQ(CodeOf([&] { s.Link->IspCommand(0x30, 0, 1, 0, 0); }), 4);
+    EXPECT_EQ(s.Port->Written, (std::vector<uint8_t>{'I', 0x30, 0, 1, 0, 0}));
+}
+
+TEST(ChipType, SignaturesIdentifyTheRow) {
+    const struct {
+        uint8_t sig1, sig2;
+        const char* name;
+    } cases[] = {{0x95, 0x01, "ATmega32"},  {0x95, 0x02, "ATmega32A"},  {0x98, 0x01, "ATmega2560"},
+                 {0x91, 0x01, "AT90S2313"}, {0x96, 0x0A, "ATmega644P"}, {0xFF, 0xFF, nullptr}};
+    for (const auto& c : cases) {
+        ScriptedLink s;
+        s.Link->OpenPort("ttyUSB0");
+        s.Port->Queue({'I', 0, 0x30, 0, c.sig1, 'I', 0, 0x30, 0, c.sig2});
+        if (c.name) {
+            EXPECT_EQ(s.Link->ReadChipType(), c.name);
+            EXPECT_STREQ(s.Link->Device.Name, c.name);
+        } else {
+            EXPECT_EQ(CodeOf([&] { s.Link->ReadChipType(); }), 8);
+            EXPECT_STREQ(s.Link->Device.Name, "Unknown");
+        }
+        EXPECT_EQ(s.Port->Written,
+                  (std::vector<uint8_t>{'I', 0x30, 0, 1, 0, 0, 'I', 0x30, 0, 2, 0, 0}));
+    }
+}
+
+TEST(Version, BannerWithSignedNumbers) {
+    const struct {
+        uint8_t major, minor;
+        const char* text;
+    } cases[] = {{2, 5, "KARDO Programmer \"AVR\"  V2.5"},
+                 {0x81, 0, "KARDO Programmer \"AVR\"  V-127.0"}};
+    for (const auto& c : cases) {
+        ScriptedLink s;
+        s.Link->OpenPort("ttyUSB0");
+        s.Port->Queue({'V', c.major, c.minor});
+        EXPECT_EQ(s.Link->ReadVersion(), c.text);
+    }
+    EXPECT_EQ(std::string("KARDO Programmer \"AVR\"  V2.5").size(), 28u);
+}
