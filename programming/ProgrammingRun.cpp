@@ -1,0 +1,160 @@
+#include "programming/ProgrammingRun.h"
+
+#include <cstdio>
+
+#include "image/CheckValue.h"
+#include "image/ImageLoader.h"
+#include "programming/DataFolder.h"
+#include "programming/EepromCopy.h"
+#include "programming/NumberText.h"
+#include "programming/RunRecord.h"
+
+namespace {
+constexpr int StartPortTime = 100;
+constexpr uint8_t FuseLoInstruction = 0xA0, FuseHiInstruction = 0xA8, FuseExInstruction = 0xA4;
+
+std::string Hex(const char* layout, unsigned value) {
+    char text[32];
+    std::snprintf(text, sizeof text, layout, value);
+    return text;
+}
+}  // namespace
+
+int32_t RequireNumber(const std::string& text, const char* what) {
+    if (const auto value = ParseNumber(text)) return *value;
+    throw EProgError(errBadNumber, "('" + text + "' is not a valid " + what + " value)");
+}
+
+ProgrammingRun::ProgrammingRun(const RunParams& params, IRunReport& report, LinkFactory makeLink,
+                               RunOptions options)
+    : Params(params), Report(report), MakeLink(std::move(makeLink)), Options(std::move(options)) {
+    if (Options.DataFolder.empty()) Options.DataFolder = DefaultDataFolder();
+}
+
+bool ProgrammingRun::OnProgress(void* self, int32_t position, int32_t total, ProgressPhase phase) {
+    return static_cast<ProgrammingRun*>(self)->Report.Progress(position, total, phase);
+}
+
+void ProgrammingRun::Step(const std::string& line) {
+    Lines.push_back(line);
+    Report.Log(line);
+}
+
+RunOutcome ProgrammingRun::Execute() {
+    Started = std::chrono::system_clock::now();
+    const auto clockStart = std::chrono::steady_clock::now();
+    Report.ClearLog();
+    {
+        std::unique_ptr<TIspLink> link = MakeLink();
+        link->OnProgress = &ProgrammingRun::OnProgress;
+        link->UserData = this;
+        try {
+            Sequence(*link);
+            Outcome.Success = true;
+        } catch (const EProgError& e) {
+            FailurePath(e, *link);
+        }
+        Outcome.Retries = link->RetriesUsed;
+    }  // the link goes, and with it the port
+    Outcome.Seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - clockStart).count();
+    KeepRecords();
+    Report.Ended(Outcome);
+    return Outcome;
+}
+
+void ProgrammingRun::Sequence(TIspLink& link) {
+    Step("opening serial port " + Params.PortName);
+    link.OpenPort(Params.PortName);
+    Step("reseting programmer");
+    link.ResetProgrammer();
+    Step("setting port time to 100");
+    link.SetPortTime(StartPortTime);
+    Step("enabling programming mode");
+    link.EnableProgMode();
+    Step("reading chip type...");
+    Outcome.Chip = link.ReadChipType();
+    Step("chip type is " + Outcome.Chip);
+    Report.ChipIdentified(Outcome.Chip);
+    LoadImage(link);
+    Step("setting port time to 100");
+    link.SetPortTime(StartPortTime);
+    WriteFuse(link, "Lo", Params.FuseLo, FuseLoInstruction);
+    WriteFuse(link, "Hi", Params.FuseHi, FuseHiInstruction);
+    WriteFuse(link, "Ex", Params.FuseEx, FuseExInstruction);
+    if (!Params.Speed.empty()) {
+        Step("setting port time to " + Params.Speed);
+        link.SetPortTime(RequireNumber(Params.Speed, "speed"));
+    }
+    Step("reading eeprom...");
+    link.ReadEeprom();
+    SaveEeprom(link);
+    Step("erasing chip");
+    Outcome.DeviceTouched = true;  // even a failed erase may have reached the chip
+    link.EraseChip();
+    Step("programming eeprom...");
+    link.ProgramEeprom();
+    Step("programming flash...");
+    link.ProgramFlash();
+    Step("disabling programming mode");
+    link.DisableProgMode();
+    Step("done without any problem.");
+}
+
+// Loads the file and stamps its check value; nothing may lie beyond the chip's flash.
+void ProgrammingRun::LoadImage(TIspLink& link) {
+    Step("loading flash file...");
+    const int32_t size = LoadFlashFile(Params.FirmwarePath, link.FlashImage);
+    const int32_t flashSize = link.Device.FlashSize;
+    const std::string chipFlash =
+        ", the " + Outcome.Chip + " has " + std::to_string(flashSize) + " bytes of flash)";
+    if (size > flashSize)
+        throw EProgError(errImageTooLarge, "(" + Params.FirmwarePath + " ends at byte " +
+                                               std::to_string(size) + chipFlash);
+    Step("flash file size is " + std::to_string(size));
+    const int32_t length = NumberOr(Params.Bootloader, size);
+    if (length > flashSize || length < 0)
+        throw EProgError(errImageTooLarge, "(application length " + Params.Bootloader + chipFlash);
+    StampCheckValue(link.FlashImage, static_cast<uint32_t>(length));
+    Outcome.ImageLength = length;
+    Outcome.CheckValue = StoredCheckValue(link.FlashImage, static_cast<uint32_t>(length));
+}
+
+void ProgrammingRun::WriteFuse(TIspLink& link, const char* name, const std::string& text,
+                               uint8_t instruction) {
+    if (text.empty()) return;
+    Step(std::string("programming ") + name + " fuse " + text);
+    const int32_t value = RequireNumber(text, (std::string(name) + " fuse").c_str());
+    link.IspCommand(0xAC, instruction, 0x00, static_cast<uint8_t>(value & 0xFF), isp::FuseParam);
+    if (!Outcome.FusesWritten.empty()) Outcome.FusesWritten += ' ';
+    Outcome.FusesWritten += std::string(name) + "=" + Hex("0x%02X", value & 0xFF);
+}
+
+// The chip erase takes the EEPROM with it: a copy goes to disk first, or nothing is erased.
+void ProgrammingRun::SaveEeprom(TIspLink& link) {
+    const std::string path =
+        EepromCopyPath(Options.DataFolder + "/eeprom", Outcome.Chip, Params.PortName, Started);
+    Step("saving eeprom copy to " + path);
+    SaveEepromCopy(path, link.EepromImage, static_cast<std::size_t>(link.Device.EepromSize));
+    Outcome.EepromCopyPath = path;
+}
+
+void ProgrammingRun::FailurePath(const EProgError& e, const TIspLink& link) {
+    Outcome.Code = e.Code;
+    Outcome.Message = DescribeError(e);
+    Step("programming interrupted: " + Outcome.Message);
+    if (e.Code == errFlashProgram) {
+        Step("*** data dump begin ***");
+        for (const std::string& line : link.MismatchLog) Step(line);
+        Step("*** data dump end ***");
+    }
+    if (Outcome.DeviceTouched)
+        Step("the device needs another update; its eeprom copy is " + Outcome.EepromCopyPath);
+    Report.Failed(Outcome.Message);
+}
+
+void ProgrammingRun::KeepRecords() {
+    Outcome.LogPath = WriteRunLog(Options.DataFolder, Started, Lines);
+    AppendRunRecord(Options.DataFolder,
+                    RunRecordLine(Started, Params, Options.FirmwareIdText, Outcome));
+}

@@ -1,0 +1,44 @@
+#pragma once
+// One complete update of the connected device: identify, load and stamp the image,
+// write the fuses, keep the EEPROM across the chip erase, program and verify the flash.
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "programming/LinkFactory.h"
+#include "programming/RunParams.h"
+#include "programming/RunReport.h"
+
+struct RunOptions {
+    std::string DataFolder;      // EEPROM copies, run logs and the run record
+    std::string FirmwareIdText;  // the firmware's identifier, for the run record only
+};
+
+class ProgrammingRun {
+public:
+    ProgrammingRun(const RunParams& params, IRunReport& report, LinkFactory makeLink,
+                   RunOptions options);
+    RunOutcome Execute();
+
+private:
+    void Sequence(TIspLink& link);
+    void Step(const std::string& line);
+    void LoadImage(TIspLink& link);
+    void WriteFuse(TIspLink& link, const char* name, const std::string& text, uint8_t instruction);
+    void SaveEeprom(TIspLink& link);
+    void FailurePath(const EProgError& e, const TIspLink& link);
+    void KeepRecords();
+    static bool OnProgress(void* self, int32_t position, int32_t total, ProgressPhase phase);
+
+    const RunParams Params;
+    IRunReport& Report;
+    LinkFactory MakeLink;
+    RunOptions Options;
+    RunOutcome Outcome;
+    std::vector<std::string> Lines;  // the log as written, for the log file
+    std::chrono::system_clock::time_point Started;
+};
+
+// Strict number for a fuse or the speed; throws errBadNumber naming the key and the text.
+int32_t RequireNumber(const std::string& text, const char* what);

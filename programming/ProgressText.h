@@ -1,0 +1,14 @@
+#pragma once
+// The status line of a transfer: phase text, percent, and whether the phase has finished.
+
+#include <cstdint>
+#include <string>
+
+// "45%": position * 100 / total, truncated; 0% when total is 0 or less.
+std::string PercentText(int32_t position, int32_t total);
+// Text of a phase code 0..11 ("Reading EEProm... "), empty for any other code.
+const char* PhaseText(int32_t phase);
+bool IsKnownPhase(int32_t phase);
+bool IsFinishedPhase(int32_t phase);  // odd codes 1..11
+// The whole status line: running phases with their percent, finished ones without.
+std::string StatusText(int32_t position, int32_t total, int32_t phase);

@@ -1,0 +1,14 @@
+#pragma once
+// What one update needs, as the catalogue gives it: texts, converted only when used.
+
+#include <string>
+
+struct RunParams {
+    std::string FirmwarePath;
+    std::string FuseLo;
+    std::string FuseHi;
+    std::string FuseEx;
+    std::string Speed;       // port-time value; empty keeps 100
+    std::string Bootloader;  // image length for the check value; empty or no number: loaded size
+    std::string PortName;
+};
