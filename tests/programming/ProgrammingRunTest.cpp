@@ -8,6 +8,7 @@
 
 #include "image/CheckValue.h"
 #include "programming/EepromCopy.h"
+#include "programming/EepromRestore.h"
 #include "programming/ProgrammingRun.h"
 #include "tests/support/BoxFactory.h"
 #include "tests/support/RecordingReport.h"
@@ -294,4 +295,41 @@ TEST_F(RunFixture, SecondRunReplacesTheLog) {
     EXPECT_EQ(Report.Lines.front(), "opening serial port ttySIM0");
     EXPECT_EQ(Report.Lines.back(), "done without any problem.");
     EXPECT_EQ(Report.Ends, 2);
+}
+
+TEST_F(RunFixture, EepromCopyRestoresAfterAFailedUpdate) {
+    BoxConfig c;
+    c.StuckFlash.insert(0x0);
+    Configure(c);
+    const RunOutcome failed = Run();
+    ASSERT_TRUE(failed.DeviceTouched);
+    Factory->Box.Target.ChipErases = 0;
+    Factory->Box.Target.ChipErase();  // as after the erase, before the EEPROM came back
+    RecordingReport restoreReport;
+    const RunOutcome o =
+        RestoreEeprom("ttySIM0", failed.EepromCopyPath, restoreReport, Factory->Factory());
+    ASSERT_TRUE(o.Success) << o.Message;
+    EXPECT_EQ(Factory->Box.Target.Eeprom, Eeprom);
+    EXPECT_EQ(restoreReport.Lines.back(), "done without any problem.");
+}
+
+TEST_F(RunFixture, EepromCopyOfAnotherChipOrSizeIsRefused) {
+    const struct {
+        const char* name;
+        std::size_t size;
+        const char* why;
+    } cases[] = {
+        {"eeprom-ATmega2560-ttyS0-1.bin", 0x800, "from an ATmega2560"},
+        {"eeprom-ATmega644P-ttyS0-1.bin", 0x1000, "holds 4096 bytes"},
+        {"saved.bin", 100, "holds 100 bytes"},
+    };
+    for (const auto& c : cases) {
+        WriteFile(c.name, std::vector<uint8_t>(c.size, 0x11));
+        RecordingReport r;
+        const RunOutcome o = RestoreEeprom("ttySIM0", Temp.File(c.name), r, Factory->Factory());
+        EXPECT_EQ(o.Code, errBackupMismatch) << c.name;
+        EXPECT_NE(o.Message.find(c.why), std::string::npos) << o.Message;
+        EXPECT_FALSE(o.DeviceTouched);
+        EXPECT_EQ(Factory->Box.Target.Eeprom, Eeprom);
+    }
 }

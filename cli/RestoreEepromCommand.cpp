@@ -1,0 +1,29 @@
+// restore-eeprom: write a saved EEPROM copy back into the device.
+#include "cli/Command.h"
+#include "cli/ConsoleReport.h"
+#include "programming/EepromRestore.h"
+
+namespace {
+int RunRestore(const Command& self, const Args& args) {
+    const auto port = args.Option("--port");
+    if (!port || port->empty()) return UsageError(self, "--port is required");
+    if (args.Positionals().size() != 1) return UsageError(self, "give exactly one EEPROM copy");
+    ConsoleReport report;
+    const RunOutcome o = RestoreEeprom(*port, args.Positionals()[0], report, SystemLinkFactory());
+    if (o.Success) return ExitOk;
+    return o.DeviceTouched ? ExitDeviceNeedsRun : ExitFailure;
+}
+
+const RegisterCommand reg({"restore-eeprom",
+                           "--port P FILE",
+                           "Write a saved EEPROM copy back into the device and verify it.",
+                           "  --port P   serial port: a name such as ttyUSB0, or a path\n"
+                           "  FILE       a copy saved by a programming run "
+                           "(eeprom-<chip>-<port>-<time>.bin)\n"
+                           "\nThe chip is identified first; a copy of another chip or size is "
+                           "refused.\nOnly the EEPROM is written; flash and fuses stay as they "
+                           "are.\n",
+                           {"--port"},
+                           {},
+                           RunRestore});
+}  // namespace
