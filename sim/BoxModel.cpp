@@ -100,6 +100,7 @@ void BoxModel::Execute() {
             ProgEnabled = false;
             EntryDone = false;
             RecentLetters.clear();
+            if (OnDisable) OnDisable();
             break;
         case 't':
             break;  // port time: the real box paces its clock by it
@@ -168,19 +169,31 @@ void BoxModel::ExecuteIsp() {
     for (uint8_t r : reply) Send(r);
 }
 
+void BoxModel::MarkWritten(bool flash, uint32_t address, std::size_t count) {
+    auto& written = flash ? WrittenFlashFaults : WrittenEepromFaults;
+    const auto covered = [&](uint32_t a) { return a >= address && a < address + count; };
+    for (const auto& entry : flash ? Config.FlakyFlash : Config.FlakyEeprom)
+        if (covered(entry.first)) written.insert(entry.first);
+    for (uint32_t a : flash ? Config.StuckFlash : Config.StuckEeprom)
+        if (covered(a)) written.insert(a);
+}
+
 uint8_t BoxModel::CorruptIfFaulty(bool flash, uint32_t address, std::size_t count,
                                   std::size_t index, uint8_t value) {
     if (index != 0) return value;
+    auto& written = flash ? WrittenFlashFaults : WrittenEepromFaults;
     auto& flaky = flash ? Config.FlakyFlash : Config.FlakyEeprom;
     const auto& stuck = flash ? Config.StuckFlash : Config.StuckEeprom;
     bool corrupt = false;
-    for (uint32_t a : stuck)
-        if (a >= address && a < address + count) corrupt = true;
-    for (auto& [a, left] : flaky)
-        if (left > 0 && a >= address && a < address + count) {
-            --left;
+    for (auto it = written.lower_bound(address); it != written.end() && *it < address + count;) {
+        const auto f = flaky.find(*it);
+        if (stuck.count(*it)) corrupt = true;
+        if (f != flaky.end() && f->second > 0) {
+            --f->second;
             corrupt = true;
         }
+        it = written.erase(it);
+    }
     return corrupt ? static_cast<uint8_t>(value ^ 0x01) : value;
 }
 
@@ -199,6 +212,7 @@ void BoxModel::WriteEepromBlock() {
     const std::size_t count = Frame[2];
     if (!ProgEnabled) return;
     for (std::size_t i = 0; i < count; ++i) Target.WriteEeprom(address + i, Frame[4 + i]);
+    MarkWritten(false, address, count);
     if (Config.WriteDelays) PendingDelayUs += chiptime::EepromByteUs * count;
 }
 
@@ -213,11 +227,14 @@ void BoxModel::WriteFlashBlock() {
         else
             Target.LoadPageBuffer(address + i, Frame[6 + i]);
     }
-    if (byteMode && Config.WriteDelays) PendingDelayUs += chiptime::FlashByteUs * count;
+    if (!byteMode) return;
+    MarkWritten(true, address, count);
+    if (Config.WriteDelays) PendingDelayUs += chiptime::FlashByteUs * count;
 }
 
 void BoxModel::StorePage() {
     if (!ProgEnabled) return;
-    Target.WritePage(Address24(Frame) & 0x1FFFF);
+    const uint32_t base = Target.WritePage(Address24(Frame) & 0x1FFFF);
+    MarkWritten(true, base, static_cast<std::size_t>(Target.PageBufferSize()));
     if (Config.WriteDelays) PendingDelayUs += chiptime::FlashPageUs;
 }

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -42,6 +44,8 @@ public:
     bool ProgEnabled = false;
     int EnableAttempts = 0;
     std::string CommandLetters;  // every command letter accepted, in order
+    // Runs at every 'D', after its echo is queued; the simulator writes its dumps here.
+    std::function<void()> OnDisable;
 
 private:
     void StartCommand(uint8_t letter);
@@ -54,6 +58,7 @@ private:
     void Send(uint8_t value);
     uint8_t CorruptIfFaulty(bool flash, uint32_t address, std::size_t count, std::size_t index,
                             uint8_t value);
+    void MarkWritten(bool flash, uint32_t address, std::size_t count);
 
     BoxConfig Config;
     uint8_t Letter = 0;  // command being received; 0 when idle
@@ -61,6 +66,9 @@ private:
     std::string RecentLetters;  // for the H, L, E, H, L entry
     bool EntryDone = false;
     uint32_t PendingDelayUs = 0;
+    // Fault addresses written since their last read: only a read-back shows a fault, so
+    // a plain read (the EEPROM saved before the erase) returns the true content.
+    std::set<uint32_t> WrittenFlashFaults, WrittenEepromFaults;
 };
 
 // Bytes that follow a command letter, given those received so far ('w' and 'W' carry

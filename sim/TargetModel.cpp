@@ -30,7 +30,7 @@ void TargetModel::LoadPageBuffer(uint32_t address, uint8_t value) {
     PageBuffer[address % PageBuffer.size()] = value;
 }
 
-void TargetModel::WritePage(uint32_t byteAddressLow17) {
+uint32_t TargetModel::WritePage(uint32_t byteAddressLow17) {
     // The word address's upper bits come from the Load Extended Address byte, as on
     // the real part: a page above 128K words lands low when the link forgets it.
     const uint32_t word =
@@ -39,6 +39,7 @@ void TargetModel::WritePage(uint32_t byteAddressLow17) {
     const uint32_t base = ((word * 2) % std::max<uint32_t>(Flash.size(), 1)) / size * size;
     for (uint32_t i = 0; i < size && base + i < Flash.size(); ++i) Flash[base + i] &= PageBuffer[i];
     std::fill(PageBuffer.begin(), PageBuffer.end(), 0xFF);
+    return base;
 }
 
 void TargetModel::WriteEeprom(uint32_t address, uint8_t value) {

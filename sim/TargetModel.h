@@ -20,8 +20,9 @@ public:
     void WriteFlashByte(uint32_t address, uint8_t value);
     // Page mode: fills the buffer at the address's offset within the page.
     void LoadPageBuffer(uint32_t address, uint8_t value);
-    // Commits the buffer to the page holding the word address (ExtendedAddress:high:low).
-    void WritePage(uint32_t byteAddressLow17);
+    // Commits the buffer to the page holding the word address (ExtendedAddress:high:low);
+    // returns the byte address of the page written.
+    uint32_t WritePage(uint32_t byteAddressLow17);
     void WriteEeprom(uint32_t address, uint8_t value);
     uint8_t ReadFlash(uint32_t address) const;
     uint8_t ReadEeprom(uint32_t address) const;

@@ -1,0 +1,142 @@
+#include "sim/PtyServer.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+namespace {
+constexpr std::size_t ChunkBytes = 4096;  // per read() or write() on the master
+
+bool MakeRaw(int fd) {
+    termios tio{};
+    if (tcgetattr(fd, &tio) != 0) return false;
+    cfmakeraw(&tio);
+    cfsetispeed(&tio, B115200);
+    cfsetospeed(&tio, B115200);
+    return tcsetattr(fd, TCSANOW, &tio) == 0;
+}
+
+timespec ToTimespec(int64_t ns) {
+    timespec ts{};
+    ts.tv_sec = static_cast<time_t>(ns / wire::NsPerSecond);
+    ts.tv_nsec = static_cast<long>(ns % wire::NsPerSecond);
+    return ts;
+}
+}  // namespace
+
+int64_t MonotonicNs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * wire::NsPerSecond + ts.tv_nsec;
+}
+
+PtyServer::PtyServer(BoxModel& box, const WireOptions& wire) : Box(box), Schedule(wire) {}
+
+PtyServer::~PtyServer() {
+    if (Slave >= 0) ::close(Slave);
+    if (Master >= 0) ::close(Master);
+}
+
+bool PtyServer::Fail(const std::string& what) {
+    ErrorText = what + ": " + std::strerror(errno);
+    return false;
+}
+
+bool PtyServer::Open() {
+    Master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (Master < 0) return Fail("cannot create a pseudo-terminal");
+    if (grantpt(Master) != 0 || unlockpt(Master) != 0)
+        return Fail("cannot unlock the pseudo-terminal");
+    char name[128];
+    if (ptsname_r(Master, name, sizeof name) != 0) return Fail("cannot name the pseudo-terminal");
+    SlavePath = name;
+    Slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (Slave < 0) return Fail("cannot open " + SlavePath);
+    // Raw before anyone knows the path: a cooked slave would echo the first bytes back.
+    if (!MakeRaw(Slave)) return Fail("cannot set " + SlavePath + " to raw mode");
+    if (fcntl(Master, F_SETFL, fcntl(Master, F_GETFL) | O_NONBLOCK) != 0)
+        return Fail("cannot make the pseudo-terminal non-blocking");
+    return true;
+}
+
+bool PtyServer::Serve(const volatile std::sig_atomic_t& stop, const sigset_t& waitMask) {
+    while (!stop) {
+        if (!WriteDue(MonotonicNs())) return false;
+        if (!WaitForWork(waitMask, MonotonicNs())) return false;
+    }
+    return true;
+}
+
+// Sleeps until input comes, the next held byte is due, or the client drains its queue.
+bool PtyServer::WaitForWork(const sigset_t& waitMask, int64_t nowNs) {
+    pollfd pfd{Master, static_cast<short>(POLLIN | (WriteBlocked ? POLLOUT : 0)), 0};
+    timespec timeout{};
+    const timespec* limit = nullptr;
+    if (!Held.empty() && !WriteBlocked) {
+        timeout = ToTimespec(std::max<int64_t>(0, Held.front().ReleaseNs - nowNs));
+        limit = &timeout;
+    }
+    const int n = ppoll(&pfd, 1, limit, &waitMask);
+    if (n < 0) return errno == EINTR ? true : Fail("waiting on the pseudo-terminal failed");
+    if (n == 0) return true;
+    if (pfd.revents & POLLOUT) WriteBlocked = false;
+    if (pfd.revents & POLLIN) return TakeInput();
+    // The server holds the slave open, so a hang-up or error means the terminal broke;
+    // going on would spin on it.
+    if (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) {
+        errno = EIO;
+        return Fail("the pseudo-terminal hung up");
+    }
+    return true;
+}
+
+bool PtyServer::TakeInput() {
+    uint8_t chunk[ChunkBytes];
+    const ssize_t n = ::read(Master, chunk, sizeof chunk);
+    if (n < 0) return (errno == EAGAIN || errno == EINTR) ? true : Fail("reading the port failed");
+    if (n == 0) {
+        errno = EIO;
+        return Fail("the pseudo-terminal hung up");
+    }
+    const int64_t arrival = MonotonicNs();
+    Counted.Received += n;
+    for (ssize_t i = 0; i < n; ++i) Feed(chunk[i], arrival);
+    return true;
+}
+
+void PtyServer::Feed(uint8_t byte, int64_t arrivalNs) {
+    const int64_t takenIn = Schedule.TakeIn(arrivalNs);
+    Box.Receive(byte);
+    for (const OutByte& out : Box.Output)
+        Held.push_back({out.Value, Schedule.Release(takenIn, out.DelayUs)});
+    Box.Output.clear();
+}
+
+// Writes every held byte that is due, in one write where the client's queue allows.
+bool PtyServer::WriteDue(int64_t nowNs) {
+    if (WriteBlocked) return true;
+    uint8_t chunk[ChunkBytes];
+    std::size_t due = 0;
+    while (due < Held.size() && due < sizeof chunk && Held[due].ReleaseNs <= nowNs) {
+        chunk[due] = Held[due].Value;
+        ++due;
+    }
+    if (due == 0) return true;
+    const ssize_t n = ::write(Master, chunk, due);
+    if (n < 0) {
+        if (errno != EAGAIN && errno != EINTR) return Fail("writing the port failed");
+        WriteBlocked = errno == EAGAIN;
+        return true;
+    }
+    Held.erase(Held.begin(), Held.begin() + n);
+    Counted.Sent += n;
+    WriteBlocked = static_cast<std::size_t>(n) < due;
+    return true;
+}
