@@ -1,0 +1,23 @@
+#pragma once
+// Lookup of one key in the text of an INI file, with the reading rules the catalogue
+// relies on:
+//   - "[name]" opens a section; "key = value" sets a key in the current section;
+//   - lines whose first non-blank character is ";" are comments, other lines are skipped;
+//   - section and key names match without regard to case;
+//   - blanks around names and values do not count; one pair of enclosing double or single
+//     quotes is removed from a value;
+//   - where a section or a key occurs twice, the first occurrence counts;
+//   - values are cut after MaxIniValueChars characters;
+//   - lines end with LF, CRLF or CR.
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Longest value a read returns, in characters (Unicode code points).
+constexpr std::size_t MaxIniValueChars = 2047;
+
+// The value of key in section, or nothing when the key is not there. text is UTF-8.
+std::optional<std::string> FindIniValue(std::string_view text, std::string_view section,
+                                        std::string_view key);

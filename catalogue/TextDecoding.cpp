@@ -1,0 +1,86 @@
+#include "catalogue/TextDecoding.h"
+
+#include <cstdint>
+
+namespace {
+constexpr std::string_view Utf8ByteOrderMark = "\xEF\xBB\xBF";
+
+// Windows-1252 0x80..0x9F; the five unassigned bytes keep their C1 control code point,
+// as Windows itself converts them.
+constexpr char16_t Cp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+bool IsContinuation(unsigned char c) {
+    return (c & 0xC0) == 0x80;
+}
+
+// Length of the well-formed sequence starting at s[i], or 0.
+std::size_t SequenceLength(std::string_view s, std::size_t i) {
+    const auto at = [&](std::size_t k) { return static_cast<unsigned char>(s[i + k]); };
+    const unsigned char lead = at(0);
+    if (lead < 0x80) return 1;
+    std::size_t len = 0;
+    unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        len = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        len = 3;
+        if (lead == 0xE0) lo = 0xA0;  // overlong
+        if (lead == 0xED) hi = 0x9F;  // surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        len = 4;
+        if (lead == 0xF0) lo = 0x90;  // overlong
+        if (lead == 0xF4) hi = 0x8F;  // beyond U+10FFFF
+    } else {
+        return 0;
+    }
+    if (i + len > s.size()) return 0;
+    if (at(1) < lo || at(1) > hi) return 0;
+    for (std::size_t k = 2; k < len; ++k)
+        if (!IsContinuation(at(k))) return 0;
+    return len;
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+std::string FromWindows1252(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size() + bytes.size() / 8);
+    for (const char ch : bytes) {
+        const auto b = static_cast<unsigned char>(ch);
+        AppendUtf8(out, b >= 0x80 && b <= 0x9F ? Cp1252High[b - 0x80] : char32_t{b});
+    }
+    return out;
+}
+}  // namespace
+
+bool IsValidUtf8(std::string_view bytes) {
+    for (std::size_t i = 0; i < bytes.size();) {
+        const std::size_t len = SequenceLength(bytes, i);
+        if (len == 0) return false;
+        i += len;
+    }
+    return true;
+}
+
+std::string DecodeCatalogueText(std::string_view bytes) {
+    if (IsValidUtf8(bytes)) {
+        if (bytes.substr(0, Utf8ByteOrderMark.size()) == Utf8ByteOrderMark)
+            bytes.remove_prefix(Utf8ByteOrderMark.size());
+        return std::string(bytes);
+    }
+    return FromWindows1252(bytes);
+}
