@@ -1,0 +1,51 @@
+#include "catalogue/PortSettings.h"
+
+#include <QFileInfo>
+#include <QVariant>
+
+#include "link/PortList.h"
+
+namespace {
+// A value that is not a string reads as the empty text.
+QString RememberedPort(const QSettings* settings) {
+    if (!settings) return {};
+    const QVariant v = settings->value(PortSettingKey);
+    return v.typeId() == QMetaType::QString ? v.toString() : QString();
+}
+
+bool IsExistingPath(const QString& port) {
+    return port.startsWith('/') && QFileInfo::exists(port);
+}
+}  // namespace
+
+std::unique_ptr<QSettings> OpenSettings() {
+    return std::make_unique<QSettings>(SettingsOrganization, SettingsApplication);
+}
+
+void FillPortList(QStringList& list) {
+    FillPortList(list, EnumerateSerialPorts());
+}
+
+void FillPortList(QStringList& list, const std::vector<std::string>& systemPorts) {
+    for (const std::string& port : systemPorts) list.append(QString::fromStdString(port));
+}
+
+PortChoice RestorePort(const QSettings* settings, QStringList& list) {
+    const QString remembered = RememberedPort(settings);
+    for (int i = 0; i < list.size(); ++i)
+        if (list[i].compare(remembered, Qt::CaseInsensitive) == 0) return {i, list[i]};
+    if (IsExistingPath(remembered)) {
+        list.append(remembered);
+        return {static_cast<int>(list.size() - 1), remembered};
+    }
+    return {};
+}
+
+bool StorePort(std::unique_ptr<QSettings>& settings, const QString& text) {
+    if (!settings) return false;
+    settings->setValue(PortSettingKey, text);
+    settings->sync();
+    const bool saved = settings->status() == QSettings::NoError;
+    settings.reset();
+    return saved;
+}
