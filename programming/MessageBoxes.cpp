@@ -1,0 +1,29 @@
+#include "programming/MessageBoxes.h"
+
+#include <QMessageBox>
+
+namespace {
+MessageBoxes realBoxes;
+MessageBoxes* current = &realBoxes;
+}  // namespace
+
+void MessageBoxes::Information(QWidget* parent, const QString& text) {
+    QMessageBox::information(parent, QStringLiteral("Information"), text, QMessageBox::Ok);
+}
+
+void MessageBoxes::Error(QWidget* parent, const QString& text) {
+    QMessageBox::critical(parent, QStringLiteral("Error"), text, QMessageBox::Ok);
+}
+
+void MessageBoxes::Plain(QWidget* parent, const QString& title, const QString& text) {
+    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+MessageBoxes& Boxes() {
+    return *current;
+}
+
+void SetMessageBoxes(MessageBoxes* boxes) {
+    current = boxes ? boxes : &realBoxes;
+}

@@ -1,0 +1,19 @@
+#pragma once
+// Every message box of the windows goes through here, so tests can answer them.
+
+#include <QString>
+
+class QWidget;
+
+class MessageBoxes {
+public:
+    virtual ~MessageBoxes() = default;
+    // Modal boxes with one OK button: information and error kind, and a plain one.
+    virtual void Information(QWidget* parent, const QString& text);
+    virtual void Error(QWidget* parent, const QString& text);
+    virtual void Plain(QWidget* parent, const QString& title, const QString& text);
+};
+
+// The boxes in use; tests install their own with SetMessageBoxes.
+MessageBoxes& Boxes();
+void SetMessageBoxes(MessageBoxes* boxes);  // nullptr restores the real ones

@@ -1,0 +1,221 @@
+#include "programming/ProgForm.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTimer>
+
+#include "programming/MessageBoxes.h"
+#include "programming/Probes.h"
+#include "programming/ProgrammingRun.h"
+#include "programming/ProgressText.h"
+
+const QColor TProgForm::RunningColour = QColor(0, 0, 0);
+const QColor TProgForm::FinishedColour = QColor(0, 128, 0);
+const QColor TProgForm::FailedColour = QColor(255, 0, 0);
+
+namespace {
+// Window geometry in pixels at 96 dpi; Qt scales it on denser screens.
+constexpr int ClientWidth = 410, ClientHeight = 267;
+constexpr int BaseFontPx = 11, StatusFontPx = 16, ChipFontPx = 13;
+
+QFont PixelFont(int px, bool bold = false) {
+    QFont f = QApplication::font();
+    f.setPixelSize(px);
+    f.setBold(bold);
+    return f;
+}
+
+QString Text(const std::string& s) {
+    return QString::fromStdString(s);
+}
+}  // namespace
+
+TProgForm::TProgForm(QWidget* parent) : QDialog(parent), MakeLink(SystemLinkFactory()) {
+    BuildLayout();
+    StartTimer = new QTimer(this);
+    StartTimer->setInterval(StartDelayMs);
+    StartTimer->setSingleShot(true);
+    connect(StartTimer, &QTimer::timeout, this, &TProgForm::StartTimerTimer);
+    connect(CloseButton, &QPushButton::clicked, this, &TProgForm::CloseButtonClick);
+}
+
+void TProgForm::BuildLayout() {
+    setWindowTitle(QStringLiteral("Programming..."));
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
+    setFixedSize(ClientWidth, ClientHeight);
+    setFont(PixelFont(BaseFontPx));
+
+    GroupBox1 = new QGroupBox(QStringLiteral("Status"), this);
+    GroupBox1->setGeometry(8, 8, 393, 49);
+    StatusLabel = new QLabel(GroupBox1);
+    StatusLabel->setGeometry(8, 21, 369, 20);
+    StatusLabel->setFont(PixelFont(StatusFontPx, true));
+
+    GroupBox2 = new QGroupBox(QStringLiteral("Progress"), this);
+    GroupBox2->setGeometry(8, 64, 393, 49);
+    ProgressBar = new QProgressBar(GroupBox2);
+    ProgressBar->setGeometry(8, 24, 377, 17);
+    ProgressBar->setTextVisible(false);
+
+    Label1 = new QLabel(QStringLiteral("Chip Type: "), this);
+    Label1->setGeometry(16, 128, 68, 16);
+    Label1->setFont(PixelFont(ChipFontPx));
+    // Fonts here are wider than the original's: the chip name starts after the caption.
+    Label1->adjustSize();
+    Label1->move(16, 128);
+    ChipLabel = new QLabel(this);
+    ChipLabel->setGeometry(std::max(84, Label1->geometry().right() + 1), 128, 180, 16);
+    ChipLabel->setFont(PixelFont(ChipFontPx));
+
+    CloseButton = new QPushButton(QStringLiteral("Abort"), this);
+    CloseButton->setGeometry(288, 120, 105, 33);
+    CloseButton->setAutoDefault(false);
+
+    Memo = new QPlainTextEdit(this);
+    Memo->setGeometry(8, 159, 394, 100);
+    Memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo->setLineWrapMode(QPlainTextEdit::NoWrap);
+
+    setTabOrder(CloseButton, Memo);
+    CloseButton->setFocus();
+}
+
+void TProgForm::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!event->spontaneous()) FormShow();
+}
+
+void TProgForm::FormShow() {
+    ChipLabel->setText(QStringLiteral("Unknown"));
+    StatusLabel->setText(QString());
+    ProgressBar->setValue(ProgressBar->minimum());
+    CloseButton->setText(QStringLiteral("Abort"));
+    CloseButton->setFocus();
+    StartTimer->start();
+}
+
+void TProgForm::CloseButtonClick() {
+    if (CloseButton->text() == QLatin1String("Close")) {
+        accept();
+        return;
+    }
+    AbortRequested = true;
+}
+
+bool TProgForm::DeferCloseWhileRunning() {
+    if (!Running) return false;
+    AbortRequested = true;
+    CloseWhenEnded = true;
+    return true;
+}
+
+void TProgForm::closeEvent(QCloseEvent* event) {
+    if (DeferCloseWhileRunning()) {
+        event->ignore();
+        return;
+    }
+    StartTimer->stop();  // closed before the run began: no run for this showing
+    QDialog::closeEvent(event);
+}
+
+void TProgForm::reject() {
+    if (DeferCloseWhileRunning()) return;
+    StartTimer->stop();
+    QDialog::reject();
+}
+
+void TProgForm::StartTimerTimer() {
+    StartTimer->stop();
+    AbortRequested = false;
+    Running = true;
+    CloseWhenEnded = false;
+    RunOptions options{DataFolder, FirmwareIdText};
+    if (options.DataFolder.empty())
+        options.DataFolder =
+            QStandardPaths::writableLocation(QStandardPaths::AppDataLocation).toStdString();
+    ProgrammingRun run(Params, *this, MakeLink, options);
+    run.Execute();
+}
+
+void TProgForm::SetStatusColour(const QColor& colour) {
+    QPalette p = StatusLabel->palette();
+    p.setColor(QPalette::WindowText, colour);
+    StatusLabel->setPalette(p);
+}
+
+bool TProgForm::ShowProgress(int32_t position, int32_t total, int32_t phase) {
+    if (IsKnownPhase(phase)) {
+        SetStatusColour(IsFinishedPhase(phase) ? FinishedColour : RunningColour);
+        StatusLabel->setText(Text(StatusText(position, total, phase)));
+    }
+    // The bar is drawn in the status colour.
+    QPalette bar = ProgressBar->palette();
+    bar.setColor(QPalette::Highlight, StatusLabel->palette().color(QPalette::WindowText));
+    ProgressBar->setPalette(bar);
+    ProgressBar->setMinimum(0);
+    ProgressBar->setMaximum(total > 0 ? total : 1);  // 0..0 would turn the bar into a spinner
+    ProgressBar->setValue(std::clamp(position, 0, ProgressBar->maximum()));
+    StatusLabel->repaint();
+    QCoreApplication::processEvents();
+    return AbortRequested;
+}
+
+std::string TProgForm::GetErrorText(const EProgError& e) {
+    return ::GetErrorText(e.Code);
+}
+
+void TProgForm::CheckProgrammer() {
+    const ProbeResult r = ::CheckProgrammer(Params.PortName, MakeLink);
+    if (r.Ok)
+        Boxes().Information(parentWidget(), Text(r.Text));
+    else
+        Boxes().Error(parentWidget(), Text(r.Text));
+}
+
+std::string TProgForm::QueryChipType() {
+    const ProbeResult r = ::QueryChipType(Params.PortName, MakeLink);
+    if (r.Ok) return r.Text;
+    Boxes().Error(parentWidget(), Text(r.Text));
+    return {};
+}
+
+// ---- what the run reports ------------------------------------------------------
+
+void TProgForm::ClearLog() {
+    Memo->clear();
+}
+
+void TProgForm::Log(const std::string& line) {
+    Memo->appendPlainText(Text(line));
+}
+
+void TProgForm::ChipIdentified(const std::string& name) {
+    ChipLabel->setText(Text(name));
+    ChipLabel->repaint();
+}
+
+bool TProgForm::Progress(int32_t position, int32_t total, ProgressPhase phase) {
+    return ShowProgress(position, total, phase);
+}
+
+void TProgForm::Failed(const std::string& text) {
+    ProgressBar->setValue(ProgressBar->minimum());
+    SetStatusColour(FailedColour);
+    StatusLabel->setText(Text(text));
+    StatusLabel->repaint();
+    QApplication::beep();
+}
+
+void TProgForm::Ended(const RunOutcome& outcome) {
+    Outcome = outcome;
+    Running = false;
+    CloseButton->setText(QStringLiteral("Close"));
+    if (CloseWhenEnded) accept();
+}

@@ -1,0 +1,88 @@
+#pragma once
+// The programming window: one update runs in it, with status line, progress bar and log.
+
+#include <QDialog>
+#include <string>
+
+#include "link/ProgError.h"
+#include "programming/LinkFactory.h"
+#include "programming/RunParams.h"
+#include "programming/RunReport.h"
+
+class QGroupBox;
+class QLabel;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+
+class TProgForm : public QDialog, private IRunReport {
+    Q_OBJECT
+
+public:
+    static constexpr int StartDelayMs = 200;
+    // Status colours.
+    static const QColor RunningColour;   // black
+    static const QColor FinishedColour;  // green 0x8000
+    static const QColor FailedColour;    // red 255
+
+    explicit TProgForm(QWidget* parent = nullptr);
+
+    // The progress callback of the transfers; returns the abort request.
+    bool ShowProgress(int32_t position, int32_t total, int32_t phase);
+    static std::string GetErrorText(const EProgError& e);
+
+    // The probes, with their message boxes; both use PortName.
+    void CheckProgrammer();
+    std::string QueryChipType();
+
+    // Where links come from (tests: the in-process box) and where EEPROM copies go.
+    void SetLinkFactory(LinkFactory factory) { MakeLink = std::move(factory); }
+    void SetDataFolder(const std::string& folder) { DataFolder = folder; }
+    void SetFirmwareIdText(const std::string& id) { FirmwareIdText = id; }
+    bool RunActive() const { return Running; }
+    const RunOutcome& LastOutcome() const { return Outcome; }
+
+    QPushButton* CloseButton;
+    QLabel* ChipLabel;
+    QGroupBox* GroupBox1;
+    QLabel* StatusLabel;
+    QGroupBox* GroupBox2;
+    QProgressBar* ProgressBar;
+    QTimer* StartTimer;
+    QLabel* Label1;
+    QPlainTextEdit* Memo;
+    bool AbortRequested = false;
+    RunParams Params;
+
+public slots:
+    void CloseButtonClick();
+    void StartTimerTimer();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void reject() override;
+
+private:
+    void FormShow();
+    void BuildLayout();
+    void SetStatusColour(const QColor& colour);
+    // Closing while a run is active asks it to stop; the window goes once it has ended.
+    bool DeferCloseWhileRunning();
+
+    // The run reports through these.
+    void ClearLog() override;
+    void Log(const std::string& line) override;
+    void ChipIdentified(const std::string& name) override;
+    bool Progress(int32_t position, int32_t total, ProgressPhase phase) override;
+    void Failed(const std::string& text) override;
+    void Ended(const RunOutcome& outcome) override;
+
+    LinkFactory MakeLink;
+    std::string DataFolder;
+    std::string FirmwareIdText;
+    bool Running = false;
+    bool CloseWhenEnded = false;
+    RunOutcome Outcome;
+};

@@ -1,0 +1,214 @@
+// The programming window, offscreen, against the in-process box.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QMetaObject>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+
+#include "programming/ProgForm.h"
+#include "tests/support/BoxFactory.h"
+#include "tests/support/RecordingBoxes.h"
+#include "tests/support/TempFolder.h"
+
+namespace {
+constexpr int RunTimeoutMs = 20000;
+
+struct FormFixture : ::testing::Test {
+    FormFixture() {
+        std::vector<uint8_t> image(0x2000);
+        for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 7);
+        std::ofstream(Temp.File("fw.bin"), std::ios::binary)
+            .write(reinterpret_cast<const char*>(image.data()),
+                   static_cast<std::streamsize>(image.size()));
+        Form.SetLinkFactory(Factory.Factory());
+        Form.SetDataFolder(Temp.Path);
+        Form.Params.FirmwarePath = Temp.File("fw.bin");
+        Form.Params.PortName = "ttySIM0";
+    }
+
+    // Shows the window as the main window does and waits for its run to end.
+    void RunOnce() {
+        Form.show();
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return Form.CloseButton->text() == "Close"; }, RunTimeoutMs));
+    }
+
+    QStringList LogLines() const { return Form.Memo->toPlainText().split('\n'); }
+    QColor StatusColour() const { return Form.StatusLabel->palette().color(QPalette::WindowText); }
+    QColor BarColour() const { return Form.ProgressBar->palette().color(QPalette::Highlight); }
+
+    TempFolder Temp;
+    BoxFactory Factory;
+    TProgForm Form;
+};
+}  // namespace
+
+TEST_F(FormFixture, LayoutAndCaptions) {
+    EXPECT_EQ(Form.windowTitle(), "Programming...");
+    EXPECT_EQ(Form.size(), QSize(410, 267));
+    EXPECT_EQ(Form.CloseButton->text(), "Abort");
+    EXPECT_EQ(Form.Label1->text(), "Chip Type: ");
+    EXPECT_EQ(Form.StartTimer->interval(), 200);
+    EXPECT_TRUE(Form.StartTimer->isSingleShot());
+    EXPECT_FALSE(Form.StartTimer->isActive());
+    EXPECT_TRUE(Form.StatusLabel->font().bold());
+}
+
+TEST_F(FormFixture, SuccessfulRunShowsItsLogAndGreenStatus) {
+    Form.Params.FuseHi = "$D9";
+    RunOnce();
+    const QStringList lines = LogLines();
+    EXPECT_EQ(lines.count("setting port time to 100"), 2);
+    EXPECT_EQ(lines.count("programming Hi fuse $D9"), 1);
+    EXPECT_EQ(lines.at(lines.size() - 2), "disabling programming mode");
+    EXPECT_EQ(lines.last(), "done without any problem.");
+    EXPECT_EQ(Form.ChipLabel->text(), "ATmega644P");
+    EXPECT_EQ(Form.StatusLabel->text(), "Flash programmed ok.");
+    EXPECT_EQ(StatusColour(), TProgForm::FinishedColour);
+    EXPECT_EQ(BarColour(), TProgForm::FinishedColour);
+    EXPECT_EQ(Form.ProgressBar->value(), Form.ProgressBar->maximum());
+    EXPECT_EQ(Factory.Box.Target.FuseHi, 0xD9);
+    QTest::mouseClick(Form.CloseButton, Qt::LeftButton);
+    EXPECT_FALSE(Form.isVisible());
+    EXPECT_EQ(Form.result(), QDialog::Accepted);
+}
+
+TEST_F(FormFixture, FailureIsRedWithTheBarBackAtItsStart) {
+    Factory.OpenErrno = ENOENT;
+    RunOnce();
+    EXPECT_EQ(LogLines(), QStringList({"opening serial port ttySIM0",
+                                       "programming interrupted: Error opening serial port. Port "
+                                       "not available."}));
+    EXPECT_EQ(Form.StatusLabel->text(), "Error opening serial port. Port not available.");
+    EXPECT_EQ(StatusColour(), TProgForm::FailedColour);
+    EXPECT_EQ(Form.ProgressBar->value(), Form.ProgressBar->minimum());
+}
+
+TEST_F(FormFixture, ClickDuringTheFirstStepsAbortsAtTheEepromRead) {
+    Form.SetLinkFactory([this] {
+        // The click waits in the queue until the first progress report pumps messages.
+        QMetaObject::invokeMethod(Form.CloseButton, "click", Qt::QueuedConnection);
+        return Factory.Factory()();
+    });
+    RunOnce();
+    EXPECT_EQ(LogLines().last(), "programming interrupted: Aborted.");
+    EXPECT_EQ(LogLines().at(LogLines().size() - 2), "reading eeprom...");
+    EXPECT_EQ(Factory.Box.Target.ChipErases, 0);
+}
+
+TEST_F(FormFixture, ClosingThroughTheFrameAbortsAndClosesAfterTheRun) {
+    Form.SetLinkFactory([this] {
+        QMetaObject::invokeMethod(&Form, "close", Qt::QueuedConnection);
+        return Factory.Factory()();
+    });
+    Form.show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !Form.isVisible(); }, RunTimeoutMs));
+    EXPECT_FALSE(Form.RunActive());
+    EXPECT_EQ(Form.LastOutcome().Code, errAborted);
+    EXPECT_EQ(Factory.Box.Target.ChipErases, 0);
+}
+
+TEST_F(FormFixture, ShowProgressStatusColoursAndBar) {
+    Form.show();
+    Form.StartTimer->stop();
+    EXPECT_FALSE(Form.ShowProgress(0, 100, phProgramFlash));
+    EXPECT_EQ(Form.StatusLabel->text(), "Programming/Verifying flash... 0%");
+    EXPECT_EQ(StatusColour(), TProgForm::RunningColour);
+    EXPECT_EQ(Form.ProgressBar->value(), 0);
+    EXPECT_EQ(Form.ProgressBar->maximum(), 100);
+
+    Form.ShowProgress(1, 3, phReadEeprom);
+    EXPECT_EQ(Form.StatusLabel->text(), "Reading EEProm... 33%");
+
+    Form.ShowProgress(1, 1, phEepromRead);
+    EXPECT_EQ(Form.StatusLabel->text(), "Reading EEProm ok.");
+    EXPECT_EQ(StatusColour(), TProgForm::FinishedColour);
+    EXPECT_EQ(BarColour(), TProgForm::FinishedColour);
+
+    // Unknown phases leave text and colour, but still move the bar.
+    Form.ShowProgress(7, 10, 12);
+    Form.ShowProgress(8, 10, -1);
+    EXPECT_EQ(Form.StatusLabel->text(), "Reading EEProm ok.");
+    EXPECT_EQ(StatusColour(), TProgForm::FinishedColour);
+    EXPECT_EQ(Form.ProgressBar->value(), 8);
+
+    // A total of zero neither divides by it nor turns the bar into a spinner.
+    Form.ShowProgress(0, 0, phProgramEeprom);
+    EXPECT_EQ(Form.StatusLabel->text(), "Programming/Verifying EEProm... 0%");
+    EXPECT_GT(Form.ProgressBar->maximum(), 0);
+
+    Form.CloseButton->click();
+    EXPECT_TRUE(Form.ShowProgress(0, 100, phProgramFlash));
+}
+
+TEST_F(FormFixture, ErrorTextsByCode) {
+    EXPECT_EQ(TProgForm::GetErrorText(EProgError(14)), "Aborted.");
+    for (int code : {15, 255, -1})
+        EXPECT_EQ(TProgForm::GetErrorText(EProgError(code)), "Unknown Error");
+}
+
+TEST_F(FormFixture, SecondShowingResetsTheDisplayButKeepsTheOldLog) {
+    RunOnce();
+    Form.CloseButton->click();
+    const QString oldLog = Form.Memo->toPlainText();
+    Form.Params.PortName = "ttyOTHER";
+    Form.show();
+    EXPECT_EQ(Form.ChipLabel->text(), "Unknown");
+    EXPECT_EQ(Form.StatusLabel->text(), "");
+    EXPECT_EQ(Form.ProgressBar->value(), Form.ProgressBar->minimum());
+    EXPECT_EQ(Form.CloseButton->text(), "Abort");
+    EXPECT_EQ(Form.Memo->toPlainText(), oldLog);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Form.CloseButton->text() == "Close"; }, RunTimeoutMs));
+    EXPECT_EQ(LogLines().first(), "opening serial port ttyOTHER");
+}
+
+TEST_F(FormFixture, ProbesShowTheirBoxes) {
+    RecordingBoxes boxes;
+    Form.CheckProgrammer();
+    EXPECT_EQ(Form.QueryChipType(), "ATmega644P");
+    Factory.OpenErrno = ENOENT;
+    EXPECT_EQ(Form.QueryChipType(), "");
+    ASSERT_EQ(boxes.All.size(), 2u);
+    EXPECT_EQ(boxes.All[0].Kind, "information");
+    EXPECT_EQ(boxes.All[0].Text, "KARDO Programmer \"AVR\"  V2.5");
+    EXPECT_EQ(boxes.All[1].Kind, "error");
+    EXPECT_EQ(boxes.All[1].Text, "Error opening serial port. Port not available.");
+}
+
+// Renders the window in its three states into $Q40_SCREENSHOT_DIR (scripts/screenshots).
+TEST_F(FormFixture, Screenshots) {
+    const char* dir = std::getenv("Q40_SCREENSHOT_DIR");
+    if (!dir) GTEST_SKIP() << "Q40_SCREENSHOT_DIR not set";
+    Form.Params.FuseHi = "$D9";
+    RunOnce();
+    EXPECT_TRUE(Form.grab().save(QString(dir) + "/programming-success.png"));
+    Form.Memo->clear();
+    Form.show();
+    Form.StartTimer->stop();
+    Form.Memo->setPlainText(
+        "opening serial port ttyUSB0\nreseting programmer\n"
+        "setting port time to 100\nenabling programming mode\n"
+        "reading chip type...\nchip type is ATmega644P\n"
+        "loading flash file...\nflash file size is 65536\n"
+        "setting port time to 100\nreading eeprom...\nerasing chip\n"
+        "programming eeprom...\nprogramming flash...");
+    Form.ChipLabel->setText("ATmega644P");
+    Form.CloseButton->setText("Abort");
+    Form.ShowProgress(0x6A00, 0x10000, phProgramFlash);
+    EXPECT_TRUE(Form.grab().save(QString(dir) + "/programming-running.png"));
+    Form.close();
+    Form.SetLinkFactory([this] {
+        QMetaObject::invokeMethod(Form.CloseButton, "click", Qt::QueuedConnection);
+        return Factory.Factory()();
+    });
+    RunOnce();
+    EXPECT_TRUE(Form.grab().save(QString(dir) + "/programming-failed.png"));
+}

@@ -1,0 +1,23 @@
+#pragma once
+// Message boxes that answer themselves and remember what they showed.
+
+#include <QString>
+#include <vector>
+
+#include "programming/MessageBoxes.h"
+
+struct RecordingBoxes : MessageBoxes {
+    struct Shown {
+        QString Kind, Title, Text;
+    };
+    RecordingBoxes() { SetMessageBoxes(this); }
+    ~RecordingBoxes() override { SetMessageBoxes(nullptr); }
+    void Information(QWidget*, const QString& text) override {
+        All.push_back({"information", "", text});
+    }
+    void Error(QWidget*, const QString& text) override { All.push_back({"error", "", text}); }
+    void Plain(QWidget*, const QString& title, const QString& text) override {
+        All.push_back({"plain", title, text});
+    }
+    std::vector<Shown> All;
+};
