@@ -1,11 +1,24 @@
-// program: one complete update from the command line.
+// program: one complete update from the command line, from options or a catalogue item.
+#include <cstdio>
+#include <cstdlib>
+
+#include "catalogue/Catalogue.h"
+#include "catalogue/CatalogueLocation.h"
+#include "catalogue/ItemRunValues.h"
 #include "cli/Command.h"
 #include "cli/ConsoleReport.h"
+#include "programming/Probes.h"
 #include "programming/ProgrammingRun.h"
 
 namespace {
+const char* const NoMatch = "This item cannot be programmed using this selection!";
+
 const char* const Help =
     "  --port P          serial port: a name such as ttyUSB0, or a path\n"
+    "  --item N          program catalogue item N: the connected chip picks its processor\n"
+    "                    entry, which gives firmware, fuses, speed and application length\n"
+    "  --catalogue FILE  catalogue for --item (default: Q40Prog.INI beside this program);\n"
+    "                    its folder holds Firmware/\n"
     "  --firmware FILE   firmware image: Intel HEX, or raw binary when it ends in .bin\n"
     "  --fuse-lo V       low fuse (decimal, or hex after $, 0x or x)\n"
     "  --fuse-hi V       high fuse\n"
@@ -22,31 +35,70 @@ int ExitCodeOf(const RunOutcome& o) {
     return o.DeviceTouched ? ExitDeviceNeedsRun : ExitFailure;
 }
 
+int Execute(const RunParams& params, const std::string& firmwareId) {
+    ConsoleReport report;
+    ProgrammingRun run(params, report, SystemLinkFactory(), RunOptions{{}, firmwareId});
+    return ExitCodeOf(run.Execute());
+}
+
+// As the update action does: chip query, the item's last processor entry naming the chip,
+// then the run with that entry's values.
+int RunItem(const Command& self, const Args& args, const std::string& port) {
+    const std::string itemText = *args.Option("--item");
+    char* end = nullptr;
+    const long item = std::strtol(itemText.c_str(), &end, 10);
+    if (itemText.empty() || *end != '\0' || item < 1 || item > 99)
+        return UsageError(self, "--item takes a number from 1 to 99");
+    const CatalogueLocation where =
+        LocateCatalogue(args.Option("--catalogue"), OwnExecutablePath());
+    const Catalogue catalogue(where.CatalogueFile);
+    if (!catalogue.Problem().empty()) return Failure(catalogue.Problem());
+    const std::string section = "ITEM_" + std::to_string(item);
+    if (!catalogue.HasKey(section, "NAME"))
+        return Failure("catalogue " + where.CatalogueFile + " has no item " + itemText);
+    const ProbeResult chip = QueryChipType(port, SystemLinkFactory());
+    if (!chip.Ok) return Failure(chip.Text);
+    const auto values =
+        RunValuesForChip(catalogue, where.ProgramFolder, static_cast<int>(item), chip.Text);
+    if (!values) return Failure(NoMatch);
+    RunParams params{values->FirmwarePath,
+                     values->FuseLo,
+                     values->FuseHi,
+                     values->FuseEx,
+                     values->Speed,
+                     values->Bootloader,
+                     port};
+    return Execute(params, catalogue.ReadValue(section, "VERSION", ""));
+}
+
 int RunProgram(const Command& self, const Args& args) {
     RunParams params;
     params.PortName = args.Option("--port").value_or("");
     params.FirmwarePath = args.Option("--firmware").value_or("");
     if (params.PortName.empty()) return UsageError(self, "--port is required");
-    if (params.FirmwarePath.empty()) return UsageError(self, "--firmware is required");
     if (!args.Positionals().empty()) return UsageError(self, "unexpected argument");
+    const bool byItem = args.Option("--item").has_value();
+    if (byItem && !params.FirmwarePath.empty())
+        return UsageError(self, "give either --firmware or --item");
+    if (byItem) return RunItem(self, args, params.PortName);
+    if (args.Option("--catalogue")) return UsageError(self, "--catalogue goes with --item");
+    if (params.FirmwarePath.empty()) return UsageError(self, "--firmware or --item is required");
     params.FuseLo = args.Option("--fuse-lo").value_or("");
     params.FuseHi = args.Option("--fuse-hi").value_or("");
     params.FuseEx = args.Option("--fuse-ex").value_or("");
     params.Speed = args.Option("--speed").value_or("");
     params.Bootloader = args.Option("--bootloader").value_or("");
-    ConsoleReport report;
-    ProgrammingRun run(params, report, SystemLinkFactory(), RunOptions{});
-    return ExitCodeOf(run.Execute());
+    return Execute(params, {});
 }
 
 const RegisterCommand reg({"program",
-                           "--port P --firmware FILE [--fuse-lo V] [--fuse-hi V] [--fuse-ex V] "
-                           "[--speed V] [--bootloader N]",
+                           "--port P (--firmware FILE [--fuse-lo V] [--fuse-hi V] [--fuse-ex V] "
+                           "[--speed V] [--bootloader N] | --item N [--catalogue FILE])",
                            "Update the connected device: fuses, EEPROM kept, flash programmed and "
                            "verified.",
                            Help,
                            {"--port", "--firmware", "--fuse-lo", "--fuse-hi", "--fuse-ex",
-                            "--speed", "--bootloader"},
+                            "--speed", "--bootloader", "--item", "--catalogue"},
                            {},
                            RunProgram});
 }  // namespace
