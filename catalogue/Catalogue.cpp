@@ -6,56 +6,61 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
-#include "catalogue/IniText.h"
-#include "catalogue/TextDecoding.h"
+#include "catalogue/CatalogueText.h"
 
 namespace {
-constexpr std::size_t ReadChunkBytes = 64 * 1024;
-
-// 0 for a regular file; a folder or a pipe named by mistake must never block or throw.
-int NotRegularError(int fd) {
+// The size of a regular file; a folder or a pipe named by mistake must never block or throw.
+int RegularFileSize(int fd, std::size_t& size) {
     struct stat st {};
     if (fstat(fd, &st) != 0) return errno;
     if (S_ISDIR(st.st_mode)) return EISDIR;
-    return S_ISREG(st.st_mode) ? 0 : EINVAL;
+    if (!S_ISREG(st.st_mode)) return EINVAL;
+    size = static_cast<std::size_t>(st.st_size);
+    return 0;
 }
 
 // Reads the whole file into bytes; 0 or the errno of the failure.
 int ReadFileBytes(const std::string& path, std::string& bytes) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return errno;
-    int error = NotRegularError(fd);
-    char chunk[ReadChunkBytes];
-    while (error == 0) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    std::size_t size = 0;
+    int error = RegularFileSize(fd, size);
+    bytes.resize(size);
+    std::size_t done = 0;
+    // A file that shrinks meanwhile ends early; one that grows is read to its size at open.
+    while (error == 0 && done < size) {
+        const ssize_t n = ::read(fd, bytes.data() + done, size - done);
         if (n > 0) {
-            bytes.append(chunk, static_cast<std::size_t>(n));
+            done += static_cast<std::size_t>(n);
         } else if (n == 0) {
             break;
         } else if (errno != EINTR) {
             error = errno;
         }
     }
+    bytes.resize(done);
     ::close(fd);
     return error;
 }
 
-// The decoded text of the file; empty when it cannot be read.
-std::string LoadText(const std::string& path) {
+// The key's value; nothing when the key is missing or the file cannot be read.
+std::optional<std::string> Lookup(const std::string& path, const std::string& section,
+                                  const std::string& key) {
     std::string bytes;
-    if (ReadFileBytes(path, bytes) != 0) return {};
-    return DecodeCatalogueText(bytes);
+    if (ReadFileBytes(path, bytes) != 0) return std::nullopt;
+    return FindCatalogueValue(bytes, section, key);
 }
 }  // namespace
 
 std::string Catalogue::ReadValue(const std::string& section, const std::string& key,
                                  const std::string& def) const {
-    return FindIniValue(LoadText(FilePath), section, key).value_or(def);
+    return Lookup(FilePath, section, key).value_or(def);
 }
 
 bool Catalogue::HasKey(const std::string& section, const std::string& key) const {
-    return FindIniValue(LoadText(FilePath), section, key).has_value();
+    return Lookup(FilePath, section, key).has_value();
 }
 
 std::string Catalogue::Problem() const {

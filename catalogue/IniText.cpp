@@ -1,15 +1,18 @@
 #include "catalogue/IniText.h"
 
+#include <algorithm>
+
 #include "catalogue/TextCase.h"
 
 namespace {
-constexpr std::string_view Blanks = " \t\v\f\r\n";
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r' || c == '\n';
+}
 
 std::string_view Trim(std::string_view s) {
-    const auto first = s.find_first_not_of(Blanks);
-    if (first == std::string_view::npos) return {};
-    const auto last = s.find_last_not_of(Blanks);
-    return s.substr(first, last - first + 1);
+    while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+    return s;
 }
 
 std::string_view Unquote(std::string_view s) {
@@ -18,26 +21,13 @@ std::string_view Unquote(std::string_view s) {
     return s;
 }
 
-// At most maxChars code points; never splits a UTF-8 sequence.
-std::string_view CutChars(std::string_view s, std::size_t maxChars) {
-    std::size_t chars = 0;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        const bool startsChar = (static_cast<unsigned char>(s[i]) & 0xC0) != 0x80;
-        if (startsChar && chars++ == maxChars) return s.substr(0, i);
-    }
-    return s;
-}
-
 // Splits off the next line; handles LF, CRLF and CR.
 std::string_view NextLine(std::string_view& rest) {
-    const auto end = rest.find_first_of("\r\n");
+    std::size_t end = 0;
+    while (end < rest.size() && rest[end] != '\n' && rest[end] != '\r') ++end;
     const std::string_view line = rest.substr(0, end);
-    if (end == std::string_view::npos) {
-        rest = {};
-    } else {
-        const bool crlf = rest[end] == '\r' && end + 1 < rest.size() && rest[end + 1] == '\n';
-        rest.remove_prefix(end + (crlf ? 2 : 1));
-    }
+    const bool crlf = end + 1 < rest.size() && rest[end] == '\r' && rest[end + 1] == '\n';
+    rest.remove_prefix(std::min(rest.size(), end + (crlf ? 2 : 1)));
     return line;
 }
 
@@ -50,8 +40,8 @@ std::optional<std::string_view> SectionName(std::string_view line) {
 }
 }  // namespace
 
-std::optional<std::string> FindIniValue(std::string_view text, std::string_view section,
-                                        std::string_view key) {
+std::optional<std::string_view> FindIniValue(std::string_view text, std::string_view section,
+                                             std::string_view key) {
     bool inSection = false;
     while (!text.empty()) {
         const std::string_view line = Trim(NextLine(text));
@@ -64,8 +54,16 @@ std::optional<std::string> FindIniValue(std::string_view text, std::string_view 
         if (!inSection) continue;
         const auto eq = line.find('=');
         if (eq == std::string_view::npos) continue;
-        if (EqualNoCase(Trim(line.substr(0, eq)), key))
-            return std::string(CutChars(Unquote(Trim(line.substr(eq + 1))), MaxIniValueChars));
+        if (EqualNoCase(Trim(line.substr(0, eq)), key)) return Unquote(Trim(line.substr(eq + 1)));
     }
     return std::nullopt;
+}
+
+std::string CutIniValue(std::string_view utf8) {
+    std::size_t chars = 0;
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        const bool startsChar = (static_cast<unsigned char>(utf8[i]) & 0xC0) != 0x80;
+        if (startsChar && chars++ == MaxIniValueChars) return std::string(utf8.substr(0, i));
+    }
+    return std::string(utf8);
 }

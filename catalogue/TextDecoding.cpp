@@ -43,32 +43,50 @@ std::size_t SequenceLength(std::string_view s, std::size_t i) {
     return len;
 }
 
-void AppendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
+// UTF-8 form of one code point below U+10000, at most three bytes.
+struct Utf8Form {
+    char Bytes[3];
+    unsigned char Length;
+};
+
+Utf8Form EncodeUtf8(char32_t cp) {
+    if (cp < 0x80) return {{static_cast<char>(cp)}, 1};
+    if (cp < 0x800)
+        return {{static_cast<char>(0xC0 | (cp >> 6)), static_cast<char>(0x80 | (cp & 0x3F))}, 2};
+    return {{static_cast<char>(0xE0 | (cp >> 12)), static_cast<char>(0x80 | ((cp >> 6) & 0x3F)),
+             static_cast<char>(0x80 | (cp & 0x3F))},
+            3};
 }
 
-std::string FromWindows1252(std::string_view bytes) {
-    std::string out;
-    out.reserve(bytes.size() + bytes.size() / 8);
-    for (const char ch : bytes) {
-        const auto b = static_cast<unsigned char>(ch);
-        AppendUtf8(out, b >= 0x80 && b <= 0x9F ? Cp1252High[b - 0x80] : char32_t{b});
+struct Cp1252Table {
+    Utf8Form Forms[256];
+    Cp1252Table() {
+        for (int b = 0; b < 256; ++b)
+            Forms[b] = EncodeUtf8(b >= 0x80 && b <= 0x9F ? Cp1252High[b - 0x80] : char32_t(b));
     }
+};
+
+}  // namespace
+
+std::string Windows1252ToUtf8(std::string_view bytes) {
+    static const Cp1252Table table;
+    constexpr std::size_t MaxUtf8PerByte = 3;
+    std::string out(bytes.size() * MaxUtf8PerByte, '\0');
+    char* p = out.data();
+    for (const char ch : bytes) {
+        const Utf8Form& f = table.Forms[static_cast<unsigned char>(ch)];
+        for (unsigned char i = 0; i < f.Length; ++i) *p++ = f.Bytes[i];
+    }
+    out.resize(static_cast<std::size_t>(p - out.data()));
     return out;
 }
-}  // namespace
 
 bool IsValidUtf8(std::string_view bytes) {
     for (std::size_t i = 0; i < bytes.size();) {
+        if (static_cast<unsigned char>(bytes[i]) < 0x80) {  // most of a catalogue is ASCII
+            ++i;
+            continue;
+        }
         const std::size_t len = SequenceLength(bytes, i);
         if (len == 0) return false;
         i += len;
@@ -76,11 +94,9 @@ bool IsValidUtf8(std::string_view bytes) {
     return true;
 }
 
-std::string DecodeCatalogueText(std::string_view bytes) {
-    if (IsValidUtf8(bytes)) {
-        if (bytes.substr(0, Utf8ByteOrderMark.size()) == Utf8ByteOrderMark)
-            bytes.remove_prefix(Utf8ByteOrderMark.size());
-        return std::string(bytes);
-    }
-    return FromWindows1252(bytes);
+std::string DecodeCatalogueText(std::string bytes) {
+    if (!IsValidUtf8(bytes)) return Windows1252ToUtf8(bytes);
+    if (std::string_view(bytes).substr(0, Utf8ByteOrderMark.size()) == Utf8ByteOrderMark)
+        bytes.erase(0, Utf8ByteOrderMark.size());
+    return bytes;
 }

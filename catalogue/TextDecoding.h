@@ -9,6 +9,9 @@
 // True when the bytes form well-formed UTF-8 (no overlong forms, no surrogates).
 bool IsValidUtf8(std::string_view bytes);
 
+// Windows-1252 bytes as UTF-8.
+std::string Windows1252ToUtf8(std::string_view bytes);
+
 // UTF-8 text of a catalogue file: valid UTF-8 loses its byte-order mark, anything else is
 // taken as Windows-1252 and converted.
-std::string DecodeCatalogueText(std::string_view bytes);
+std::string DecodeCatalogueText(std::string bytes);

@@ -7,6 +7,7 @@
 
 #include "catalogue/Catalogue.h"
 #include "catalogue/InfoLines.h"
+#include "catalogue/IniText.h"
 #include "catalogue/ItemRunValues.h"
 #include "catalogue/ItemTree.h"
 #include "tests/catalogue/CatalogueFolder.h"
@@ -152,13 +153,42 @@ TEST_F(CatalogueFile, Utf8UmlautsStayUtf8) {
     EXPECT_EQ(DescriptionLines(Folder.Reader(), 1, "ge"), std::vector<std::string>{"Türen öffnen"});
 }
 
-TEST_F(CatalogueFile, LongValueIsCutAt2047Characters) {
-    std::string umlauts;
-    for (int i = 0; i < 3000; ++i) umlauts += "ä";
-    Folder.WriteCatalogue("[ITEM_1]\nNAME=" + umlauts + "\n");
-    EXPECT_EQ(Folder.Reader().ReadValue("ITEM_1", "NAME", ""),
-              umlauts.substr(0, 2047 * std::string("ä").size()));
+TEST_F(CatalogueFile, WindowsCodePageNamesOutsideAsciiAreFound) {
+    Folder.WriteCatalogue("[Gr\xF6\xDF\x65]\nL\xE4nge=12\n");
+    EXPECT_EQ(Folder.Reader().ReadValue("GRÖSSE", "Länge", "-"), "-");  // only ASCII folds
+    EXPECT_EQ(Folder.Reader().ReadValue("Größe", "Länge", "-"), "12");
 }
+
+struct LongValueCase {
+    const char* Title;
+    std::string Character;  // as written to the file
+    std::string Utf8;       // as read back
+};
+
+void PrintTo(const LongValueCase& c, std::ostream* os) {
+    *os << c.Title;
+}
+
+class LongValue : public testing::TestWithParam<LongValueCase> {};
+
+TEST_P(LongValue, IsCutAt2047Characters) {
+    const LongValueCase& c = GetParam();
+    std::string written, expected;
+    for (int i = 0; i < 3000; ++i) written += c.Character;
+    for (std::size_t i = 0; i < MaxIniValueChars; ++i) expected += c.Utf8;
+    CatalogueFolder folder;
+    folder.WriteCatalogue("[ITEM_1]\nNAME=\"" + written + "\"\n");
+    EXPECT_EQ(folder.Reader().ReadValue("ITEM_1", "NAME", ""), expected);
+}
+
+const LongValueCase LongValueCases[] = {
+    {"ASCII", "a", "a"},
+    {"UTF-8 umlaut", "\xC3\xA4", "\xC3\xA4"},
+    {"Windows-1252 umlaut", "\xE4", "\xC3\xA4"},
+    {"Windows-1252 euro sign", "\x80", "\xE2\x82\xAC"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Catalogue, LongValue, testing::ValuesIn(LongValueCases));
 
 TEST_F(CatalogueFile, EditIsSeenByTheNextRead) {
     const Catalogue catalogue = Folder.Reader();
