@@ -131,6 +131,8 @@ void BoxModel::Execute() {
 void BoxModel::ExecuteIsp() {
     const uint8_t b1 = Frame[0], b2 = Frame[1], b3 = Frame[2], b4 = Frame[3];
     uint8_t reply[4] = {0x00, 0x00, 0x00, 0x00};
+    // The reply shifts out with the instruction; the erase runs after it.
+    uint32_t busyAfterReply = 0;
     if (b1 == 0xAC && b2 == 0x53) {
         ++EnableAttempts;
         const bool answers =
@@ -149,7 +151,7 @@ void BoxModel::ExecuteIsp() {
             reply[3] = (b3 & 3) < 3 ? sig[b3 & 3] : 0xFF;
         } else if (b1 == 0xAC && b2 == 0x80) {
             Target.ChipErase();
-            if (Config.WriteDelays) PendingDelayUs += chiptime::ChipEraseUs;
+            busyAfterReply = chiptime::ChipEraseUs;
         } else if (b1 == 0xAC && b2 == 0xA0) {
             Target.FuseLo = b4;
         } else if (b1 == 0xAC && b2 == 0xA8) {
@@ -167,6 +169,7 @@ void BoxModel::ExecuteIsp() {
         }
     }
     for (uint8_t r : reply) Send(r);
+    if (Config.WriteDelays) PendingDelayUs += busyAfterReply;
 }
 
 void BoxModel::MarkWritten(bool flash, uint32_t address, std::size_t count) {

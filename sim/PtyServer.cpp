@@ -114,9 +114,15 @@ bool PtyServer::TakeInput() {
 void PtyServer::Feed(uint8_t byte, int64_t arrivalNs) {
     const int64_t takenIn = Schedule.TakeIn(arrivalNs);
     Box.Receive(byte);
+    if (Box.Output.empty()) return;
+    const std::size_t first = Held.size();
     for (const OutByte& out : Box.Output)
         Held.push_back({out.Value, Schedule.Release(takenIn, out.DelayUs)});
     Box.Output.clear();
+    // The answer to one byte reaches the client in one piece once its last byte is
+    // through, as a UART's FIFO or a USB packet passes it on: never early, and the
+    // client wakes once per answer rather than once per byte.
+    for (std::size_t i = first; i < Held.size(); ++i) Held[i].ReleaseNs = Held.back().ReleaseNs;
 }
 
 // Writes every held byte that is due, in one write where the client's queue allows.
