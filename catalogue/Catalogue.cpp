@@ -11,12 +11,16 @@
 #include "catalogue/CatalogueText.h"
 
 namespace {
+// Far beyond any catalogue; a larger file is the wrong file, not worth the memory.
+constexpr std::size_t MaxCatalogueBytes = 64u << 20;
+
 // The size of a regular file; a folder or a pipe named by mistake must never block or throw.
 int RegularFileSize(int fd, std::size_t& size) {
     struct stat st {};
     if (fstat(fd, &st) != 0) return errno;
     if (S_ISDIR(st.st_mode)) return EISDIR;
     if (!S_ISREG(st.st_mode)) return EINVAL;
+    if (static_cast<std::size_t>(st.st_size) > MaxCatalogueBytes) return EFBIG;
     size = static_cast<std::size_t>(st.st_size);
     return 0;
 }
@@ -74,6 +78,9 @@ std::string Catalogue::Problem() const {
             return "catalogue " + FilePath + " is a folder, not a file";
         case EINVAL:
             return "catalogue " + FilePath + " is not a regular file";
+        case EFBIG:
+            return "catalogue " + FilePath + " is larger than " +
+                   std::to_string(MaxCatalogueBytes >> 20) + " MiB; is it the right file?";
         default:
             return "cannot read catalogue " + FilePath + ": " + std::strerror(error);
     }

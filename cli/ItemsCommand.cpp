@@ -31,7 +31,7 @@ int RunItems(const Command& self, const Args& args) {
     const CatalogueLocation where = LocateCatalogue(option, OwnExecutablePath());
     const Catalogue catalogue(where.CatalogueFile);
     if (const std::string problem = catalogue.Problem(); !problem.empty())
-        return Failure(problem + "; name the catalogue with --catalogue FILE");
+        return Failure(option ? problem : problem + "; name the catalogue with --catalogue FILE");
     const ItemTree tree =
         BuildItemTree(catalogue, where.ProgramFolder, args.Flag("--production"), UserLocaleLess());
     if (tree.empty()) std::fprintf(stderr, "no items in %s\n", where.CatalogueFile.c_str());
