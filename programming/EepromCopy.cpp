@@ -15,7 +15,7 @@
 namespace {
 // "/dev/serial/by-id/usb-FTDI" -> "usb-FTDI": file-name safe, still recognisable.
 std::string PortForFileName(const std::string& port) {
-    std::string name = port.substr(port.find_last_of('/') + 1);
+    std::string name = port.rfind("/dev/", 0) == 0 ? port.substr(5) : port;
     for (char& c : name)
         if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_') c = '_';
     return name.empty() ? "port" : name;

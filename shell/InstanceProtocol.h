@@ -1,0 +1,33 @@
+#pragma once
+// The single-instance endpoint of a running copy: a local socket that takes two requests.
+//
+//   activate:   'A'                                  -> answer int32 1, window raised
+//   copy data:  'C', kind (uint32), length (uint32),  -> answer int32 1
+//               then length bytes (at most 64 KiB)
+//
+// Numbers are little-endian. Kind 0 carries a firmware identifier: the running copy selects
+// the matching catalogue items (up to the first zero byte). Every kind is answered with 1.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace instance {
+constexpr uint8_t RequestActivate = 'A';
+constexpr uint8_t RequestCopyData = 'C';
+constexpr uint32_t MaxCopyDataBytes = 64 * 1024;
+constexpr int32_t Answer = 1;
+constexpr int ClientTimeoutMs = 2000;
+}  // namespace instance
+
+// The socket path: $XDG_RUNTIME_DIR (else /tmp) / <title with dashes>-<user>.
+std::string InstanceEndpointPath();
+
+std::vector<uint8_t> EncodeActivate();
+std::vector<uint8_t> EncodeCopyData(uint32_t kind, const std::string& data);
+
+// Sends one request to a running copy and returns its answer; nothing when no copy runs
+// (no socket, nobody listening, or no answer within the time-out).
+std::optional<int32_t> SendInstanceRequest(const std::vector<uint8_t>& request,
+                                           const std::string& endpoint = InstanceEndpointPath());
