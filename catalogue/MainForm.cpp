@@ -1,0 +1,393 @@
+#include "catalogue/MainForm.h"
+
+#include <QApplication>
+#include <QCollator>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QEvent>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSettings>
+#include <QShowEvent>
+#include <QSplitter>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "catalogue/ApplicationTitle.h"
+#include "catalogue/CatalogueKeys.h"
+#include "catalogue/FittedPicture.h"
+#include "catalogue/IdentifierSelection.h"
+#include "catalogue/InfoLines.h"
+#include "catalogue/ItemRunValues.h"
+#include "catalogue/ItemTree.h"
+#include "catalogue/PictureFile.h"
+#include "catalogue/PortSettings.h"
+#include "image/FirmwareId.h"
+#include "programming/MessageBoxes.h"
+#include "programming/ProgForm.h"
+
+namespace {
+// Geometry in pixels at 96 dpi, laid out for a client area 630 wide; Qt scales it on denser
+// screens.
+constexpr int MinimumWidth = 640, MinimumHeight = 480;
+constexpr int TreeWidth = 137, TreeIndent = 19;
+constexpr int SplitterWidth = 4;
+constexpr int MemoHeight = 137;
+constexpr int BottomBarHeight = 63;
+constexpr int ButtonTop = 12;
+// The update and exit buttons keep their distance to the right edge.
+constexpr int UpdateRightOffset = 186, ExitRightOffset = 80;
+constexpr int BaseFontPx = 11, MemoFontPx = 13, PictureFontPx = 27;
+
+constexpr char EnglishLanguage[] = "en";
+constexpr char GermanLanguage[] = "ge";
+constexpr char EnglishWord[] = "YES";  // the confirmation word that chooses English
+
+const QString NoImageText = QStringLiteral("No Image available");
+constexpr char VersionLinePrefix[] = "Application Version: ";
+constexpr char BootloaderVersionPrefix[] = ", Bootloader Version: ";
+const QString NoMatchText = QStringLiteral("This item cannot be programmed using this selection!");
+
+QFont PixelFont(int px) {
+    QFont f = QApplication::font();
+    f.setPixelSize(px);
+    return f;
+}
+
+QString Text(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+// Group names in the order of the user's locale, as the desktop sorts names.
+TextLess LocaleAwareLess() {
+    auto collator = std::make_shared<QCollator>();
+    return [collator](const std::string& a, const std::string& b) {
+        return collator->compare(Text(a), Text(b)) < 0;
+    };
+}
+
+void FillDefaults(MainFormContext& c, QWidget* owner) {
+    if (!c.ProgForm) c.ProgForm = new TProgForm(owner);
+    if (!c.ConfirmationWord) c.ConfirmationWord = [] { return QString(); };
+    if (!c.OpenSettings) c.OpenSettings = [] { return ::OpenSettings(); };
+    if (!c.OpenUrl) c.OpenUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+    if (!c.Quit) c.Quit = [] { QCoreApplication::quit(); };
+    if (c.Links) c.ProgForm->SetLinkFactory(c.Links);
+}
+
+QPushButton* Button(const char* caption, QWidget* parent, const QRect& geometry) {
+    auto* button = new QPushButton(QString::fromLatin1(caption), parent);
+    button->setGeometry(geometry);
+    button->setAutoDefault(false);
+    return button;
+}
+}  // namespace
+
+TMainForm::TMainForm(MainFormContext context, QWidget* parent)
+    : QDialog(parent), Context(std::move(context)), IniFile(Context.Location.CatalogueFile) {
+    FillDefaults(Context, this);
+    BuildLayout();
+    Registry = Context.OpenSettings();
+    ChangeDelay = new QTimer(this);
+    ChangeDelay->setInterval(ChangeDelayMs);
+    ChangeDelay->setSingleShot(true);
+    // Each change restarts the delay, so a run of changes shows only the last node.
+    connect(TreeView, &QTreeWidget::itemSelectionChanged, ChangeDelay, qOverload<>(&QTimer::start));
+    connect(ChangeDelay, &QTimer::timeout, this, [this] { TreeViewChange(SelectedNode()); });
+    connect(ButtonHomepage, &QPushButton::clicked, this, &TMainForm::ButtonHomepageClick);
+    connect(CheckButton, &QPushButton::clicked, this, &TMainForm::CheckButtonClick);
+    connect(ButtonUpdate, &QPushButton::clicked, this, &TMainForm::ButtonUpdateClick);
+    connect(ExitButton, &QPushButton::clicked, this, &TMainForm::ExitButtonClick);
+}
+
+TMainForm::~TMainForm() = default;
+
+void TMainForm::BuildLayout() {
+    setWindowFlags(windowFlags() | Qt::WindowMinMaxButtonsHint);
+    setMinimumSize(MinimumWidth, MinimumHeight);
+    resize(MinimumWidth, MinimumHeight);
+    setFont(PixelFont(BaseFontPx));
+
+    TreeView = new QTreeWidget;
+    TreeView->setHeaderHidden(true);
+    TreeView->setIndentation(TreeIndent);
+    TreeView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    TreeView->setSelectionMode(QAbstractItemView::SingleSelection);
+    TreeView->setMouseTracking(true);  // hot tracking
+
+    Splitter2 = new QSplitter(Qt::Horizontal);
+    Splitter2->setHandleWidth(SplitterWidth);
+    Splitter2->addWidget(TreeView);
+    Splitter2->addWidget(BuildDetails());
+    Splitter2->setStretchFactor(1, 1);
+    Splitter2->setSizes({TreeWidth, MinimumWidth - TreeWidth});
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(Splitter2, 1);
+    layout->addWidget(BuildBottomBar());
+
+    // Bottom bar first, then the details, then the tree.
+    setTabOrder(PortBox, ButtonUpdate);
+    setTabOrder(ButtonUpdate, ExitButton);
+    setTabOrder(ExitButton, ButtonHomepage);
+    setTabOrder(ButtonHomepage, TreeView);
+}
+
+QWidget* TMainForm::BuildDetails() {
+    Panel1 = new QWidget;
+    Panel1->setFont(PixelFont(PictureFontPx));
+
+    Memo = new QPlainTextEdit;
+    Memo->setReadOnly(true);
+    Memo->setFocusPolicy(Qt::ClickFocus);
+    Memo->setFrameShape(QFrame::NoFrame);
+    Memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo->setFont(PixelFont(MemoFontPx));
+    QPalette face = Memo->palette();
+    face.setColor(QPalette::Base, face.color(QPalette::Window));
+    Memo->setPalette(face);
+
+    // The panel's caption shows only while the picture, which covers it, is hidden.
+    ImagePanel = new QLabel;
+    ImagePanel->setFrameStyle(QFrame::Box | QFrame::Plain);
+    ImagePanel->setAlignment(Qt::AlignCenter);
+    Image = new FittedPicture(ImagePanel);
+    auto* pictureLayout = new QVBoxLayout(ImagePanel);
+    pictureLayout->setContentsMargins(1, 1, 1, 1);
+    pictureLayout->addWidget(Image);
+
+    Splitter1 = new QSplitter(Qt::Vertical);
+    Splitter1->setHandleWidth(SplitterWidth);
+    Splitter1->addWidget(Memo);
+    Splitter1->addWidget(ImagePanel);
+    Splitter1->setStretchFactor(1, 1);
+    Splitter1->setSizes({MemoHeight, MinimumHeight - BottomBarHeight - MemoHeight});
+
+    auto* layout = new QVBoxLayout(Panel1);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(Splitter1);
+    return Panel1;
+}
+
+QWidget* TMainForm::BuildBottomBar() {
+    Panel2 = new QWidget;
+    Panel2->setFixedHeight(BottomBarHeight);
+
+    GroupBox2 = new QGroupBox(QStringLiteral("Serial Port"), Panel2);
+    // Wider than for COM1: names such as ttyUSB0 must fit, up to the support button.
+    GroupBox2->setGeometry(8, 6, 185, 49);
+    PortBox = new QComboBox(GroupBox2);
+    PortBox->setEditable(true);
+    PortBox->setGeometry(8, 20, 113, PortBox->sizeHint().height());
+    PortBox->setFocusPolicy(Qt::ClickFocus);
+    PortBox->setEditText(QString::fromLatin1(InitialPortText));
+    CheckButton = Button("Check", GroupBox2, {128, 16, 49, 25});
+    CheckButton->setFocusPolicy(Qt::ClickFocus);
+
+    ButtonHomepage = Button("Kardo Support", Panel2, {209, ButtonTop, 97, 41});
+    ButtonHomepage->setEnabled(false);
+    ButtonUpdate = Button("Update Firmware", Panel2, {0, ButtonTop, 97, 41});
+    ExitButton = Button("Exit", Panel2, {0, ButtonTop, 73, 41});
+    Panel2->installEventFilter(this);
+    return Panel2;
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == Panel2 && event->type() == QEvent::Resize) PlaceRightButtons();
+    return QDialog::eventFilter(watched, event);
+}
+
+void TMainForm::PlaceRightButtons() {
+    ButtonUpdate->move(Panel2->width() - UpdateRightOffset, ButtonTop);
+    ExitButton->move(Panel2->width() - ExitRightOffset, ButtonTop);
+}
+
+void TMainForm::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!event->spontaneous()) FormShow();
+}
+
+void TMainForm::FormShow() {
+    setWindowTitle(QString::fromLatin1(ApplicationTitle));
+    FillPortBox();
+    Language = Context.ConfirmationWord().toUpper() == QLatin1String(EnglishWord) ? EnglishLanguage
+                                                                                  : GermanLanguage;
+    FillTree();
+    SelectByIdentifier(Context.CommandLineIdentifier);
+}
+
+void TMainForm::FillPortBox() {
+    if (!Registry) Registry = Context.OpenSettings();  // released by an earlier close
+    QStringList ports;
+    FillPortList(ports);
+    const PortChoice choice = RestorePort(Registry.get(), ports);
+    PortBox->clear();
+    PortBox->addItems(ports);
+    PortBox->setCurrentIndex(choice.Index);
+    PortBox->setEditText(choice.Text);
+}
+
+void TMainForm::FillTree() {
+    TreeView->clear();
+    const ItemTree tree =
+        BuildItemTree(IniFile, Context.Location.ProgramFolder, ProductionMode, LocaleAwareLess());
+    for (const GroupNode& group : tree) {
+        auto* groupNode = new QTreeWidgetItem(TreeView, {Text(group.Name)});
+        for (const ItemNode& item : group.Items) {
+            auto* node = new QTreeWidgetItem(groupNode, {Text(item.Name)});
+            node->setData(0, Qt::UserRole,
+                          QVariant::fromValue(TREEVIEW_DATA{item.ItemNumber, item.Identifier}));
+        }
+    }
+}
+
+std::optional<TREEVIEW_DATA> TMainForm::NodeData(const QTreeWidgetItem* node) {
+    if (!node) return std::nullopt;
+    const QVariant data = node->data(0, Qt::UserRole);
+    if (!data.canConvert<TREEVIEW_DATA>()) return std::nullopt;
+    return data.value<TREEVIEW_DATA>();
+}
+
+QTreeWidgetItem* TMainForm::SelectedNode() const {
+    // Qt makes the first node current, unselected, when the tree gets the focus; that is no
+    // selection.
+    QTreeWidgetItem* node = TreeView->currentItem();
+    return node && node->isSelected() ? node : nullptr;
+}
+
+void TMainForm::SelectByIdentifier(const std::string& text) {
+    // The tree holds one selected node: the last match in tree order stays.
+    for (QTreeWidgetItemIterator it(TreeView); *it; ++it) {
+        const auto data = NodeData(*it);
+        if (data && IdentifierSelects(text, data->Identifier)) TreeView->setCurrentItem(*it);
+    }
+    if (isVisible()) TreeView->setFocus();
+}
+
+int TMainForm::CopyData(quint32 kind, const QByteArray& data) {
+    if (kind == IdentifierDataKind) {
+        qsizetype end = data.indexOf('\0');
+        if (end < 0) end = data.size();
+        SelectByIdentifier(data.left(end).toStdString());
+    }
+    return CopyDataAnswer;
+}
+
+void TMainForm::TreeViewChange(QTreeWidgetItem* node) {
+    if (const auto data = NodeData(node)) {
+        ShowItemDetails(data->ItemNumber);
+        return;
+    }
+    // A group: the support button and the panel's caption stay as the last item left them.
+    Image->hide();
+    Memo->clear();
+}
+
+void TMainForm::ShowItemDetails(int itemNumber) {
+    const std::string section = ItemSection(itemNumber);
+    const std::string picturePath =
+        ImagePath(Context.Location.ProgramFolder, IniFile.ReadValue(section, ImageKey, ""));
+    HomepageUrl = IniFile.ReadValue(section, HomepageKey, "");
+    ButtonHomepage->setEnabled(!HomepageUrl.empty());
+    ShowPicture(picturePath);
+
+    QStringList lines{Text(VersionLinePrefix + ItemVersionText(itemNumber))};
+    for (const std::string& line : DescriptionLines(IniFile, itemNumber, Language))
+        lines.append(Text(line));
+    Memo->setPlainText(lines.join('\n'));
+    Memo->moveCursor(QTextCursor::Start);
+    Memo->verticalScrollBar()->setValue(0);
+}
+
+void TMainForm::ShowPicture(const std::string& path) {
+    const QImage picture = LoadPicture(Text(path));
+    Image->SetPicture(picture);
+    Image->setVisible(!picture.isNull());
+    ImagePanel->setText(picture.isNull() ? NoImageText : QString());
+}
+
+std::string TMainForm::ItemVersionText(int itemNumber) const {
+    const std::string path = ItemFirmwarePath(IniFile, Context.Location.ProgramFolder, itemNumber);
+    if (!IsExistingFile(path)) return {};
+    const std::string pattern = IniFile.ReadValue(ItemSection(itemNumber), "Version", "");
+    std::string text = ReadFirmwareId(path, pattern);
+    const std::string bootPattern = BootloaderPattern(pattern);
+    if (!bootPattern.empty()) text += BootloaderVersionPrefix + ReadFirmwareId(path, bootPattern);
+    return text;
+}
+
+void TMainForm::ButtonHomepageClick() {
+    OpenHomepage(HomepageUrl);
+}
+
+void TMainForm::OpenHomepage(const std::string& link) {
+    // A link the desktop cannot open is not reported.
+    Context.OpenUrl(QUrl::fromUserInput(Text(link)));
+}
+
+std::string TMainForm::PortText() const {
+    return PortBox->currentText().toStdString();
+}
+
+void TMainForm::CheckButtonClick() {
+    Programming().Params.PortName = PortText();
+    Programming().CheckProgrammer();
+}
+
+void TMainForm::ButtonUpdateClick() {
+    if (const auto data = NodeData(SelectedNode())) UpdateItem(data->ItemNumber);
+}
+
+void TMainForm::UpdateItem(int itemNumber) {
+    // Disabled during the chip query and the whole run, whatever the outcome.
+    struct Disabled {
+        QPushButton* Button;
+        ~Disabled() { Button->setEnabled(true); }
+    } disabled{ButtonUpdate};
+    ButtonUpdate->setEnabled(false);
+
+    const std::string firmwarePath =
+        ItemFirmwarePath(IniFile, Context.Location.ProgramFolder, itemNumber);
+    Programming().Params.PortName = PortText();
+    const std::string chip = Programming().QueryChipType();
+    const int entry = MatchProcessorEntry(IniFile, itemNumber, chip);
+    if (entry != 0) {
+        const ItemRunValues values = ReadItemRunValues(IniFile, itemNumber, entry, firmwarePath);
+        RunParams& params = Programming().Params;
+        params.PortName = PortText();
+        params.FirmwarePath = values.FirmwarePath;
+        params.FuseLo = values.FuseLo;
+        params.FuseHi = values.FuseHi;
+        params.FuseEx = values.FuseEx;
+        params.Speed = values.Speed;
+        params.Bootloader = values.Bootloader;
+        Programming().SetFirmwareIdText(
+            IniFile.ReadValue(ItemSection(itemNumber), IdentifierKey, ""));
+        Programming().exec();
+    } else if (!chip.empty()) {
+        // An empty chip name means the query has shown its own error already.
+        Boxes().Plain(this, QString::fromLatin1(ApplicationTitle), NoMatchText);
+    }
+}
+
+void TMainForm::ExitButtonClick() {
+    close();
+}
+
+void TMainForm::done(int result) {
+    FormClose();
+    QDialog::done(result);
+}
+
+void TMainForm::FormClose() {
+    StorePort(Registry, PortBox->currentText());
+    Context.Quit();
+}
