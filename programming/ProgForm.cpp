@@ -151,18 +151,24 @@ void TProgForm::SetStatusColour(const QColor& colour) {
 }
 
 bool TProgForm::ShowProgress(int32_t position, int32_t total, int32_t phase) {
+    const QString before = StatusLabel->text();
+    const QColor beforeColour = StatusLabel->palette().color(QPalette::WindowText);
     if (IsKnownPhase(phase)) {
         SetStatusColour(IsFinishedPhase(phase) ? FinishedColour : RunningColour);
         StatusLabel->setText(Text(StatusText(position, total, phase)));
     }
     // The bar is drawn in the status colour.
-    QPalette bar = ProgressBar->palette();
-    bar.setColor(QPalette::Highlight, StatusLabel->palette().color(QPalette::WindowText));
-    ProgressBar->setPalette(bar);
+    const QColor colour = StatusLabel->palette().color(QPalette::WindowText);
+    if (ProgressBar->palette().color(QPalette::Highlight) != colour) {
+        QPalette bar = ProgressBar->palette();
+        bar.setColor(QPalette::Highlight, colour);
+        ProgressBar->setPalette(bar);
+    }
     ProgressBar->setMinimum(0);
     ProgressBar->setMaximum(total > 0 ? total : 1);  // 0..0 would turn the bar into a spinner
     ProgressBar->setValue(std::clamp(position, 0, ProgressBar->maximum()));
-    StatusLabel->repaint();
+    // Thousands of calls per run: only a changed status line is worth an immediate repaint.
+    if (StatusLabel->text() != before || colour != beforeColour) StatusLabel->repaint();
     QCoreApplication::processEvents();
     return AbortRequested;
 }
