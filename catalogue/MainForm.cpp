@@ -19,7 +19,6 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "catalogue/ApplicationTitle.h"
 #include "catalogue/CatalogueKeys.h"
 #include "catalogue/FittedPicture.h"
 #include "catalogue/IdentifierSelection.h"
@@ -31,6 +30,7 @@
 #include "image/FirmwareId.h"
 #include "programming/MessageBoxes.h"
 #include "programming/ProgForm.h"
+#include "shell/AppIdentity.h"
 
 namespace {
 // Geometry in pixels at 96 dpi, laid out for a client area 630 wide; Qt scales it on denser
