@@ -1,8 +1,8 @@
 // image: loads a firmware file as the programming run does and shows what it holds.
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <optional>
 
 #include "cli/Command.h"
@@ -17,15 +17,13 @@ namespace {
 std::optional<uint32_t> ParseLength(const std::string& text) {
     const bool negative = !text.empty() && text[0] == '-';
     const char* digits = text.c_str() + (negative ? 1 : 0);
-    int base = 10;
-    if (digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
-        base = 16;
-        digits += 2;
-    }
-    if (*digits == '\0' || *digits == '-' || *digits == '+' || *digits == ' ') return std::nullopt;
+    const bool hex = digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X');
+    if (hex) digits += 2;
+    const auto first = static_cast<unsigned char>(*digits);
+    if (!(hex ? std::isxdigit(first) : std::isdigit(first))) return std::nullopt;
     char* end = nullptr;
     errno = 0;
-    const unsigned long long v = std::strtoull(digits, &end, base);
+    const unsigned long long v = std::strtoull(digits, &end, hex ? 16 : 10);
     if (*end != '\0' || errno == ERANGE || v > (negative ? 0x80000000ull : 0xFFFFFFFFull))
         return std::nullopt;
     return static_cast<uint32_t>(negative ? 0u - static_cast<uint32_t>(v) : v);
@@ -47,20 +45,20 @@ int RunImage(const Command& self, const Args& args) {
     }
     const auto pattern = args.Option("--id");
 
-    auto flashImage = std::make_unique<uint8_t[]>(isp::FlashImageSize);
+    FlashImageBuffer flashImage;
     try {
-        const int32_t size = LoadFlashFile(path, flashImage.get());
+        const int32_t size = LoadFlashFile(path, flashImage.Data());
         // The identifiers are searched in the image as loaded, before the stamp.
         std::string id, bootloader;
         const std::string bootPattern = pattern ? BootloaderPattern(*pattern) : std::string();
-        if (pattern) id = FindFirmwareId(flashImage.get(), size, *pattern, isp::FlashImageSize);
+        if (pattern) id = FindFirmwareId(flashImage.Data(), size, *pattern, isp::FlashImageSize);
         if (!bootPattern.empty())
-            bootloader = FindFirmwareId(flashImage.get(), size, bootPattern, isp::FlashImageSize);
+            bootloader = FindFirmwareId(flashImage.Data(), size, bootPattern, isp::FlashImageSize);
 
         std::printf("size %d\n", static_cast<int>(size));
         const uint32_t covered = length ? *length : static_cast<uint32_t>(size);
-        const bool written = StampCheckValue(flashImage.get(), covered);
-        std::printf("check 0x%04X %s\n", StoredCheckValue(flashImage.get(), covered),
+        const bool written = StampCheckValue(flashImage.Data(), covered);
+        std::printf("check 0x%04X %s\n", StoredCheckValue(flashImage.Data(), covered),
                     written ? "written" : "present");
         if (pattern) PrintLine("id", id);
         if (!bootPattern.empty()) PrintLine("bootloader", bootloader);
@@ -72,20 +70,23 @@ int RunImage(const Command& self, const Args& args) {
 }
 
 const RegisterCommand reg(
-    {"image", "FILE [--id PATTERN] [--length N]",
-     "Load a firmware file (Intel HEX, or raw binary when named *.bin) as the programming run "
-     "does and print its size, check value and identifiers.",
-     "  FILE          the firmware file\n"
+    {"image",
+     "FILE [--id PATTERN] [--length N]",
+     "Load a firmware file as a run would; print its size, check value, identifiers.",
+     "  FILE          Intel HEX, or a raw binary when its name ends in .bin (any letter case)\n"
      "  --length N    bytes the check value protects, its own two included (decimal or 0x..);\n"
      "                default: the loaded size\n"
-     "  --id PATTERN  search the image for the firmware identifier PATTERN (five characters;\n"
-     "                \"+\" in position 4 also searches the bootloader's, with \"*\" there)\n"
+     "  --id PATTERN  firmware identifier to search for (five characters); a \"+\" as the\n"
+     "                fourth character also searches the bootloader's, with \"*\" there\n"
      "\n"
      "output, one per line:\n"
      "  size <decimal>                 one past the highest address loaded\n"
      "  check 0x<hex> written|present  the check value; 'present' when the file carried it\n"
      "  id <text>                      with --id: the identifier found, empty when none\n"
-     "  bootloader <text>              with a \"+\" pattern: the bootloader's identifier\n",
+     "  bootloader <text>              with a \"+\" pattern: the bootloader's identifier\n"
+     "\n"
+     "exit codes: 0 loaded, 1 the file could not be loaded or the length is out of range,\n"
+     "2 usage error\n",
      {"--id", "--length"},
      {},
      RunImage});

@@ -1,0 +1,198 @@
+// HEX files made by other tools (objcopy, srec_cat) load as the binary they came from, and
+// q40prog-cli image prints their size, check value and identifiers. The tools run at test time;
+// a test is skipped when its tool is missing.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstring>
+#include <sstream>
+
+#include "image/CheckValue.h"
+#include "image/ImageLoader.h"
+#include "tests/image/ImageFiles.h"
+
+namespace {
+
+std::string Quoted(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+struct CliResult {
+    int Exit = -1;
+    std::string Out, Err;
+};
+
+class ToolFiles : public ::testing::Test {
+protected:
+    TempDir Dir;
+
+    // Firmware of 'size' bytes with an application and a bootloader identifier in it.
+    std::vector<uint8_t> Firmware(std::size_t size) {
+        auto bytes = NoiseBytes(size, 99);
+        const char app[] = "Q40A1 fw 1.0";
+        const char boot[] = "Q40*1 bl 0.9";
+        std::memcpy(bytes.data() + 0x1000, app, sizeof app);
+        if (size >= 0x3F000) std::memcpy(bytes.data() + 0x3E000, boot, sizeof boot);
+        return bytes;
+    }
+
+    bool Run(const std::string& command) {
+        return std::system((command + " >" + Quoted(Dir.Path("tool.out")) + " 2>&1").c_str()) == 0;
+    }
+
+    std::vector<uint8_t> Load(const std::string& path, int32_t expectedSize) {
+        std::vector<uint8_t> image(isp::FlashImageSize);
+        EXPECT_EQ(LoadFlashFile(path, image.data()), expectedSize);
+        return image;
+    }
+
+    CliResult Cli(const std::string& arguments) {
+        const std::string out = Dir.Path("cli.out"), err = Dir.Path("cli.err");
+        const int status = std::system((std::string(Q40PROG_CLI) + " image " + arguments + " >" +
+                                        Quoted(out) + " 2>" + Quoted(err))
+                                           .c_str());
+        CliResult r;
+        r.Exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        r.Out = ReadText(out);
+        r.Err = ReadText(err);
+        return r;
+    }
+
+    static std::string CheckLine(const std::vector<uint8_t>& image, uint32_t length) {
+        const uint32_t at = length > 2 ? length - 2 : 0;
+        const uint16_t value = CheckValueOf(image.data(), at);
+        const bool present = image[at] == (value & 0xFF) && image[at + 1] == (value >> 8);
+        char line[64];
+        std::snprintf(line, sizeof line, "check 0x%04X %s\n", value,
+                      present ? "present" : "written");
+        return line;
+    }
+};
+
+TEST_F(ToolFiles, ObjcopyWholeFlashWithSegmentRecords) {
+    if (!HaveTool("objcopy")) GTEST_SKIP() << "objcopy is not installed";
+    const auto bytes = Firmware(isp::FlashImageSize);
+    const std::string bin = Dir.Write("fw.bin", bytes), hex = Dir.Path("fw.hex");
+    ASSERT_TRUE(Run("objcopy -I binary -O ihex " + Quoted(bin) + " " + Quoted(hex)));
+    ASSERT_NE(ReadText(hex).find(":020000023000CC"), std::string::npos) << "no segment records";
+    EXPECT_EQ(FirstDifference(Load(hex, isp::FlashImageSize), bytes), -1);
+}
+
+TEST_F(ToolFiles, ObjcopyAtAnOffsetAcrossSixtyFourK) {
+    if (!HaveTool("objcopy")) GTEST_SKIP() << "objcopy is not installed";
+    const auto bytes = NoiseBytes(0x2345, 3);
+    const std::string bin = Dir.Write("part.bin", bytes), hex = Dir.Path("part.hex");
+    ASSERT_TRUE(Run("objcopy -I binary -O ihex --change-addresses 0xF000 " + Quoted(bin) + " " +
+                    Quoted(hex)));
+    EXPECT_EQ(FirstDifference(Load(hex, 0xF000 + 0x2345), ExpectedImage({{0xF000, bytes}})), -1);
+}
+
+TEST_F(ToolFiles, SrecCatSegmentedWholeFlash) {
+    if (!HaveTool("srec_cat")) GTEST_SKIP() << "srec_cat is not installed";
+    const auto bytes = Firmware(isp::FlashImageSize);
+    const std::string bin = Dir.Write("fw.bin", bytes), hex = Dir.Path("fw.hex");
+    ASSERT_TRUE(Run("srec_cat " + Quoted(bin) + " -binary -o " + Quoted(hex) +
+                    " -intel --address-length=3"));
+    EXPECT_EQ(FirstDifference(Load(hex, isp::FlashImageSize), bytes), -1);
+}
+
+TEST_F(ToolFiles, SrecCatLinearRecordBelowSixtyFourK) {
+    if (!HaveTool("srec_cat")) GTEST_SKIP() << "srec_cat is not installed";
+    const auto bytes = Firmware(40000);
+    const std::string bin = Dir.Write("fw.bin", bytes), hex = Dir.Path("fw.hex");
+    ASSERT_TRUE(Run("srec_cat " + Quoted(bin) + " -binary -o " + Quoted(hex) + " -intel"));
+    ASSERT_NE(ReadText(hex).find(":020000040000FA"), std::string::npos);
+    EXPECT_EQ(FirstDifference(Load(hex, 40000), ExpectedImage({{0, bytes}})), -1);
+}
+
+TEST_F(ToolFiles, CliOnObjcopyHex) {
+    if (!HaveTool("objcopy")) GTEST_SKIP() << "objcopy is not installed";
+    const auto bytes = Firmware(isp::FlashImageSize);
+    const std::string bin = Dir.Write("fw.bin", bytes), hex = Dir.Path("fw.hex");
+    ASSERT_TRUE(Run("objcopy -I binary -O ihex " + Quoted(bin) + " " + Quoted(hex)));
+    const CliResult r = Cli(Quoted(hex) + " --id Q40+1");
+    EXPECT_EQ(r.Exit, 0) << r.Err;
+    EXPECT_EQ(r.Out, "size 262144\n" + CheckLine(bytes, isp::FlashImageSize) +
+                         "id Q40A1 fw 1.0\nbootloader Q40*1 bl 0.9\n");
+}
+
+TEST_F(ToolFiles, CliOnSrecCatHexWithLength) {
+    if (!HaveTool("srec_cat")) GTEST_SKIP() << "srec_cat is not installed";
+    const auto bytes = Firmware(isp::FlashImageSize);
+    const std::string bin = Dir.Write("fw.bin", bytes), hex = Dir.Path("fw.hex");
+    ASSERT_TRUE(Run("srec_cat " + Quoted(bin) + " -binary -o " + Quoted(hex) +
+                    " -intel --address-length=3"));
+    const CliResult r = Cli(Quoted(hex) + " --length 0x3E000 --id Q40A1");
+    EXPECT_EQ(r.Exit, 0) << r.Err;
+    EXPECT_EQ(r.Out, "size 262144\n" + CheckLine(bytes, 0x3E000) + "id Q40A1 fw 1.0\n");
+}
+
+TEST_F(ToolFiles, CliOnRawBinary) {
+    auto bytes = Firmware(0x8000);
+    // The file already carries its value over 0x7000 bytes.
+    const uint16_t value = CheckValueOf(bytes.data(), 0x7000 - 2);
+    bytes[0x7000 - 2] = static_cast<uint8_t>(value);
+    bytes[0x7000 - 1] = static_cast<uint8_t>(value >> 8);
+    const std::string bin = Dir.Write("FW.BIN", bytes);
+    char expected[64];
+    std::snprintf(expected, sizeof expected, "size 32768\ncheck 0x%04X present\n", value);
+    const CliResult r = Cli(Quoted(bin) + " --length=28672");
+    EXPECT_EQ(r.Exit, 0) << r.Err;
+    EXPECT_EQ(r.Out, expected);
+
+    const CliResult noId = Cli(Quoted(bin) + " --id Q40+2");
+    EXPECT_EQ(noId.Out, "size 32768\n" + CheckLine(bytes, 0x8000) + "id \nbootloader \n");
+}
+
+TEST_F(ToolFiles, CliShortLengthAndEmptyImage) {
+    const std::string hex = Dir.Write("empty.hex", EndOfFile);
+    const CliResult r = Cli(Quoted(hex));
+    EXPECT_EQ(r.Exit, 0) << r.Err;
+    EXPECT_EQ(r.Out, "size 0\ncheck 0x0000 written\n");
+}
+
+TEST_F(ToolFiles, CliLoadFailureOnStderrExitOne) {
+    const CliResult missing = Cli(Quoted(Dir.Path("gone.hex")));
+    EXPECT_EQ(missing.Exit, 1);
+    EXPECT_EQ(missing.Out, "");
+    EXPECT_EQ(missing.Err, "q40prog-cli: Error opening firmware file. (File: " +
+                               Dir.Path("gone.hex") + ": No such file or directory)\n");
+
+    const std::string bad = Dir.Write("bad.hex", Data(0, {1}) + Data(1, {2}, 1));
+    const CliResult checksum = Cli(Quoted(bad));
+    EXPECT_EQ(checksum.Exit, 1);
+    EXPECT_EQ(checksum.Err,
+              "q40prog-cli: Error loading hex file. (Bad checksum) (File: " + bad + ", line 2)\n");
+
+    const std::string ok = Dir.Write("ok.hex", Data(0, {1}));
+    const CliResult length = Cli(Quoted(ok) + " --length -1");
+    EXPECT_EQ(length.Exit, 1);
+    EXPECT_NE(length.Err.find("Image length out of range."), std::string::npos) << length.Err;
+}
+
+TEST_F(ToolFiles, CliUsage) {
+    const std::string ok = Dir.Write("ok.hex", Data(0, {1}));
+    EXPECT_EQ(Cli("").Exit, 2);
+    EXPECT_EQ(Cli(Quoted(ok) + " " + Quoted(ok)).Exit, 2);
+    EXPECT_EQ(Cli(Quoted(ok) + " --length").Exit, 2);
+    EXPECT_EQ(Cli(Quoted(ok) + " --length 12x").Exit, 2);
+    EXPECT_EQ(Cli(Quoted(ok) + " --length 0x").Exit, 2);
+    EXPECT_EQ(Cli(Quoted(ok) + " --length 99999999999").Exit, 2);
+    EXPECT_EQ(Cli(Quoted(ok) + " --colour").Exit, 2);
+    const CliResult help = Cli("--help");
+    EXPECT_EQ(help.Exit, 0);
+    EXPECT_NE(help.Out.find("usage: q40prog-cli image FILE [--id PATTERN] [--length N]"),
+              std::string::npos);
+}
+
+}  // namespace
