@@ -15,7 +15,8 @@
 namespace {
 // "/dev/serial/by-id/usb-FTDI" -> "usb-FTDI": file-name safe, still recognisable.
 std::string PortForFileName(const std::string& port) {
-    std::string name = port.rfind("/dev/", 0) == 0 ? port.substr(5) : port;
+    std::string name =
+        port.rfind("/dev/", 0) == 0 ? port.substr(5) : port.substr(port.find_last_of('/') + 1);
     for (char& c : name)
         if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_') c = '_';
     return name.empty() ? "port" : name;
