@@ -1,0 +1,147 @@
+// The programmer check and the chip query through q40prog-cli, the serial layer and a
+// pseudo-terminal, against q40prog-boxsim.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "tests/e2e/BoxSimFixture.h"
+
+namespace {
+constexpr int CliFailed = 1;
+
+bool Mentions(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+TEST_F(BoxSimTest, CheckPrintsTheBannerWithTwoBlanksBeforeTheVersion) {
+    const struct {
+        std::vector<std::string> Options;
+        const char* Expected;
+    } cases[] = {
+        {{}, "KARDO Programmer \"AVR\"  V2.5\n"},
+        {{"--version", "3.14"}, "KARDO Programmer \"AVR\"  V3.14\n"},
+        {{"--version", "129.0"}, "KARDO Programmer \"AVR\"  V-127.0\n"},
+    };
+    for (const auto& c : cases) {
+        StartBox(c.Options);
+        const CommandResult r = Cli({"check", "--port", Port()});
+        EXPECT_EQ(r.ExitCode, 0) << r.Err;
+        EXPECT_EQ(r.Out, c.Expected);
+        EXPECT_EQ(OpenPortErrno(Port()), 0);
+        EXPECT_EQ(StopBox(), 0);
+    }
+}
+
+TEST_F(BoxSimTest, ChipPrintsTheSimulatedChip) {
+    const struct {
+        std::vector<std::string> Options;
+        const char* Expected;
+    } cases[] = {
+        {{}, "ATmega644P\n"},
+        {{"--chip", "ATmega2560"}, "ATmega2560\n"},
+        {{"--chip", "AT90S2313", "--enable-on-attempt", "64"}, "AT90S2313\n"},
+    };
+    for (const auto& c : cases) {
+        StartBox(c.Options);
+        const CommandResult r = Cli({"chip", "--port", Port()});
+        EXPECT_EQ(r.ExitCode, 0) << r.Err;
+        EXPECT_EQ(r.Out, c.Expected);
+        EXPECT_EQ(StopBox(), 0);
+    }
+}
+
+// A child process holds the port the way another program would: open and locked.
+class PortHolder {
+public:
+    explicit PortHolder(const std::string& path) {
+        int report[2], release[2];
+        if (pipe(report) != 0 || pipe(release) != 0) return;
+        Pid = fork();
+        if (Pid == 0) {
+            close(report[0]);
+            close(release[1]);  // or the child would wait for itself
+            Hold(path, report[1], release[0]);
+        }
+        close(report[1]);
+        close(release[0]);
+        Release = release[1];
+        char locked = 0;
+        Locked = read(report[0], &locked, 1) == 1 && locked == 1;
+        close(report[0]);
+    }
+    ~PortHolder() {
+        close(Release);  // the child sees end of file and exits, dropping the lock
+        if (Pid > 0) waitpid(Pid, nullptr, 0);
+    }
+    bool Locked = false;
+
+private:
+    [[noreturn]] static void Hold(const std::string& path, int report, int release) {
+        const int fd = open(path.c_str(), O_RDWR | O_NOCTTY);
+        const char locked = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0;
+        (void)!write(report, &locked, 1);
+        char sink;
+        while (read(release, &sink, 1) > 0) {
+        }
+        _exit(0);
+    }
+    pid_t Pid = -1;
+    int Release = -1;
+};
+
+TEST_F(BoxSimTest, PortHeldByAnotherProcessIsReportedInUse) {
+    StartBox();
+    {
+        PortHolder holder(Port());
+        ASSERT_TRUE(holder.Locked);
+        const CommandResult r = Cli({"check", "--port", Port()});
+        EXPECT_EQ(r.ExitCode, CliFailed);
+        EXPECT_TRUE(Mentions(r.Err, "Error opening serial port. Port already in use?")) << r.Err;
+        EXPECT_TRUE(r.Out.empty());
+    }
+    const CommandResult again = Cli({"check", "--port", Port()});
+    EXPECT_EQ(again.ExitCode, 0) << again.Err;
+}
+
+TEST_F(BoxSimTest, MissingPortIsReportedNotAvailable) {
+    StartBox();
+    for (const std::string& port : {Scratch("ttyNONE0"), std::string("ttyQ40NONE9")}) {
+        const CommandResult r = Cli({"chip", "--port", port});
+        EXPECT_EQ(r.ExitCode, CliFailed) << port;
+        EXPECT_TRUE(Mentions(r.Err, "Error opening serial port. Port not available.")) << r.Err;
+    }
+    EXPECT_EQ(Cli({"chip", "--port", Port()}).ExitCode, 0);
+}
+
+TEST_F(BoxSimTest, SilentBoxIsNotConnectedAfterTheEchoTimeOut) {
+    StartBox({"--silent"});
+    const CommandResult r = Cli({"check", "--port", Port()});
+    EXPECT_EQ(r.ExitCode, CliFailed);
+    EXPECT_TRUE(Mentions(r.Err, "Programmer not connected.")) << r.Err;
+    // 2 s for the echo of 'V', after the reset's 0.6 s.
+    EXPECT_GT(r.Seconds, 1.5);
+    EXPECT_LT(r.Seconds, 5.0);
+}
+
+TEST_F(BoxSimTest, FaultSwitchesGiveTheirFailures) {
+    const struct {
+        std::vector<std::string> Options;
+        const char* Command;
+        const char* Message;
+    } cases[] = {
+        {{"--bad-echo"}, "check", "Programmer Error. (Bad echo)"},
+        {{"--no-target"}, "chip", "Unable to enter programming mode."},
+        {{"--enable-on-attempt", "65"}, "chip", "Unable to enter programming mode."},
+        {{"--drop-after", "4"}, "chip", "Programmer not connected."},
+    };
+    for (const auto& c : cases) {
+        StartBox(c.Options);
+        const CommandResult r = Cli({c.Command, "--port", Port()});
+        EXPECT_EQ(r.ExitCode, CliFailed) << c.Message;
+        EXPECT_TRUE(Mentions(r.Err, c.Message)) << r.Err;
+        EXPECT_EQ(OpenPortErrno(Port()), 0) << c.Message;
+        EXPECT_EQ(StopBox(), 0);
+    }
+}
+}  // namespace
