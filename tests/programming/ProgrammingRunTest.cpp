@@ -61,7 +61,7 @@ struct RunFixture : ::testing::Test {
 
     std::vector<TraceFrame> IspFrames() const {
         std::vector<TraceFrame> isp;
-        for (auto& f : SplitTrace(Factory->LastPort->Written))
+        for (auto& f : SplitTrace(Factory->Written))
             if (f.Letter == 'I') isp.push_back(f);
         return isp;
     }
@@ -118,7 +118,7 @@ TEST_F(RunFixture, SuccessfulRunLogsEveryStepAndKeepsTheEeprom) {
     EXPECT_EQ(ReadFile(o.EepromCopyPath), Eeprom);
     EXPECT_EQ(o.EepromCopyPath.rfind(Temp.Path + "/eeprom/eeprom-ATmega644P-ttySIM0-", 0), 0u);
     EXPECT_EQ(Factory->Box.CommandLetters.back(), 'D');
-    EXPECT_FALSE(Factory->LastPort == nullptr);
+    EXPECT_EQ(Factory->LinksMade, 1);
     EXPECT_EQ(Report.Ends, 1);
 }
 

@@ -1,7 +1,9 @@
 #pragma once
 // Hands out links to one in-process box, the way each user action makes its own link.
+// What every link wrote is kept here, since the ports go with their links.
 
 #include <memory>
+#include <vector>
 
 #include "programming/LinkFactory.h"
 #include "sim/BoxModel.h"
@@ -12,9 +14,8 @@ struct BoxFactory {
 
     LinkFactory Factory() {
         return [this] {
-            auto port = std::make_unique<SimPort>(Box);
+            auto port = std::make_unique<RecordingPort>(Box, Written);
             port->OpenErrno = OpenErrno;
-            LastPort = port.get();
             ++LinksMade;
             return std::make_unique<TIspLink>(std::move(port), Clock);
         };
@@ -23,6 +24,17 @@ struct BoxFactory {
     BoxModel Box;
     FakeClock Clock;
     int OpenErrno = 0;
-    SimPort* LastPort = nullptr;  // valid while its link lives
     int LinksMade = 0;
+    std::vector<uint8_t> Written;  // the bytes of every link made, in order
+
+private:
+    struct RecordingPort : SimPort {
+        RecordingPort(BoxModel& box, std::vector<uint8_t>& sink) : SimPort(box), Sink(sink) {}
+        bool Write(const uint8_t* src, std::size_t count) override {
+            const bool ok = SimPort::Write(src, count);
+            if (ok) Sink.insert(Sink.end(), src, src + count);
+            return ok;
+        }
+        std::vector<uint8_t>& Sink;
+    };
 };
