@@ -13,6 +13,10 @@
 
 namespace {
 constexpr std::size_t ChunkBytes = 4096;  // per read() or write() on the master
+// A long sleep ends late (a halted virtual CPU resumes slowly, some 50 us), a short one
+// much less: a long wait ends this early and the rest is slept again, so that answers
+// leave close to their time and never before it.
+constexpr int64_t WakeAheadNs = 60 * wire::NsPerUs;
 
 bool MakeRaw(int fd) {
     termios tio{};
@@ -80,7 +84,8 @@ bool PtyServer::WaitForWork(const sigset_t& waitMask, int64_t nowNs) {
     timespec timeout{};
     const timespec* limit = nullptr;
     if (!Held.empty() && !WriteBlocked) {
-        timeout = ToTimespec(std::max<int64_t>(0, Held.front().ReleaseNs - nowNs));
+        const int64_t left = std::max<int64_t>(0, Held.front().ReleaseNs - nowNs);
+        timeout = ToTimespec(left > WakeAheadNs ? left - WakeAheadNs : left);
         limit = &timeout;
     }
     const int n = ppoll(&pfd, 1, limit, &waitMask);
