@@ -1,0 +1,156 @@
+// q40prog-cli program against q40prog-boxsim: the device ends up with the stamped image,
+// the given fuses and its own EEPROM, and the exit code tells whether it was touched.
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "image/CheckValue.h"
+#include "link/IspLink.h"
+#include "link/PosixSerialPort.h"
+#include "tests/e2e/BoxSimFixture.h"
+
+namespace {
+constexpr int ExitUntouched = 1;
+constexpr int ExitNeedsRun = 3;
+
+std::vector<uint8_t> RandomBytes(std::size_t count, unsigned key) {
+    std::mt19937 gen(key);
+    std::vector<uint8_t> bytes(count);
+    for (uint8_t& b : bytes) b = static_cast<uint8_t>(gen());
+    return bytes;
+}
+
+struct Fuses {
+    uint8_t Lo, Hi, Ex;
+};
+
+class CliProgram : public BoxSimTest {
+protected:
+    void SetUp() override {
+        BoxSimTest::SetUp();
+        setenv("XDG_DATA_HOME", Scratch("data").c_str(), 1);
+    }
+
+    // A device with old firmware and EEPROM content worth keeping.
+    void StartDevice(const std::string& chip, std::size_t flashBytes, std::size_t eepromBytes,
+                     std::vector<std::string> faults = {}) {
+        Eeprom = RandomBytes(eepromBytes, 7);
+        WriteBytes(Scratch("eeprom.in"), Eeprom);
+        WriteBytes(Scratch("flash.in"), std::vector<uint8_t>(flashBytes, 0x00));
+        std::vector<std::string> options{"--chip",        chip,
+                                         "--eeprom-in",   Scratch("eeprom.in"),
+                                         "--flash-in",    Scratch("flash.in"),
+                                         "--dump-flash",  Scratch("flash.bin"),
+                                         "--dump-eeprom", Scratch("eeprom.bin")};
+        options.insert(options.end(), faults.begin(), faults.end());
+        StartBox(options);
+    }
+
+    // The flash the device must hold: the file's bytes, 0xFF beyond, the check value stamped.
+    static std::vector<uint8_t> Stamped(const std::vector<uint8_t>& file, std::size_t flashBytes,
+                                        uint32_t length) {
+        std::vector<uint8_t> flash(isp::FlashImageSize, isp::Blank);
+        std::copy(file.begin(), file.end(), flash.begin());
+        StampCheckValue(flash.data(), length);
+        flash.resize(flashBytes);
+        return flash;
+    }
+
+    Fuses ReadFuses() {
+        TIspLink link(std::make_unique<PosixSerialPort>(), SystemClock());
+        link.OpenPort(Port());
+        link.ResetProgrammer();
+        link.SetPortTime(100);
+        link.EnableProgMode();
+        Fuses f{};
+        link.IspCommand(0x50, 0x00, 0x00, 0x00, 0);
+        f.Lo = link.Reply[3];
+        link.IspCommand(0x58, 0x08, 0x00, 0x00, 0);
+        f.Hi = link.Reply[3];
+        link.IspCommand(0x50, 0x08, 0x00, 0x00, 0);
+        f.Ex = link.Reply[3];
+        link.DisableProgMode();
+        return f;
+    }
+
+    std::string CopyNamedIn(const std::string& log) const {
+        const std::string marker = "saving eeprom copy to ";
+        const auto at = log.find(marker);
+        if (at == std::string::npos) return {};
+        return log.substr(at + marker.size(), log.find('\n', at) - at - marker.size());
+    }
+
+    std::vector<uint8_t> Eeprom;
+};
+}  // namespace
+
+TEST_F(CliProgram, UpdatesTheDeviceAndKeepsItsEeprom) {
+    const struct {
+        const char* chip;
+        std::size_t flash, eeprom, image;
+    } cases[] = {{"ATmega644P", 0x10000, 0x800, 0xC000}, {"ATmega2560", 0x40000, 0x1000, 0x3F000}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.chip);
+        StartDevice(c.chip, c.flash, c.eeprom);
+        const std::vector<uint8_t> image = RandomBytes(c.image, 3);
+        WriteBytes(Scratch("fw.bin"), image);
+        const CommandResult r = Cli({"program", "--port", Port(), "--firmware", Scratch("fw.bin"),
+                                     "--fuse-lo", "$E2", "--fuse-hi", "0xD9", "--fuse-ex", "253"});
+        ASSERT_EQ(r.ExitCode, 0) << r.Out << r.Err;
+        EXPECT_NE(r.Out.find("done without any problem.\n"), std::string::npos);
+        const Fuses f = ReadFuses();
+        EXPECT_EQ(f.Lo, 0xE2);
+        EXPECT_EQ(f.Hi, 0xD9);
+        EXPECT_EQ(f.Ex, 0xFD);
+        ASSERT_EQ(StopBox(), 0);
+        EXPECT_EQ(ReadBytes(Scratch("flash.bin")), Stamped(image, c.flash, c.image));
+        EXPECT_EQ(ReadBytes(Scratch("eeprom.bin")), Eeprom);
+        EXPECT_EQ(ReadBytes(CopyNamedIn(r.Out)), Eeprom);
+    }
+}
+
+TEST_F(CliProgram, CatalogueItemPicksItsProcessorEntry) {
+    StartDevice("ATmega644P", 0x10000, 0x800);
+    const std::vector<uint8_t> image = RandomBytes(0x2000, 4);
+    std::filesystem::create_directories(Scratch("Firmware"));
+    WriteBytes(Scratch("Firmware/main.bin"), image);
+    std::ofstream(Scratch("Q40Prog.INI")) << "[ITEM_2]\nNAME=Main\nFirmware=main.bin\n"
+                                             "Processor_1=ATmega644P\nFuse_Hi_1=$11\n"
+                                             "Processor_2=atmega644p\nFuse_Hi_2=$D9\n"
+                                             "Bootloader_2=$1000\n"
+                                             "[ITEM_3]\nNAME=Other\nFirmware=main.bin\n"
+                                             "Processor_1=ATmega2560\n";
+    CommandResult r =
+        Cli({"program", "--port", Port(), "--item", "3", "--catalogue", Scratch("Q40Prog.INI")});
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_NE(r.Err.find("This item cannot be programmed using this selection!"),
+              std::string::npos);
+
+    r = Cli({"program", "--port", Port(), "--item", "2", "--catalogue", Scratch("Q40Prog.INI")});
+    ASSERT_EQ(r.ExitCode, 0) << r.Out << r.Err;
+    EXPECT_NE(r.Out.find("programming Hi fuse $D9\n"), std::string::npos);
+    EXPECT_EQ(ReadFuses().Hi, 0xD9);
+    ASSERT_EQ(StopBox(), 0);
+    EXPECT_EQ(ReadBytes(Scratch("flash.bin")), Stamped(image, 0x10000, 0x1000));
+}
+
+TEST_F(CliProgram, ExitCodeTellsWhetherTheDeviceWasTouched) {
+    StartDevice("ATmega644P", 0x10000, 0x800, {"--stuck-flash", "0x100"});
+    WriteBytes(Scratch("fw.bin"), RandomBytes(0x1000, 5));
+    CommandResult r =
+        Cli({"program", "--port", Port(), "--firmware", Scratch("fw.bin"), "--fuse-lo", "$G2"});
+    EXPECT_EQ(r.ExitCode, ExitUntouched) << r.Out;
+    EXPECT_NE(r.Out.find("programming interrupted: Invalid number."), std::string::npos) << r.Out;
+
+    r = Cli({"program", "--port", Port(), "--firmware", Scratch("fw.bin")});
+    EXPECT_EQ(r.ExitCode, ExitNeedsRun) << r.Out;
+    const std::string copy = CopyNamedIn(r.Out);
+    EXPECT_NE(r.Out.find("the device needs another update; its eeprom copy is " + copy),
+              std::string::npos);
+
+    r = Cli({"restore-eeprom", "--port", Port(), copy});
+    EXPECT_EQ(r.ExitCode, 0) << r.Out << r.Err;
+    ASSERT_EQ(StopBox(), 0);
+    EXPECT_EQ(ReadBytes(Scratch("eeprom.bin")), Eeprom);
+}
