@@ -7,14 +7,9 @@
 #include "link/IspLink.h"
 #include "link/PosixSerialPort.h"
 #include "tests/e2e/BoxSimFixture.h"
+#include "tests/support/TestData.h"
 
 namespace {
-std::vector<uint8_t> RandomBytes(std::size_t count, unsigned key) {
-    std::mt19937 gen(key);
-    std::vector<uint8_t> bytes(count);
-    for (uint8_t& b : bytes) b = static_cast<uint8_t>(gen());
-    return bytes;
-}
 
 bool NeverAbort(void*, int32_t, int32_t, ProgressPhase) {
     return false;

@@ -4,18 +4,10 @@
 #include <algorithm>
 
 #include "tests/support/LinkOnBox.h"
+#include "tests/support/TestData.h"
 
 namespace {
 using Bytes = std::vector<uint8_t>;
-
-int CodeOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const EProgError& e) {
-        return e.Code;
-    }
-    return -100;
-}
 
 long CountOf(const std::string& s, char c) {
     return std::count(s.begin(), s.end(), c);

@@ -5,6 +5,7 @@
 
 #include "link/IspLink.h"
 #include "tests/support/ScriptedPort.h"
+#include "tests/support/TestData.h"
 
 namespace {
 struct ScriptedLink {
@@ -18,14 +19,6 @@ struct ScriptedLink {
     std::unique_ptr<TIspLink> Link;
 };
 
-int CodeOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const EProgError& e) {
-        return e.Code;
-    }
-    return -100;
-}
 }  // namespace
 
 TEST(OpenPort, OsErrorsMapToCodes) {

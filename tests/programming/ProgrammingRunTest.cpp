@@ -13,15 +13,10 @@
 #include "tests/support/BoxFactory.h"
 #include "tests/support/RecordingReport.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/TestData.h"
 #include "tests/support/Trace.h"
 
 namespace {
-std::vector<uint8_t> RandomBytes(std::size_t n, unsigned key) {
-    std::mt19937 gen(key);
-    std::vector<uint8_t> v(n);
-    for (auto& b : v) b = static_cast<uint8_t>(gen());
-    return v;
-}
 
 struct RunFixture : ::testing::Test {
     void SetUp() override { Configure({}); }
