@@ -66,12 +66,20 @@ TEST(Lifecycle, ClosesOnlyWhatWasOpened) {
         EXPECT_EQ(never.Port->Closes, 0);
         never.Link.reset();
     }
-    ScriptedLink failed;
-    failed.Port->OpenErrno = ENOENT;
-    EXPECT_EQ(CodeOf([&] { failed.Link->OpenPort("ttyS9"); }), 6);
-    ScriptedPort* port = failed.Port;
-    failed.Link.reset();
-    EXPECT_EQ(port->Closes, 0);
+    // The port goes with the link that owns it, so it hands its count over on the way out.
+    struct CountingPort : ScriptedPort {
+        explicit CountingPort(int& closes) : ClosesSeen(closes) {}
+        ~CountingPort() override { ClosesSeen = Closes; }
+        int& ClosesSeen;
+    };
+    int closes = -1;
+    FakeClock clock;
+    auto port = std::make_unique<CountingPort>(closes);
+    port->OpenErrno = ENOENT;
+    auto failed = std::make_unique<TIspLink>(std::move(port), clock);
+    EXPECT_EQ(CodeOf([&] { failed->OpenPort("ttyS9"); }), 6);
+    failed.reset();
+    EXPECT_EQ(closes, 0);
 }
 
 TEST(ResetProgrammer, PulsesDtrThenWaitsAndPurges) {
