@@ -34,7 +34,8 @@
 #endif
 #endif
 #ifdef Q40_ASAN
-#include <sanitizer/allocator_interface.h>
+// From the sanitizer runtime; GCC ships no header that declares it.
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 namespace {
