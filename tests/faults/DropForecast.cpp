@@ -25,9 +25,21 @@ private:
     LastRead& Note;
 };
 
+// Notes how many bytes the box had received when each step began.
+struct CountingReport : RecordingReport {
+    explicit CountingReport(const BoxModel& box) : Box(box) {}
+    void Log(const std::string& line) override {
+        RecordingReport::Log(line);
+        StepStarts.push_back(Box.BytesReceived);
+    }
+    const BoxModel& Box;
+    std::vector<long long> StepStarts;
+};
+
 struct Replay {
     RunOutcome Outcome;
     std::vector<std::string> Log;
+    std::vector<long long> StepStarts;
     LastRead Last;
     long long BytesReceived = 0;
 };
@@ -46,10 +58,11 @@ Replay ReplayUpdate(const TestDevice& device, long long dropAfter, const std::st
     RunParams params;
     params.FirmwarePath = device.FirmwarePath;
     params.PortName = "ttySIM0";
-    RecordingReport report;
+    CountingReport report(box);
     ProgrammingRun run(params, report, factory, RunOptions{scratch, ""});
     r.Outcome = run.Execute();
     r.Log = report.Lines;
+    r.StepStarts = report.StepStarts;
     r.BytesReceived = box.BytesReceived;
     return r;
 }
@@ -61,8 +74,14 @@ int TotalTimeoutMs(std::size_t count) {
 }
 }  // namespace
 
-long long BytesOfGoodUpdate(const TestDevice& device, const std::string& scratch) {
-    return ReplayUpdate(device, -1, scratch).BytesReceived;
+std::vector<StepBytes> BytesOfGoodUpdate(const TestDevice& device, const std::string& scratch) {
+    const Replay r = ReplayUpdate(device, -1, scratch);
+    std::vector<StepBytes> steps;
+    for (std::size_t i = 0; i < r.Log.size(); ++i) {
+        const long long end = i + 1 < r.Log.size() ? r.StepStarts[i + 1] : r.BytesReceived;
+        steps.push_back({r.Log[i], r.StepStarts[i], end});
+    }
+    return steps;
 }
 
 Expected ForecastDrop(const TestDevice& device, long long dropAfter, const std::string& scratch) {

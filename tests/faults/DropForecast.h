@@ -6,8 +6,17 @@
 #include "tests/faults/FaultRow.h"
 #include "tests/faults/TestDevice.h"
 
-// Bytes an update of the device sends to the box from start to end.
-long long BytesOfGoodUpdate(const TestDevice& device, const std::string& scratch);
+#include <string>
+#include <vector>
+
+// The bytes a good update sends to the box while one step runs: [First, End).
+struct StepBytes {
+    std::string Step;
+    long long First = 0, End = 0;
+};
+
+// Every step of a good update with the bytes it sends, in order.
+std::vector<StepBytes> BytesOfGoodUpdate(const TestDevice& device, const std::string& scratch);
 
 // The expected outcome with --drop-after 'dropAfter': code 4 at the step where the box
 // went quiet, waiting out the read time-out of the read it left unanswered.

@@ -4,26 +4,24 @@
 //
 //   fault_matrix [--drops N] [--key K]
 //
-// --drops: how many random points the box stops answering at (default 4); --key: the
-// random key of a previous run, to repeat its points.
+// The box stops answering at a random point of each phase, and at --drops more random
+// points anywhere (default 1); --key repeats the points of an earlier run.
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <random>
 #include <string>
-#include <thread>
-#include <utility>
 #include <vector>
 
 #include "link/DeviceTable.h"
 #include "tests/faults/AbortCase.h"
 #include "tests/faults/CliCase.h"
-#include "tests/faults/DropForecast.h"
+#include "tests/faults/DropCases.h"
 #include "tests/faults/PortCases.h"
 #include "tests/faults/Spawn.h"
 
 namespace {
-constexpr int DefaultDrops = 4;
+constexpr int DefaultExtraDrops = 1;
 constexpr int ExitUntouched = 1, ExitNeedsRun = 3;
 constexpr int CodeBadEcho = 2, CodeSerialPort = 7, CodeFlash = 11, CodeEeprom = 13, CodeAbort = 14;
 constexpr const char* Vanished = "Serial port error!";
@@ -118,50 +116,6 @@ std::vector<AbortCase> AbortCases() {
     };
 }
 
-// The phase a step line starts.
-std::string PhaseOfStep(const std::string& step) {
-    static const std::pair<const char*, const char*> names[] = {
-        {"opening serial port", "opening"},
-        {"reseting programmer", "reset"},
-        {"setting port time", "port time"},
-        {"enabling programming mode", "identification"},
-        {"reading chip type...", "identification"},
-        {"reading eeprom...", "EEPROM read"},
-        {"erasing chip", "erase"},
-        {"programming eeprom...", "EEPROM write"},
-        {"programming flash...", "flash programming"},
-        {"disabling programming mode", "leaving programming"},
-    };
-    for (const auto& n : names)
-        if (step.rfind(n.first, 0) == 0) return n.second;
-    return step.empty() ? "none (done)" : step;
-}
-
-// The random drop points run side by side: each mostly sits out a read time-out.
-std::vector<FaultRow> RunDrops(Matrix& m, int count, unsigned key) {
-    std::mt19937 gen(key);
-    const long long bytes = BytesOfGoodUpdate(m.Device, m.CaseFolder());
-    std::uniform_int_distribution<long long> point(0, bytes - 1);
-    std::vector<CliCase> cases;
-    std::vector<std::string> folders;
-    for (int i = 0; i < count; ++i) {
-        const long long n = point(gen);
-        folders.push_back(m.CaseFolder());
-        const Expected want = ForecastDrop(m.Device, n, folders.back() + "/forecast");
-        cases.push_back({"box silent after byte " + std::to_string(n) + "/" + std::to_string(bytes),
-                         PhaseOfStep(want.StopStep),
-                         {"--drop-after", std::to_string(n)},
-                         "",
-                         want});
-    }
-    std::vector<FaultRow> rows(cases.size());
-    std::vector<std::thread> threads;
-    for (std::size_t i = 0; i < cases.size(); ++i)
-        threads.emplace_back([&, i] { rows[i] = RunCliCase(m, cases[i], folders[i]); });
-    for (std::thread& t : threads) t.join();
-    return rows;
-}
-
 bool ParseArgs(int argc, char** argv, int& drops, unsigned& key) {
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string name = argv[i];
@@ -177,7 +131,7 @@ bool ParseArgs(int argc, char** argv, int& drops, unsigned& key) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    int drops = DefaultDrops;
+    int drops = DefaultExtraDrops;
     unsigned key = std::random_device{}();
     if (!ParseArgs(argc, argv, drops, key)) {
         std::fprintf(stderr, "usage: fault_matrix [--drops N] [--key K]\n");
@@ -200,7 +154,7 @@ int main(int argc, char** argv) {
     add(RunHeldPortCase(m, m.CaseFolder()));
     const std::string a = m.CaseFolder(), b = m.CaseFolder();
     for (const FaultRow& row : RunTwoAtOnceCase(m, a, b)) add(row);
-    for (const FaultRow& row : RunDrops(m, drops, key)) add(row);
+    for (const FaultRow& row : RunDropCases(m, drops, key)) add(row);
 
     int broken = 0;
     for (const FaultRow& row : rows) broken += row.Ok() ? 0 : 1;

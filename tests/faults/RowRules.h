@@ -11,7 +11,7 @@
 // within the documented time-out plus this margin after a silent box.
 constexpr double MarginSeconds = 1.0;
 // Scheduling slack allowed below a documented time-out (the link must not give up early).
-constexpr double EarlySeconds = 0.05;
+constexpr double EarlySeconds = 0.2;
 
 struct RunEvidence {
     int Exit = -1;        // 0, 1 or 3 as q40prog-cli reports them
