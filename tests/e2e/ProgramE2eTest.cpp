@@ -44,14 +44,25 @@ TEST_F(ProgramThroughPty, FlashDumpEqualsTheImageAndTheEepromSurvivesTheErase) {
     const struct {
         const char* Chip;
         std::size_t FlashBytes, EepromBytes;
-    } cases[] = {{"ATmega644P", 0x10000, 0x800}, {"ATmega2560", 0x40000, 0x1000}};
+        std::vector<std::string> Realism;
+    } cases[] = {
+        {"ATmega644P", 0x10000, 0x800, {}},
+        {"ATmega2560", 0x40000, 0x1000, {}},
+        {"AT90S2313", 0x800, 0x80, {"--baud-pace"}},  // byte mode
+        // A paced line, the chip's write times and an adapter's latency change only timing.
+        {"ATmega48", 0x1000, 0x100, {"--baud-pace", "--write-delays", "--latency", "1"}},
+    };
     for (const auto& c : cases) {
         const std::vector<uint8_t> image = RandomBytes(c.FlashBytes, 1);
         std::vector<uint8_t> eeprom = RandomBytes(c.EepromBytes, 2);
         std::fill(eeprom.begin() + 64, eeprom.begin() + 96, 0xFF);  // a blank block stays blank
         WriteBytes(Scratch("eeprom.in"), eeprom);
-        StartBox({"--chip", c.Chip, "--eeprom-in", Scratch("eeprom.in"), "--dump-flash",
-                  Scratch("flash.bin"), "--dump-eeprom", Scratch("eeprom.bin")});
+        std::vector<std::string> options = {"--chip",        c.Chip,
+                                            "--eeprom-in",   Scratch("eeprom.in"),
+                                            "--dump-flash",  Scratch("flash.bin"),
+                                            "--dump-eeprom", Scratch("eeprom.bin")};
+        options.insert(options.end(), c.Realism.begin(), c.Realism.end());
+        StartBox(options);
         {
             auto link = OpenIdentified(c.Chip);
             Program(*link, image);
