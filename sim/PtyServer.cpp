@@ -16,7 +16,7 @@ constexpr std::size_t ChunkBytes = 4096;  // per read() or write() on the master
 // A long sleep ends late (a halted virtual CPU resumes slowly, some 50 us), a short one
 // much less: a long wait ends this early and the rest is slept again, so that answers
 // leave close to their time and never before it.
-constexpr int64_t WakeAheadNs = 60 * wire::NsPerUs;
+constexpr int64_t WakeAheadNs = 50 * wire::NsPerUs;
 
 bool MakeRaw(int fd) {
     termios tio{};
