@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Builds bench_wire and the simulator, then programs a random 256 KB image into a paced
-# ATmega2560 and a 64 KB image into a paced ATmega644P, without adapter latency, with
+# ATmega2560 and a 64 KB image into a paced ATmega644P: without adapter latency, with
 # 1 ms and with 16 ms (a USB adapter's default latency timer). Takes about 15 minutes;
-# extra arguments go to bench_wire, e.g. --latency 0 --chip ATmega644P for a quick run.
+# extra arguments go to bench_wire instead, e.g. --latency 0 --chip ATmega644P.
 # Run it on an otherwise idle machine: the simulator stands in for hardware with a
-# processor of its own, and other load on the host's cores shows up in the ratio.
+# processor of its own, and other load on the same cores shows up in the ratio.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
-build=${Q40_BUILD_DIR:-$root/build}
-cmake -S "$root" -B "$build" >/dev/null
+build=${Q40_BUILD_DIR:-$root/build-bench}
+cmake -S "$root" -B "$build" -DQ40_GUI=OFF -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" --target bench_wire q40prog-boxsim -j"$(nproc)" >/dev/null
 if [ $# -eq 0 ]; then set -- --latency 0,1,16; fi
-"$build/bench/wire/bench_wire" "$@"
+exec "$build/bench/wire/bench_wire" "$@"
