@@ -32,7 +32,7 @@ constexpr const char* JustEnough = ":9";
 constexpr const char* OneTooMany = ":10";
 // Slow answers (a USB adapter's latency timer, in ms) keep the short steps long enough to
 // kill the box inside them; the transfers run at the real line speed.
-constexpr const char* SlowAnswersMs = "20";
+constexpr const char* SlowAnswersMs = "30";
 
 Expected Failure(int exit, int code, const char* message, const char* step) {
     return {exit, code, message, step, 0, 0};
