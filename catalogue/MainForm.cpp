@@ -29,6 +29,7 @@
 #include "catalogue/PortSettings.h"
 #include "image/FirmwareId.h"
 #include "programming/MessageBoxes.h"
+#include "programming/PixelFont.h"
 #include "programming/ProgForm.h"
 #include "shell/AppIdentity.h"
 
@@ -53,12 +54,6 @@ const QString NoImageText = QStringLiteral("No Image available");
 constexpr char VersionLinePrefix[] = "Application Version: ";
 constexpr char BootloaderVersionPrefix[] = ", Bootloader Version: ";
 const QString NoMatchText = QStringLiteral("This item cannot be programmed using this selection!");
-
-QFont PixelFont(int px) {
-    QFont f = QApplication::font();
-    f.setPixelSize(px);
-    return f;
-}
 
 QString Text(const std::string& s) {
     return QString::fromStdString(s);

@@ -25,9 +25,10 @@ bool ConsoleReport::Progress(int32_t position, int32_t total, ProgressPhase phas
         LastTenth = -1;
     }
     if (Terminal) {
-        if (IsFinishedPhase(phase) || now - LastDraw >= RedrawInterval)
+        if (IsFinishedPhase(phase) || now - LastDraw >= RedrawInterval) {
             DrawBar(position, total, phase);
-        LastDraw = now;
+            LastDraw = now;
+        }
         return false;
     }
     const int tenth = total > 0 ? static_cast<int>(int64_t{position} * 10 / total) : 10;

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 
 std::string DefaultDataFolder() {
     const char* xdg = std::getenv("XDG_DATA_HOME");
@@ -22,13 +23,16 @@ std::string DefaultDataFolder() {
 }
 
 bool MakeFolders(const std::string& path) {
-    for (std::size_t slash = 1; slash != std::string::npos;) {
-        slash = path.find('/', slash + 1);
-        const std::string part = path.substr(0, slash);
-        if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
-    }
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    std::error_code error;
+    std::filesystem::create_directories(path, error);
+    return std::filesystem::is_directory(path, error);
+}
+
+std::string UnusedPath(const std::string& stem, const std::string& extension) {
+    std::string path = stem + extension;
+    for (int n = 2; access(path.c_str(), F_OK) == 0; ++n)
+        path = stem + "-" + std::to_string(n) + extension;
+    return path;
 }
 
 namespace {

@@ -11,6 +11,9 @@ std::string DefaultDataFolder();
 // Creates the folder and its parents; false when that is impossible.
 bool MakeFolders(const std::string& path);
 
+// stem + extension, or stem-2, stem-3, ... + extension when that file exists already.
+std::string UnusedPath(const std::string& stem, const std::string& extension);
+
 // "20261209-225001-123": local time to the millisecond, for file names.
 std::string FileTimeStamp(std::chrono::system_clock::time_point t);
 // "2026-12-09T22:50:01.123Z": UTC, for records.

@@ -33,10 +33,7 @@ std::string EepromCopyPath(const std::string& folder, const std::string& chip,
                            const std::string& port, std::chrono::system_clock::time_point when) {
     const std::string stem =
         folder + "/eeprom-" + chip + "-" + PortForFileName(port) + "-" + FileTimeStamp(when);
-    std::string path = stem + ".bin";
-    for (int n = 2; access(path.c_str(), F_OK) == 0; ++n)
-        path = stem + "-" + std::to_string(n) + ".bin";
-    return path;
+    return UnusedPath(stem, ".bin");
 }
 
 void SaveEepromCopy(const std::string& path, const uint8_t* bytes, std::size_t size) {

@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include "programming/MessageBoxes.h"
+#include "programming/PixelFont.h"
 #include "programming/Probes.h"
 #include "programming/ProgrammingRun.h"
 #include "programming/ProgressText.h"
@@ -23,13 +24,6 @@ namespace {
 // Window geometry in pixels at 96 dpi; Qt scales it on denser screens.
 constexpr int ClientWidth = 410, ClientHeight = 267;
 constexpr int BaseFontPx = 11, StatusFontPx = 16, ChipFontPx = 13;
-
-QFont PixelFont(int px, bool bold = false) {
-    QFont f = QApplication::font();
-    f.setPixelSize(px);
-    f.setBold(bold);
-    return f;
-}
 
 QString Text(const std::string& s) {
     return QString::fromStdString(s);

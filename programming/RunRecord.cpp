@@ -42,9 +42,7 @@ std::string WriteRunLog(const std::string& folder, std::chrono::system_clock::ti
     std::string text;
     for (const std::string& line : lines) text += line + "\n";
     const std::string stem = dir + "/run-" + FileTimeStamp(started);
-    std::string path = stem + ".log";
-    for (int n = 2; access(path.c_str(), F_OK) == 0; ++n)
-        path = stem + "-" + std::to_string(n) + ".log";
+    const std::string path = UnusedPath(stem, ".log");
     return WriteFileDurably(path, text.data(), text.size()) == 0 ? path : std::string();
 }
 

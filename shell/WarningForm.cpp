@@ -12,16 +12,12 @@
 
 #include "catalogue/Catalogue.h"
 #include "catalogue/InfoLines.h"
+#include "programming/PixelFont.h"
 
 namespace {
 constexpr int ClientWidth = 691, ClientHeight = 296;
 constexpr int BaseFontPx = 11, NotesFontPx = 13;
 constexpr char DesignCaption[] = "KARDO Q-Series Firmware Programmer";
-
-QFont PixelFont(QFont f, int px) {
-    f.setPixelSize(px);
-    return f;
-}
 
 // The upright warning picture at the left: yellow and black stripes around a sign.
 QPixmap WarningPicture(int width, int height) {
@@ -71,7 +67,7 @@ void TWarningForm::BuildLayout() {
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
     setFixedSize(ClientWidth, ClientHeight);
-    setFont(PixelFont(QApplication::font(), BaseFontPx));
+    setFont(PixelFont(BaseFontPx));
 
     Image = new QLabel(this);
     Image->setGeometry(16, 8, 54, 225);
@@ -83,7 +79,8 @@ void TWarningForm::BuildLayout() {
     Memo->setReadOnly(true);
     Memo->setFocusPolicy(Qt::NoFocus);
     Memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    Memo->setFont(PixelFont(QFontDatabase::systemFont(QFontDatabase::FixedFont), NotesFontPx));
+    Memo->setFont(
+        PixelFont(NotesFontPx, false, QFontDatabase::systemFont(QFontDatabase::FixedFont)));
 
     Bevel1 = new QFrame(this);
     Bevel1->setGeometry(8, 241, 673, 7);
