@@ -51,6 +51,8 @@ std::string GetErrorText(int32_t code) {
             return "Error saving the EEPROM copy.";
         case errBackupMismatch:
             return "EEPROM copy does not fit the connected chip.";
+        case errIspLockout:
+            return "Fuse value would lock out serial programming.";
         default:
             return "Unknown Error";
     }

@@ -30,6 +30,7 @@ enum ProgErrorCode : int32_t {
     errBadNumber = 24,       // fuse or speed text that is not a number
     errBackupWrite = 25,     // EEPROM copy could not be saved
     errBackupMismatch = 26,  // EEPROM copy does not fit the connected chip
+    errIspLockout = 27,      // fuse value would shut the serial programming interface
 };
 
 struct EProgError {

@@ -24,6 +24,8 @@ TEST(ErrorText, ClassicTableAndUnknownCodes) {
         {14, "Aborted."},
         {15, "Unknown Error"},
         {19, "Unknown Error"},
+        {27, "Fuse value would lock out serial programming."},
+        {28, "Unknown Error"},
         {255, "Unknown Error"},
         {-1, "Unknown Error"},
     };

@@ -92,6 +92,19 @@ TEST_F(FormFixture, FailureIsRedWithTheBarBackAtItsStart) {
     EXPECT_EQ(Form.ProgressBar->value(), Form.ProgressBar->minimum());
 }
 
+TEST_F(FormFixture, IspLockoutRefusalShowsLikeAnyFailure) {
+    Form.Params.FuseHi = "0xFF";
+    RunOnce();
+    EXPECT_EQ(Form.StatusLabel->text().toStdString().rfind(
+                  "Fuse value would lock out serial programming. Hi fuse 0xFF would disable "
+                  "serial programming (SPIEN)",
+                  0),
+              0u);
+    EXPECT_EQ(StatusColour(), TProgForm::FailedColour);
+    EXPECT_EQ(Factory.Box.Target.ChipErases, 0);
+    EXPECT_NE(Factory.Box.Target.FuseHi, 0xFF);
+}
+
 TEST_F(FormFixture, ClickDuringTheFirstStepsAbortsAtTheEepromRead) {
     Form.SetLinkFactory([this] {
         // The click waits in the queue until the first progress report pumps messages.
