@@ -13,6 +13,8 @@ const char* const BoxSimUsage =
     "\n"
     "Simulates the KARDO programmer box with an AVR target on a pseudo-terminal. The\n"
     "port's path is the first line on stdout; the box serves until SIGTERM or SIGINT.\n"
+    "When the host closes the port the box resets, as the DTR pulse of a real host's next\n"
+    "open would reset it: a half-received command is dropped and programming mode ends.\n"
     "\n"
     "  --chip NAME            target chip (default ATmega644P)\n"
     "  --version MAJOR.MINOR  the box's version (default 2.5)\n"
