@@ -7,6 +7,7 @@
 #include "catalogue/ItemRunValues.h"
 #include "cli/Command.h"
 #include "cli/ConsoleReport.h"
+#include "cli/StopSignals.h"
 #include "programming/Probes.h"
 #include "programming/ProgrammingRun.h"
 
@@ -25,25 +26,41 @@ const char* const Help =
     "  --fuse-ex V       extended fuse\n"
     "  --speed V         port-time value for the transfers (default 100)\n"
     "  --bootloader N    application length the check value protects (default: image size)\n"
+    "  --allow-isp-lockout  write fuse values even where they would shut serial programming\n"
+    "                    (SPIEN unprogrammed, RSTDISBL or DWEN programmed); without it, or\n"
+    "                    Lockout_<k>=YES in the catalogue, such a run is refused before\n"
+    "                    any fuse is written\n"
     "\nThe EEPROM is read and saved before the chip erase, then written back; the copy, the\n"
     "run's log and runs.jsonl go to $XDG_DATA_HOME/KARDO/Q40Prog (~/.local/share/...).\n"
+    "Ctrl-C, SIGTERM or SIGHUP stop the update safely at its next data block, as the window's\n"
+    "Abort does: the log, the record and the exit code say where it stopped. A second Ctrl-C\n"
+    "does not end it sooner. A closed output pipe or terminal does not end it at all.\n"
     "exit codes: 0 done, 1 failed with the device untouched, 2 usage error,\n"
     "            3 failed after the chip erase: run again, or restore-eeprom the copy\n";
+
+const char* const StopNotice =
+    "q40prog-cli: stopping the update safely at its next data block; its log and record are "
+    "written and the exit code tells whether the device was touched.\n";
+const char* const StopAgain =
+    "q40prog-cli: already stopping; the update ends by itself at its next data block.\n";
 
 int ExitCodeOf(const RunOutcome& o) {
     if (o.Success) return ExitOk;
     return o.DeviceTouched ? ExitDeviceNeedsRun : ExitFailure;
 }
 
-int Execute(const RunParams& params, const std::string& firmwareId) {
-    ConsoleReport report;
+int Execute(const RunParams& params, const std::string& firmwareId, const StopSignals& stop) {
+    if (stop.Requested())
+        return Failure("stopped before the update began; the device is untouched");
+    ConsoleReport report(&stop);
     ProgrammingRun run(params, report, SystemLinkFactory(), RunOptions{{}, firmwareId});
     return ExitCodeOf(run.Execute());
 }
 
 // As the update action does: chip query, the item's last processor entry naming the chip,
 // then the run with that entry's values.
-int RunItem(const Command& self, const Args& args, const std::string& port) {
+int RunItem(const Command& self, const Args& args, const std::string& port,
+            const StopSignals& stop) {
     const std::string itemText = *args.Option("--item");
     char* end = nullptr;
     const long item = std::strtol(itemText.c_str(), &end, 10);
@@ -67,8 +84,9 @@ int RunItem(const Command& self, const Args& args, const std::string& port) {
                      values->FuseEx,
                      values->Speed,
                      values->Bootloader,
-                     port};
-    return Execute(params, catalogue.ReadValue(section, "VERSION", ""));
+                     port,
+                     values->AllowIspLockout || args.Flag("--allow-isp-lockout")};
+    return Execute(params, catalogue.ReadValue(section, "VERSION", ""), stop);
 }
 
 int RunProgram(const Command& self, const Args& args) {
@@ -80,7 +98,8 @@ int RunProgram(const Command& self, const Args& args) {
     const bool byItem = args.Option("--item").has_value();
     if (byItem && !params.FirmwarePath.empty())
         return UsageError(self, "give either --firmware or --item");
-    if (byItem) return RunItem(self, args, params.PortName);
+    const StopSignals stop(StopNotice, StopAgain);
+    if (byItem) return RunItem(self, args, params.PortName, stop);
     if (args.Option("--catalogue")) return UsageError(self, "--catalogue goes with --item");
     if (params.FirmwarePath.empty()) return UsageError(self, "--firmware or --item is required");
     params.FuseLo = args.Option("--fuse-lo").value_or("");
@@ -88,17 +107,19 @@ int RunProgram(const Command& self, const Args& args) {
     params.FuseEx = args.Option("--fuse-ex").value_or("");
     params.Speed = args.Option("--speed").value_or("");
     params.Bootloader = args.Option("--bootloader").value_or("");
-    return Execute(params, {});
+    params.AllowIspLockout = args.Flag("--allow-isp-lockout");
+    return Execute(params, {}, stop);
 }
 
 const RegisterCommand reg({"program",
                            "--port P (--firmware FILE [--fuse-lo V] [--fuse-hi V] [--fuse-ex V] "
-                           "[--speed V] [--bootloader N] | --item N [--catalogue FILE])",
+                           "[--speed V] [--bootloader N] | --item N [--catalogue FILE]) "
+                           "[--allow-isp-lockout]",
                            "Update the connected device: fuses, EEPROM kept, flash programmed and "
                            "verified.",
                            Help,
                            {"--port", "--firmware", "--fuse-lo", "--fuse-hi", "--fuse-ex",
                             "--speed", "--bootloader", "--item", "--catalogue"},
-                           {},
+                           {"--allow-isp-lockout"},
                            RunProgram});
 }  // namespace

@@ -1,6 +1,7 @@
 // restore-eeprom: write a saved EEPROM copy back into the device.
 #include "cli/Command.h"
 #include "cli/ConsoleReport.h"
+#include "cli/StopSignals.h"
 #include "programming/EepromRestore.h"
 
 namespace {
@@ -8,7 +9,11 @@ int RunRestore(const Command& self, const Args& args) {
     const auto port = args.Option("--port");
     if (!port || port->empty()) return UsageError(self, "--port is required");
     if (args.Positionals().size() != 1) return UsageError(self, "give exactly one EEPROM copy");
-    ConsoleReport report;
+    const StopSignals stop(
+        "q40prog-cli: stopping the restore safely at its next data block; run it again "
+        "afterwards.\n",
+        "q40prog-cli: already stopping; the restore ends by itself at its next data block.\n");
+    ConsoleReport report(&stop);
     const RunOutcome o = RestoreEeprom(*port, args.Positionals()[0], report, SystemLinkFactory());
     if (o.Success) return ExitOk;
     return o.DeviceTouched ? ExitDeviceNeedsRun : ExitFailure;
@@ -22,7 +27,8 @@ const RegisterCommand reg({"restore-eeprom",
                            "(eeprom-<chip>-<port>-<time>.bin)\n"
                            "\nThe chip is identified first; a copy of another chip or size is "
                            "refused.\nOnly the EEPROM is written; flash and fuses stay as they "
-                           "are.\n",
+                           "are.\nCtrl-C, SIGTERM or SIGHUP stop it safely at its next data "
+                           "block.\n",
                            {"--port"},
                            {},
                            RunRestore});
