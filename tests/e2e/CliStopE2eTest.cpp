@@ -187,3 +187,24 @@ TEST_F(CliStop, ClosedOutputPipesDoNotEndTheRun) {
     EXPECT_EQ(ReadBytes(Scratch("flash.bin")), flash);
     EXPECT_EQ(ReadBytes(Scratch("eeprom.bin")), Eeprom);
 }
+
+TEST_F(CliStop, CtrlCStopsARestoreWhichCanBeRunAgain) {
+    StartDevice();
+    const std::vector<uint8_t> copy = RandomBytes(EepromBytes, 13);
+    const std::string copyPath = Scratch("eeprom-ATmega644P-ttyUSB0-20260101-000000-000.bin");
+    WriteBytes(copyPath, copy);
+    const std::vector<std::string> restore{Q40_CLI, "restore-eeprom", "--port", Port(), copyPath};
+    LiveCommand cli;
+    ASSERT_TRUE(cli.Start(restore));
+    ASSERT_TRUE(cli.WaitForLine("Programming/Verifying EEProm... 20%"));
+    cli.Signal(SIGINT);
+    const CommandResult r = cli.Finish();
+    EXPECT_EQ(r.ExitCode, ExitNeedsRun) << r.Out << r.Err;
+    EXPECT_TRUE(Has(r.Out, std::string("programming eeprom...\n") + Aborted)) << r.Out;
+    EXPECT_TRUE(Has(r.Err, "q40prog-cli: stopping the restore safely")) << r.Err;
+
+    const CommandResult again = RunCommand(restore);
+    EXPECT_EQ(again.ExitCode, 0) << again.Out << again.Err;
+    ASSERT_EQ(StopBox(), 0);
+    EXPECT_EQ(ReadBytes(Scratch("eeprom.bin")), copy);
+}
