@@ -21,6 +21,8 @@ constexpr int ExitNeedsRun = 3;
 constexpr std::size_t FlashBytes = 0x10000, EepromBytes = 0x800, ImageBytes = 0x3000;
 const char* const Aborted = "programming interrupted: Aborted.\n";
 const char* const StopNotice = "q40prog-cli: stopping the update safely";
+constexpr int SlowAnswersMs = 10;
+constexpr int VerySlowAnswersMs = 200;
 
 bool Has(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
@@ -38,11 +40,13 @@ protected:
         WriteBytes(Scratch("fw.bin"), Image);
     }
 
-    // A device on a line at the real speed, so that every phase lasts long enough to hit.
-    void StartDevice() {
+    // A device on a line at the real speed. Answers held back 'latencyMs' more make a phase
+    // last long enough to be hit on a busy machine, where the test may read a progress line
+    // late.
+    void StartDevice(int latencyMs = 0) {
         StartBox({"--eeprom-in", Scratch("eeprom.in"), "--flash-in", Scratch("flash.in"),
                   "--dump-flash", Scratch("flash.bin"), "--dump-eeprom", Scratch("eeprom.bin"),
-                  "--baud-pace"});
+                  "--baud-pace", "--latency", std::to_string(latencyMs)});
     }
 
     std::vector<std::string> Program() const {
@@ -82,7 +86,7 @@ protected:
 TEST_F(CliStop, StopSignalDuringTheEepromReadLeavesTheDeviceUntouched) {
     for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
         SCOPED_TRACE(strsignal(signal));
-        StartDevice();
+        StartDevice(SlowAnswersMs);
         LiveCommand cli;
         ASSERT_TRUE(cli.Start(Program()));
         ASSERT_TRUE(cli.WaitForLine("Reading EEProm... 20%"));
@@ -105,10 +109,10 @@ TEST_F(CliStop, StopSignalDuringTheEepromReadLeavesTheDeviceUntouched) {
 // A Ctrl-C while the chip is still being identified waits for the first data block, as a
 // click on Abort does; a second one only says again that the stop is under way.
 TEST_F(CliStop, SecondCtrlCOnlyRepeatsThatTheStopIsUnderWay) {
-    StartDevice();
+    StartDevice(VerySlowAnswersMs);  // the run reaches its first data block after seconds
     LiveCommand cli;
     ASSERT_TRUE(cli.Start(Program()));
-    ASSERT_TRUE(cli.WaitForLine("reseting programmer"));  // the box settles for 600 ms
+    ASSERT_TRUE(cli.WaitForLine("reseting programmer"));
     cli.Signal(SIGINT);
     ASSERT_TRUE(cli.WaitForLine(StopNotice));
     cli.Signal(SIGINT);
@@ -122,9 +126,10 @@ TEST_F(CliStop, SecondCtrlCOnlyRepeatsThatTheStopIsUnderWay) {
 
 TEST_F(CliStop, CtrlCDuringTheFlashNamesTheCopyAndTheBoxAnswersAtOnce) {
     StartDevice();
+    WriteBytes(Scratch("fw.bin"), RandomBytes(FlashBytes, 14));  // a flash of some seconds
     LiveCommand cli;
     ASSERT_TRUE(cli.Start(Program()));
-    ASSERT_TRUE(cli.WaitForLine("Programming/Verifying flash... 20%"));
+    ASSERT_TRUE(cli.WaitForLine("Programming/Verifying flash... 10%"));
     cli.Signal(SIGINT);
     const CommandResult r = cli.Finish();
     EXPECT_EQ(r.ExitCode, ExitNeedsRun) << r.Out << r.Err;
@@ -189,7 +194,7 @@ TEST_F(CliStop, ClosedOutputPipesDoNotEndTheRun) {
 }
 
 TEST_F(CliStop, CtrlCStopsARestoreWhichCanBeRunAgain) {
-    StartDevice();
+    StartDevice(SlowAnswersMs);
     const std::vector<uint8_t> copy = RandomBytes(EepromBytes, 13);
     const std::string copyPath = Scratch("eeprom-ATmega644P-ttyUSB0-20260101-000000-000.bin");
     WriteBytes(copyPath, copy);
