@@ -15,6 +15,7 @@ const char* const BoxSimUsage =
     "port's path is the first line on stdout; the box serves until SIGTERM or SIGINT.\n"
     "When the host closes the port the box resets, as the DTR pulse of a real host's next\n"
     "open would reset it: a half-received command is dropped and programming mode ends.\n"
+    "The host purging the port's buffers (as it does after every reset pulse) resets it too.\n"
     "\n"
     "  --chip NAME            target chip (default ATmega644P)\n"
     "  --version MAJOR.MINOR  the box's version (default 2.5)\n"

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -71,6 +72,9 @@ bool PtyServer::Open() {
     if (!raw) return Fail("cannot set " + SlavePath + " to raw mode");
     if (fcntl(Master, F_SETFL, fcntl(Master, F_GETFL) | O_NONBLOCK) != 0)
         return Fail("cannot make the pseudo-terminal non-blocking");
+    int packetMode = 1;  // the host's buffer purges reach the server, in order with its bytes
+    if (ioctl(Master, TIOCPKT, &packetMode) != 0)
+        return Fail("cannot put the pseudo-terminal into packet mode");
     OpenWatch.Start(SlavePath);  // or polling, see WaitForHost
     return true;
 }
@@ -111,10 +115,15 @@ void PtyServer::HostGone() {
     uint8_t sink[ChunkBytes];
     while (::read(Master, sink, sizeof sink) > 0) {
     }
+    ResetBox();
+    HostPresent = false;
+}
+
+// The box restarts; answers not yet sent are lost with it.
+void PtyServer::ResetBox() {
     Held.clear();
     WriteBlocked = false;
     Box.Reset();
-    HostPresent = false;
 }
 
 // Sleeps until input comes, the next held byte is due, or the client drains its queue.
@@ -152,9 +161,16 @@ bool PtyServer::TakeInput() {
         return true;
     }
     if (n < 0) return (errno == EAGAIN || errno == EINTR) ? true : Fail("reading the port failed");
+    // Packet mode: every read starts with a status byte. A purge of the host's buffers
+    // follows the reset pulse of every open; taking it as the reset too covers a close and
+    // reopen so quick that the hang-up between them went unseen.
+    if (chunk[0] != TIOCPKT_DATA) {
+        if (chunk[0] & (TIOCPKT_FLUSHREAD | TIOCPKT_FLUSHWRITE)) ResetBox();
+        return true;
+    }
     const int64_t arrival = MonotonicNs();
-    Counted.Received += n;
-    for (ssize_t i = 0; i < n; ++i) Feed(chunk[i], arrival);
+    Counted.Received += n - 1;
+    for (ssize_t i = 1; i < n; ++i) Feed(chunk[i], arrival);
     return true;
 }
 

@@ -6,6 +6,7 @@
 // A real box is reset by the DTR pulse of the host's next open; a pseudo-terminal has no
 // DTR. So the host closing the port (its last user letting go) resets the box: a
 // half-received command is dropped, programming mode ends and unsent answers are lost.
+// The buffer purge that follows the reset pulse at every open resets it as well.
 
 #include <signal.h>
 
@@ -51,6 +52,7 @@ private:
     bool WaitForWork(const sigset_t& waitMask, int64_t nowNs);
     bool WaitForHost(const sigset_t& waitMask);
     void HostGone();
+    void ResetBox();
 
     BoxModel& Box;
     WireSchedule Schedule;

@@ -151,7 +151,7 @@ TEST_F(CliStop, CtrlCDuringTheFlashNamesTheCopyAndTheBoxAnswersAtOnce) {
 // host's next open resets the box, as a real box's DTR pulse does.
 TEST_F(CliStop, BoxAnswersAtOnceAfterARunWasKilledMidFlash) {
     StartDevice();
-    for (const char* at : {"10%", "40%", "70%"}) {
+    for (const char* at : {"10%", "60%"}) {
         SCOPED_TRACE(at);
         LiveCommand cli;
         ASSERT_TRUE(cli.Start(Program()));
@@ -162,16 +162,32 @@ TEST_F(CliStop, BoxAnswersAtOnceAfterARunWasKilledMidFlash) {
         EXPECT_EQ(chip.ExitCode, 0) << chip.Err;
         EXPECT_EQ(chip.Out, "ATmega644P\n");
     }
-    // The same without chance: a frame cut after its letter and two address bytes.
-    const int fd = open(Port().c_str(), O_RDWR | O_NOCTTY);
-    ASSERT_GE(fd, 0);
-    const uint8_t cut[] = {isp::CmdWriteFlash, 0x00, 0x01};
-    ASSERT_EQ(write(fd, cut, sizeof cut), static_cast<ssize_t>(sizeof cut));
-    usleep(20000);  // the box takes the bytes in before the port closes
-    close(fd);
-    const CommandResult chip = Cli({"chip", "--port", Port()});
-    EXPECT_EQ(chip.ExitCode, 0) << chip.Err;
-    EXPECT_EQ(chip.Out, "ATmega644P\n");
+}
+
+// The same without chance: a frame cut after its letter and two address bytes, seen by
+// the box as it closes, or only after the next host has opened the port again (a busy
+// machine lets the simulator miss the moment in between).
+TEST_F(CliStop, CutFrameIsForgottenAtTheNextOpen) {
+    StartDevice();
+    for (const bool missTheClose : {false, true}) {
+        SCOPED_TRACE(missTheClose ? "close unseen" : "close seen");
+        if (missTheClose) kill(Sim.ProcessId(), SIGSTOP);
+        const int fd = open(Port().c_str(), O_RDWR | O_NOCTTY);
+        ASSERT_GE(fd, 0);
+        const uint8_t cut[] = {isp::CmdWriteFlash, 0x00, 0x01};
+        ASSERT_EQ(write(fd, cut, sizeof cut), static_cast<ssize_t>(sizeof cut));
+        if (!missTheClose) usleep(20000);  // the box takes the bytes in before the close
+        close(fd);
+        LiveCommand chip;
+        ASSERT_TRUE(chip.Start({Q40_CLI, "chip", "--port", Port()}));
+        if (missTheClose) {
+            usleep(200000);  // the query has the port and waits out its reset pulse
+            kill(Sim.ProcessId(), SIGCONT);
+        }
+        const CommandResult r = chip.Finish();
+        EXPECT_EQ(r.ExitCode, 0) << r.Err;
+        EXPECT_EQ(r.Out, "ATmega644P\n");
+    }
 }
 
 // q40prog-cli program ... | grep -m1 ...: the reader goes away after the first line.
