@@ -41,7 +41,7 @@ struct FuseBytes {
 std::vector<std::string> IspLockoutProblems(const std::string& chip, const FuseBytes& fuses);
 
 // The fuse bytes of the run's parameters: the low 8 bits of each value that is a number.
-// A text that is no number is left out here; the fuse write itself refuses it.
+// A text that is no number is left out here; the run's number check refuses it.
 FuseBytes FuseBytesOf(const RunParams& params);
 
 // Throws errIspLockout naming every offending bit, unless the parameters allow it.

@@ -130,16 +130,15 @@ TEST(IspLockout, RefusalNamesEveryBitAndTheWayToAllowIt) {
         FAIL() << "not refused";
     } catch (const EProgError& e) {
         EXPECT_EQ(e.Code, errIspLockout);
-        const std::string text = DescribeError(e);
-        EXPECT_EQ(text.rfind("Fuse value would lock out serial programming. ", 0), 0u) << text;
+        EXPECT_EQ(GetErrorText(e.Code), "Fuse value would lock out serial programming.");
         for (const char* part :
              {"(SPIEN)", "(DWEN)", "(RSTDISBL)", "Lockout_<k>=YES", "--allow-isp-lockout"})
-            EXPECT_NE(text.find(part), std::string::npos) << part << " in " << text;
+            EXPECT_NE(e.Detail.find(part), std::string::npos) << part << " in " << e.Detail;
     }
     params.AllowIspLockout = true;
     EXPECT_NO_THROW(CheckIspLockout("ATmega168", params));
 
-    // Texts that are no number are left to the fuse write, which names them.
+    // Texts that are no number are left to the number check, which names them.
     RunParams odd;
     odd.FuseHi = "$G2";
     EXPECT_NO_THROW(CheckIspLockout("ATmega644P", odd));
