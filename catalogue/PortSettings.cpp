@@ -41,6 +41,23 @@ PortChoice RestorePort(const QSettings* settings, QStringList& list) {
     return {};
 }
 
+PortChoice RefreshPortList(const QString& text, const std::vector<std::string>& systemPorts,
+                           QStringList& list) {
+    list.clear();
+    FillPortList(list, systemPorts);
+    if (!list.contains(text) && IsExistingPath(text)) list.append(text);
+    return {static_cast<int>(list.indexOf(text)), text};
+}
+
+PortLabel LabelOf(const QString& entry, const std::vector<SerialPortInfo>& ports) {
+    const std::string name = entry.toStdString();
+    for (const SerialPortInfo& p : ports)
+        if (p.Name == name || p.Node == name || (!p.ById.empty() && p.ById == name))
+            return {QString::fromStdString(PortDescription(p)),
+                    QString::fromStdString(PortDetails(p))};
+    return {};
+}
+
 bool StorePort(std::unique_ptr<QSettings>& settings, const QString& text) {
     if (!settings) return false;
     settings->setValue(PortSettingKey, text);

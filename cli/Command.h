@@ -37,3 +37,5 @@ void PrintCommandUsage(const Command& c, bool toStderr);
 int UsageError(const Command& c, const std::string& problem);
 // Prints "q40prog-cli: TEXT" on stderr; returns ExitFailure.
 int Failure(const std::string& text);
+// The same, then the detail (reasons, cures) on lines of its own.
+int Failure(const std::string& text, const std::string& detail);

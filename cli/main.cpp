@@ -52,6 +52,12 @@ int Failure(const std::string& text) {
     return ExitFailure;
 }
 
+int Failure(const std::string& text, const std::string& detail) {
+    Failure(text);
+    if (!detail.empty()) std::fprintf(stderr, "%s\n", detail.c_str());
+    return ExitFailure;
+}
+
 int main(int argc, char** argv) {
     if (argc < 2) {
         PrintMainUsage(stderr);

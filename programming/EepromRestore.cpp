@@ -65,6 +65,8 @@ RunOutcome RestoreEeprom(const std::string& portName, const std::string& copyPat
             outcome.Code = e.Code;
             outcome.Message = DescribeError(e);
             report.Log("programming interrupted: " + outcome.Message);
+            if (outcome.Chip.empty())
+                for (const std::string& line : link->ExplainFailure(e)) report.Log(line);
             report.Failed(outcome.Message);
         }
         outcome.Retries = link->RetriesUsed;

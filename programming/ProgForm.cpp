@@ -176,13 +176,13 @@ void TProgForm::CheckProgrammer() {
     if (r.Ok)
         Boxes().Information(parentWidget(), Text(r.Text));
     else
-        Boxes().Error(parentWidget(), Text(r.Text));
+        Boxes().Error(parentWidget(), Text(r.Text), Text(r.Error.Detail));
 }
 
 std::string TProgForm::QueryChipType() {
     const ProbeResult r = ::QueryChipType(Params.PortName, MakeLink);
     if (r.Ok) return r.Text;
-    Boxes().Error(parentWidget(), Text(r.Text));
+    Boxes().Error(parentWidget(), Text(r.Text), Text(r.Error.Detail));
     return {};
 }
 

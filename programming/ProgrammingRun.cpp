@@ -143,6 +143,9 @@ void ProgrammingRun::FailurePath(const EProgError& e, const TIspLink& link) {
     Outcome.Code = e.Code;
     Outcome.Message = DescribeError(e);
     Step("programming interrupted: " + Outcome.Message);
+    // Before the chip answered, the port or the system may be the cause: name what it shows.
+    if (Outcome.Chip.empty())
+        for (const std::string& line : link.ExplainFailure(e)) Step(line);
     if (e.Code == errFlashProgram) {
         Step("*** data dump begin ***");
         for (const std::string& line : link.MismatchLog) Step(line);
