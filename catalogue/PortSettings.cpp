@@ -3,8 +3,6 @@
 #include <QFileInfo>
 #include <QVariant>
 
-#include "link/PortList.h"
-
 namespace {
 // A value that is not a string reads as the empty text.
 QString RememberedPort(const QSettings* settings) {
@@ -20,10 +18,6 @@ bool IsExistingPath(const QString& port) {
 
 std::unique_ptr<QSettings> OpenSettings() {
     return std::make_unique<QSettings>(SettingsOrganization, SettingsApplication);
-}
-
-void FillPortList(QStringList& list) {
-    FillPortList(list, EnumerateSerialPorts());
 }
 
 void FillPortList(QStringList& list, const std::vector<std::string>& systemPorts) {

@@ -21,9 +21,8 @@ constexpr char InitialPortText[] = "ttyS0";
 // The current user's settings of this program, created when missing.
 std::unique_ptr<QSettings> OpenSettings();
 
-// Appends the machine's serial ports, in the system's order, named as a user types them.
-void FillPortList(QStringList& list);
-// Same, with the ports given; for tests.
+// Appends the machine's serial ports (ListSerialPorts), in the system's order, named as a
+// user types them.
 void FillPortList(QStringList& list, const std::vector<std::string>& systemPorts);
 
 struct PortChoice {

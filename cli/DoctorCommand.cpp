@@ -1,5 +1,6 @@
 // doctor: every check of a port, with its verdict, and whether a box answers on it.
 #include <cstdio>
+#include <string>
 
 #include "cli/Command.h"
 #include "link/PortDoctor.h"
@@ -8,9 +9,14 @@
 namespace {
 constexpr int CheckColumn = 12, VerdictColumn = 7;
 
+// Further lines of a finding (a port's stable name) start under its text.
 void PrintFinding(const PortFinding& f) {
+    std::string text = f.Text;
+    const std::string indent = "\n" + std::string(CheckColumn + VerdictColumn + 2, ' ');
+    for (std::size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += indent.size())
+        text.replace(at, 1, indent);
     std::printf("%-*s %-*s %s\n", CheckColumn, f.Check.c_str(), VerdictColumn,
-                VerdictText(f.Result), f.Text.c_str());
+                VerdictText(f.Result), text.c_str());
 }
 
 int RunDoctor(const Command& self, const Args& args) {
