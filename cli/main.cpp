@@ -18,9 +18,10 @@ void PrintMainUsage(FILE* out) {
                  "usage: q40prog-cli COMMAND [OPTIONS]\n\nKARDO Q-Series firmware updater, command "
                  "line.\n\ncommands:\n");
     for (const Command& c : Commands()) std::fprintf(out, "  %-15s %s\n", c.Name, c.Summary);
-    std::fprintf(out,
-                 "\nq40prog-cli COMMAND --help describes a command.\n"
-                 "exit codes: 0 done, 1 failed, 2 usage error, 3 failed after the chip erase\n");
+    std::fprintf(
+        out,
+        "\nq40prog-cli COMMAND --help describes a command.\n"
+        "exit codes: 0 done, 1 failed, 2 usage error, 3 failed after the device was changed\n");
 }
 }  // namespace
 
@@ -47,14 +48,14 @@ int UsageError(const Command& c, const std::string& problem) {
     return ExitUsage;
 }
 
-int Failure(const std::string& text) {
-    std::fprintf(stderr, "q40prog-cli: %s\n", text.c_str());
-    return ExitFailure;
-}
-
 int Failure(const std::string& text, const std::string& detail) {
-    Failure(text);
-    if (!detail.empty()) std::fprintf(stderr, "%s\n", detail.c_str());
+    std::fprintf(stderr, "q40prog-cli: %s\n", text.c_str());
+    // Each line of the detail indented: a port's troubles come one per line.
+    for (std::size_t start = 0; start < detail.size();) {
+        const std::size_t end = std::min(detail.find('\n', start), detail.size());
+        std::fprintf(stderr, "  %s\n", detail.substr(start, end - start).c_str());
+        start = end + 1;
+    }
     return ExitFailure;
 }
 

@@ -53,5 +53,6 @@ ProbeResult QueryChipType(const std::string& portName, const LinkFactory& makeLi
 PortFinding ProgrammerAnswers(const std::string& portName, const LinkFactory& makeLink) {
     const ProbeResult r = RunProbe(portName, makeLink, false, ReadVersion);
     if (r.Ok) return {"programmer", Verdict::Ok, r.Text};
-    return {"programmer", Verdict::Problem, DescribeError(r.Error)};
+    return {"programmer", Verdict::Problem,
+            r.Error.Detail.empty() ? r.Text : r.Text + "\n" + r.Error.Detail};
 }

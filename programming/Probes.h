@@ -10,9 +10,9 @@
 
 struct ProbeResult {
     bool Ok = false;
-    std::string Text;  // the version text or chip name; the failure's fixed text otherwise
-    // Meaningful when !Ok. Its Detail holds what the fixed text cannot say, one line each:
-    // the link's own detail, then the causes the system shows for a port or box failure.
+    std::string Text;  // the version text or chip name; the failure code's fixed text otherwise
+    // Meaningful when !Ok. Its Detail goes below the text, one line each: the link's own
+    // detail, then the causes the system shows for a port or box failure.
     EProgError Error;
 };
 

@@ -111,7 +111,7 @@ TEST_F(BoxSimTest, PortHeldByAnotherProcessIsReportedInUse) {
         const auto err = Lines(r.Err);
         ASSERT_GE(err.size(), 2u) << r.Err;
         EXPECT_EQ(err[0], "q40prog-cli: Error opening serial port. Port already in use?");
-        EXPECT_EQ(err[1].rfind(Port() + " is held by e2e_tests (pid ", 0), 0u) << err[1];
+        EXPECT_EQ(err[1].rfind("  " + Port() + " is held by e2e_tests (pid ", 0), 0u) << err[1];
         EXPECT_TRUE(r.Out.empty());
     }
     const CommandResult again = Cli({"check", "--port", Port()});
@@ -126,6 +126,7 @@ TEST_F(BoxSimTest, MissingPortIsReportedNotAvailable) {
         const auto err = Lines(r.Err);
         ASSERT_GE(err.size(), 2u) << r.Err;
         EXPECT_EQ(err[0], "q40prog-cli: Error opening serial port. Port not available.");
+        EXPECT_EQ(err[1].rfind("  ", 0), 0u) << err[1];
         EXPECT_TRUE(Mentions(err[1], " does not exist.")) << err[1];
     }
     EXPECT_EQ(Cli({"chip", "--port", Port()}).ExitCode, 0);

@@ -15,7 +15,7 @@ struct RecordingBoxes : MessageBoxes {
     void Information(QWidget*, const QString& text) override {
         All.push_back({"information", "", text, ""});
     }
-    void Error(QWidget*, const QString& text, const QString& detail = {}) override {
+    void Error(QWidget*, const QString& text, const QString& detail) override {
         All.push_back({"error", "", text, detail});
     }
     void Plain(QWidget*, const QString& title, const QString& text) override {
