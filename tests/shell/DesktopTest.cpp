@@ -50,6 +50,7 @@ struct DesktopFixture : ::testing::Test {
     // Once the main window is shown and its selection shown, 'inside' runs; then the main
     // window is closed, as its Exit button does.
     void WhenTheMainWindowShows(std::function<void(TMainForm&)> inside) {
+        Poll.disconnect();
         Poll.setInterval(PollMs);
         QObject::connect(&Poll, &QTimer::timeout, [this, inside] {
             TMainForm& main = Desktop->Main();
@@ -171,7 +172,6 @@ TEST_F(DesktopFixture, HiddenGestureTurnsOnProductionMode) {
         QTest::mouseDClick(picture, c.Button, c.SecondPress);
         QTest::mouseRelease(picture, c.Button, c.SecondPress);
         Poll.stop();
-        Poll.disconnect();
         EXPECT_EQ(MainWindowsShown, c.MainWindows);
         EXPECT_EQ(groups.contains("Production"), c.Production) << groups.join(',').toStdString();
         EXPECT_EQ(Desktop->Warning().isVisible(), c.MainWindows == 0);
