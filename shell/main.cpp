@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
         return ExitCode;
     }
     if (lock.Result() == InstanceLock::State::Unavailable) {
-        std::fprintf(stderr, "Q40Prog: %s; telling a running copy by its answer alone\n",
+        std::fprintf(stderr, "Q40Prog: %s; one copy per desktop is not guaranteed\n",
                      lock.Problem().c_str());
         if (SendInstanceRequest(EncodeActivate(), endpoint)) return ExitCode;
     }

@@ -127,8 +127,7 @@ TEST_F(XFixture, ConfirmationAndMainWindowTitlesAndKeys) {
     TDesktop desktop(std::move(options));
     desktop.Start();
     TWarningForm& warning = desktop.Warning();
-    EXPECT_EQ(TitleOf(warning, VersionCaption(ProgramVersion())),
-              VersionCaption(ProgramVersion()));
+    EXPECT_EQ(TitleOf(warning, VersionCaption(ProgramVersion())), VersionCaption(ProgramVersion()));
 
     Focus(warning);
     PressEscape();
