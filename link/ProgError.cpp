@@ -51,13 +51,9 @@ std::string GetErrorText(int32_t code) {
             return "Error saving the EEPROM copy.";
         case errBackupMismatch:
             return "EEPROM copy does not fit the connected chip.";
+        case errDataFolder:
+            return "Error writing to the data folder.";
         default:
             return "Unknown Error";
     }
-}
-
-std::string DescribeError(const EProgError& e) {
-    std::string text = GetErrorText(e.Code);
-    if (!e.Detail.empty()) text += " " + e.Detail;
-    return text;
 }

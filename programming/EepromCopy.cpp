@@ -23,7 +23,7 @@ std::string PortForFileName(const std::string& port) {
 }
 
 EProgError CopyError(int32_t code, const std::string& path, int err) {
-    EProgError e(code, "(File: " + path + ": " + std::strerror(err) + ")");
+    EProgError e(code, "File: " + path + ": " + std::strerror(err));
     e.OsError = static_cast<uint32_t>(err);
     return e;
 }

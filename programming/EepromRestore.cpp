@@ -18,12 +18,12 @@ void CheckCopyFits(const std::string& path, const std::vector<uint8_t>& copy,
                    const DeviceEntry& device) {
     const std::string named = ChipOfEepromCopy(path);
     if (!named.empty() && named != device.Name)
-        throw EProgError(errBackupMismatch, "(the copy is from an " + named +
-                                                ", the connected chip is an " + device.Name + ")");
+        throw EProgError(errBackupMismatch, "the copy is from an " + named +
+                                                ", the connected chip is an " + device.Name);
     if (copy.size() != static_cast<std::size_t>(device.EepromSize))
-        throw EProgError(errBackupMismatch, "(the copy holds " + std::to_string(copy.size()) +
+        throw EProgError(errBackupMismatch, "the copy holds " + std::to_string(copy.size()) +
                                                 " bytes, the " + device.Name + " has " +
-                                                std::to_string(device.EepromSize) + ")");
+                                                std::to_string(device.EepromSize));
 }
 
 bool Forward(void* report, int32_t position, int32_t total, ProgressPhase phase) {
@@ -63,8 +63,10 @@ RunOutcome RestoreEeprom(const std::string& portName, const std::string& copyPat
             outcome.Success = true;
         } catch (const EProgError& e) {
             outcome.Code = e.Code;
-            outcome.Message = DescribeError(e);
+            outcome.Message = GetErrorText(e.Code);
+            outcome.Detail = e.Detail;
             report.Log("programming interrupted: " + outcome.Message);
+            if (!e.Detail.empty()) report.Log(e.Detail);
             report.Failed(outcome.Message);
         }
         outcome.Retries = link->RetriesUsed;

@@ -9,14 +9,15 @@
 struct RunOutcome {
     bool Success = false;
     int32_t Code = -1;           // failure code; meaningless on success
-    std::string Message;         // the failure's text as the user sees it
-    bool DeviceTouched = false;  // the chip erase was sent: the device needs a good run
+    std::string Message;         // the failure code's fixed text
+    std::string Detail;          // what the fixed text cannot say; shown on a line of its own
+    bool DeviceTouched = false;  // a fuse write or the chip erase was sent: it needs a good run
     std::string Chip;
     std::string EepromCopyPath;  // empty when the run never got that far
     std::string LogPath;
     int32_t ImageLength = 0;
     uint16_t CheckValue = 0;
-    std::string FusesWritten;  // "lo=0xE2 hi=0x99"
+    std::string FusesWritten;  // "Lo=0xE2 Hi=0x99"
     int Retries = 0;
     double Seconds = 0;
 };
@@ -29,7 +30,8 @@ public:
     virtual void ChipIdentified(const std::string& name) = 0;
     // Before every block of a transfer and at its end; true asks the transfer to stop.
     virtual bool Progress(int32_t position, int32_t total, ProgressPhase phase) = 0;
-    // The failure path: status in red with this text, bar back to its start, alert sound.
+    // The failure path: status in red with the code's fixed text, bar back to its start,
+    // alert sound. The detail is in the log already, on the line after the text.
     virtual void Failed(const std::string& text) = 0;
     // The link is gone and the port closed.
     virtual void Ended(const RunOutcome& outcome) = 0;
