@@ -6,6 +6,7 @@
 #include <QDesktopServices>
 #include <QEvent>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -389,6 +390,11 @@ void TMainForm::ExitButtonClick() {
 void TMainForm::done(int result) {
     FormClose();
     QDialog::done(result);
+}
+
+void TMainForm::keyPressEvent(QKeyEvent* event) {
+    if (event->matches(QKeySequence::Cancel)) return;
+    QDialog::keyPressEvent(event);
 }
 
 void TMainForm::FormClose() {

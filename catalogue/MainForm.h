@@ -106,8 +106,10 @@ public slots:
 
 protected:
     void showEvent(QShowEvent* event) override;
-    // Every way of closing (close box, Escape, Exit) ends here.
+    // Every way of closing (close box, Alt+F4, Exit) ends here.
     void done(int result) override;
+    // Escape does not close the window: there is no cancel button.
+    void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
