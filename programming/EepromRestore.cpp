@@ -67,6 +67,8 @@ RunOutcome RestoreEeprom(const std::string& portName, const std::string& copyPat
             outcome.Detail = e.Detail;
             report.Log("programming interrupted: " + outcome.Message);
             if (!e.Detail.empty()) report.Log(e.Detail);
+            if (outcome.Chip.empty())
+                for (const std::string& line : link->ExplainFailure(e)) report.Log(line);
             report.Failed(outcome.Message);
         }
         outcome.Retries = link->RetriesUsed;
