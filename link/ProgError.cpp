@@ -51,6 +51,10 @@ std::string GetErrorText(int32_t code) {
             return "Error saving the EEPROM copy.";
         case errBackupMismatch:
             return "EEPROM copy does not fit the connected chip.";
+        case errEepromUndecided:
+            return "Stopped before the erase: an EEPROM copy may belong to this device.";
+        case errBackupRead:
+            return "Error reading the EEPROM copy.";
         default:
             return "Unknown Error";
     }

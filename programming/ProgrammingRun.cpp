@@ -3,11 +3,11 @@
 #include <cstdio>
 
 #include "image/CheckValue.h"
+#include "image/FirmwareId.h"
 #include "image/ImageLoader.h"
 #include "programming/DataFolder.h"
-#include "programming/EepromCopy.h"
 #include "programming/NumberText.h"
-#include "programming/RunRecord.h"
+#include "programming/RunFiles.h"
 
 namespace {
 constexpr int StartPortTime = 100;
@@ -27,7 +27,13 @@ int32_t RequireNumber(const std::string& text, const char* what) {
 
 ProgrammingRun::ProgrammingRun(const RunParams& params, IRunReport& report, LinkFactory makeLink,
                                RunOptions options)
-    : Params(params), Report(report), MakeLink(std::move(makeLink)), Options(std::move(options)) {
+    : Params(params),
+      Report(report),
+      MakeLink(std::move(makeLink)),
+      Options(std::move(options)),
+      Keeper(
+          Options.DataFolder.empty() ? DefaultDataFolder() : Options.DataFolder, Params.PortName,
+          Options.EepromCopyToWrite, [this](const std::string& line) { Step(line); }, report) {
     if (Options.DataFolder.empty()) Options.DataFolder = DefaultDataFolder();
 }
 
@@ -64,6 +70,7 @@ RunOutcome ProgrammingRun::Execute() {
 }
 
 void ProgrammingRun::Sequence(TIspLink& link) {
+    Keeper.Prepare();
     Step("opening serial port " + Params.PortName);
     link.OpenPort(Params.PortName);
     Step("reseting programmer");
@@ -88,12 +95,13 @@ void ProgrammingRun::Sequence(TIspLink& link) {
     }
     Step("reading eeprom...");
     link.ReadEeprom();
-    SaveEeprom(link);
+    Keeper.BeforeErase(link, Started, Outcome);
     Step("erasing chip");
     Outcome.DeviceTouched = true;  // even a failed erase may have reached the chip
     link.EraseChip();
     Step("programming eeprom...");
     link.ProgramEeprom();
+    Keeper.WrittenBack();
     Step("programming flash...");
     link.ProgramFlash();
     Step("disabling programming mode");
@@ -115,6 +123,8 @@ void ProgrammingRun::LoadImage(TIspLink& link) {
     const int32_t length = NumberOr(Params.Bootloader, size);
     if (length > flashSize || length < 0)
         throw EProgError(errImageTooLarge, "(application length " + Params.Bootloader + chipFlash);
+    Outcome.FirmwareId =
+        FindFirmwareId(link.FlashImage, size, Options.FirmwareIdText, isp::FlashImageSize);
     StampCheckValue(link.FlashImage, static_cast<uint32_t>(length));
     Outcome.ImageLength = length;
     Outcome.CheckValue = StoredCheckValue(link.FlashImage, static_cast<uint32_t>(length));
@@ -128,15 +138,6 @@ void ProgrammingRun::WriteFuse(TIspLink& link, const char* name, const std::stri
     link.IspCommand(0xAC, instruction, 0x00, static_cast<uint8_t>(value & 0xFF), isp::FuseParam);
     if (!Outcome.FusesWritten.empty()) Outcome.FusesWritten += ' ';
     Outcome.FusesWritten += std::string(name) + "=" + Hex("0x%02X", value & 0xFF);
-}
-
-// The chip erase takes the EEPROM with it: a copy goes to disk first, or nothing is erased.
-void ProgrammingRun::SaveEeprom(TIspLink& link) {
-    const std::string path =
-        EepromCopyPath(Options.DataFolder + "/eeprom", Outcome.Chip, Params.PortName, Started);
-    Step("saving eeprom copy to " + path);
-    SaveEepromCopy(path, link.EepromImage, static_cast<std::size_t>(link.Device.EepromSize));
-    Outcome.EepromCopyPath = path;
 }
 
 void ProgrammingRun::FailurePath(const EProgError& e, const TIspLink& link) {
@@ -154,7 +155,7 @@ void ProgrammingRun::FailurePath(const EProgError& e, const TIspLink& link) {
 }
 
 void ProgrammingRun::KeepRecords() {
-    Outcome.LogPath = WriteRunLog(Options.DataFolder, Started, Lines);
-    AppendRunRecord(Options.DataFolder,
-                    RunRecordLine(Started, Params, Options.FirmwareIdText, Outcome));
+    const RunRecordInfo info{"program", Started, Params.PortName, Params.FirmwarePath,
+                             Options.FirmwareIdText};
+    KeepRunFiles(Options.DataFolder, info, Lines, Outcome, Report);
 }

@@ -6,13 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "programming/EepromKeeper.h"
 #include "programming/LinkFactory.h"
 #include "programming/RunParams.h"
 #include "programming/RunReport.h"
 
 struct RunOptions {
-    std::string DataFolder;      // EEPROM copies, run logs and the run record
-    std::string FirmwareIdText;  // the firmware's identifier, for the run record only
+    std::string DataFolder;              // EEPROM copies, run logs and the run record
+    std::string FirmwareIdText;          // the item's identifier pattern, for the run record only
+    std::string EepromCopyToWrite = {};  // a saved copy to write back instead of what was read
 };
 
 class ProgrammingRun {
@@ -26,7 +28,6 @@ private:
     void Step(const std::string& line);
     void LoadImage(TIspLink& link);
     void WriteFuse(TIspLink& link, const char* name, const std::string& text, uint8_t instruction);
-    void SaveEeprom(TIspLink& link);
     void FailurePath(const EProgError& e, const TIspLink& link);
     void KeepRecords();
     static bool OnProgress(void* self, int32_t position, int32_t total, ProgressPhase phase);
@@ -38,6 +39,7 @@ private:
     RunOutcome Outcome;
     std::vector<std::string> Lines;  // the log as written, for the log file
     std::chrono::system_clock::time_point Started;
+    EepromKeeper Keeper;
 };
 
 // Strict number for a fuse or the speed; throws errBadNumber naming the key and the text.

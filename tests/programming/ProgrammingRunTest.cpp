@@ -118,6 +118,9 @@ TEST_F(RunFixture, SuccessfulRunLogsEveryStepAndKeepsTheEeprom) {
 }
 
 TEST_F(RunFixture, RunLeavesALogFileAndARecordLine) {
+    const std::string id = "AB1x5 build 7";  // what the item's pattern AB1+5 finds
+    std::copy(id.c_str(), id.c_str() + id.size() + 1, Image.begin() + 0x100);
+    WriteFile("fw.bin", Image);
     const RunOutcome o = Run();
     ASSERT_TRUE(o.Success);
     std::string logText;
@@ -127,7 +130,9 @@ TEST_F(RunFixture, RunLeavesALogFileAndARecordLine) {
     const auto record = ReadFile(Temp.File("runs.jsonl"));
     const std::string line(record.begin(), record.end());
     EXPECT_NE(line.find("\"chip\":\"ATmega644P\""), std::string::npos) << line;
-    EXPECT_NE(line.find("\"firmware_id\":\"AB1+5\""), std::string::npos) << line;
+    EXPECT_NE(line.find("\"firmware_id\":\"AB1x5 build 7\",\"firmware_id_pattern\":\"AB1+5\""),
+              std::string::npos)
+        << line;
     EXPECT_NE(line.find("\"image_length\":12288"), std::string::npos) << line;
     EXPECT_NE(line.find("\"outcome\":\"done\""), std::string::npos) << line;
     EXPECT_EQ(line.back(), '\n');
@@ -301,8 +306,8 @@ TEST_F(RunFixture, EepromCopyRestoresAfterAFailedUpdate) {
     Factory->Box.Target.ChipErases = 0;
     Factory->Box.Target.ChipErase();  // as after the erase, before the EEPROM came back
     RecordingReport restoreReport;
-    const RunOutcome o =
-        RestoreEeprom("ttySIM0", failed.EepromCopyPath, restoreReport, Factory->Factory());
+    const RunOutcome o = RestoreEeprom("ttySIM0", failed.EepromCopyPath, restoreReport,
+                                       Factory->Factory(), Temp.Path);
     ASSERT_TRUE(o.Success) << o.Message;
     EXPECT_EQ(Factory->Box.Target.Eeprom, Eeprom);
     EXPECT_EQ(restoreReport.Lines.back(), "done without any problem.");
@@ -321,7 +326,8 @@ TEST_F(RunFixture, EepromCopyOfAnotherChipOrSizeIsRefused) {
     for (const auto& c : cases) {
         WriteFile(c.name, std::vector<uint8_t>(c.size, 0x11));
         RecordingReport r;
-        const RunOutcome o = RestoreEeprom("ttySIM0", Temp.File(c.name), r, Factory->Factory());
+        const RunOutcome o =
+            RestoreEeprom("ttySIM0", Temp.File(c.name), r, Factory->Factory(), Temp.Path);
         EXPECT_EQ(o.Code, errBackupMismatch) << c.name;
         EXPECT_NE(o.Message.find(c.why), std::string::npos) << o.Message;
         EXPECT_FALSE(o.DeviceTouched);
