@@ -23,15 +23,17 @@ enum ProgErrorCode : int32_t {
     errEepromProgram = 13,
     errAborted = 14,
 
-    errFileOpen = 20,         // firmware or backup file cannot be read
-    errHexSyntax = 21,        // a HEX record that is not well formed
-    errImageLength = 22,      // check-value length outside the flash image
-    errImageTooLarge = 23,    // image or application length beyond the chip's flash
-    errBadNumber = 24,        // fuse or speed text that is not a number
-    errBackupWrite = 25,      // EEPROM copy could not be saved
-    errBackupMismatch = 26,   // EEPROM copy does not fit the connected chip
-    errEepromUndecided = 27,  // an interrupted update's EEPROM copy may belong to this device
-    errBackupRead = 28,       // EEPROM copy cannot be read
+    errFileOpen = 20,        // firmware or backup file cannot be read
+    errHexSyntax = 21,       // a HEX record that is not well formed
+    errImageLength = 22,     // check-value length outside the flash image
+    errImageTooLarge = 23,   // image or application length beyond the chip's flash
+    errBadNumber = 24,       // fuse or speed text that is not a number
+    errBackupWrite = 25,     // EEPROM copy could not be saved
+    errBackupMismatch = 26,  // EEPROM copy does not fit the connected chip
+
+    // An interrupted update's EEPROM copy may belong to this device; a person must decide.
+    errEepromUndecided = 27,
+    errBackupRead = 28,  // EEPROM copy cannot be read (or is too large to be one)
 };
 
 struct EProgError {

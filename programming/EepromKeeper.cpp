@@ -30,6 +30,12 @@ int LockCopy(const std::string& path, int how) {
     return fd;
 }
 
+const PendingContent* Find(const std::vector<PendingContent>& pending, const std::string& path) {
+    for (const PendingContent& p : pending)
+        if (p.Copy.Path == path) return &p;
+    return nullptr;
+}
+
 // A copy whose run is still under way (in this process or another) is no pending copy yet.
 bool InUseByAnotherRun(const std::string& path) {
     const int fd = LockCopy(path, LOCK_SH);
@@ -86,11 +92,10 @@ void EepromKeeper::CheckPendingCopies(TIspLink& link, RunOutcome& outcome) {
     const std::vector<PendingContent> pending = PendingOfChip(chip, size);
     const EepromVerdict v = JudgeEeprom(link.EepromImage, size, chip, pending);
     for (const PendingCopy& c : v.Settled) ToClear.push_back(c.Path);
-    if (v.Decision == EepromVerdict::NothingToDo) return;
-    for (const PendingContent& p : pending)
-        if (v.Decision == EepromVerdict::Restore && p.Copy.Path == v.Candidates[0].Path)
-            return WriteBack(p, link, outcome);
-    Decide(EepromQuestion{chip, v.DeviceBlank, v.Candidates}, pending, link, outcome);
+    if (v.Decision == EepromVerdict::Restore)
+        WriteBack(*Find(pending, v.Candidates[0].Path), link, outcome);
+    else if (v.Decision == EepromVerdict::Ask)
+        Decide(EepromQuestion{chip, v.DeviceBlank, v.Candidates}, pending, link, outcome);
 }
 
 std::vector<PendingContent> EepromKeeper::PendingOfChip(const std::string& chip, std::size_t size) {
@@ -122,10 +127,9 @@ void EepromKeeper::Decide(const EepromQuestion& question,
                           RunOutcome& outcome) {
     const EepromAnswer answer = Report.AskAboutEeprom(question);
     if (answer.Kind == EepromAnswer::WriteCopy) {
-        for (const PendingContent& p : pending)
-            for (const PendingCopy& c : question.Candidates)
-                if (p.Copy.Path == c.Path && c.Path == RecordedCopyPath(answer.CopyPath))
-                    return WriteBack(p, link, outcome);
+        const std::string chosen = RecordedCopyPath(answer.CopyPath);
+        for (const PendingCopy& c : question.Candidates)
+            if (c.Path == chosen) return WriteBack(*Find(pending, chosen), link, outcome);
     } else if (answer.Kind == EepromAnswer::KeepDevice) {
         for (const PendingCopy& c : question.Candidates)
             Log("keeping the eeprom as read; pending eeprom copy " + c.Path + " not used");

@@ -30,11 +30,14 @@ ProgrammingRun::ProgrammingRun(const RunParams& params, IRunReport& report, Link
     : Params(params),
       Report(report),
       MakeLink(std::move(makeLink)),
-      Options(std::move(options)),
+      Options(WithDefaultFolder(std::move(options))),
       Keeper(
-          Options.DataFolder.empty() ? DefaultDataFolder() : Options.DataFolder, Params.PortName,
-          Options.EepromCopyToWrite, [this](const std::string& line) { Step(line); }, report) {
-    if (Options.DataFolder.empty()) Options.DataFolder = DefaultDataFolder();
+          Options.DataFolder, Params.PortName, Options.EepromCopyToWrite,
+          [this](const std::string& line) { Step(line); }, report) {}
+
+RunOptions ProgrammingRun::WithDefaultFolder(RunOptions options) {
+    if (options.DataFolder.empty()) options.DataFolder = DefaultDataFolder();
+    return options;
 }
 
 bool ProgrammingRun::OnProgress(void* self, int32_t position, int32_t total, ProgressPhase phase) {

@@ -30,6 +30,7 @@ private:
     void WriteFuse(TIspLink& link, const char* name, const std::string& text, uint8_t instruction);
     void FailurePath(const EProgError& e, const TIspLink& link);
     void KeepRecords();
+    static RunOptions WithDefaultFolder(RunOptions options);
     static bool OnProgress(void* self, int32_t position, int32_t total, ProgressPhase phase);
 
     const RunParams Params;
