@@ -282,9 +282,19 @@ TEST_F(RunFixture, UnwritableDataFolderStopsBeforeTheErase) {
     ProgrammingRun run(Params, Report, Factory->Factory(), RunOptions{Temp.File("blocker"), ""});
     const RunOutcome o = run.Execute();
     EXPECT_EQ(o.Code, errBackupWrite);
+    EXPECT_NE(o.Message.find(Temp.File("blocker") + "/eeprom: Not a directory"), std::string::npos)
+        << o.Message;
     EXPECT_FALSE(o.DeviceTouched);
     EXPECT_EQ(Factory->Box.Target.ChipErases, 0);
     EXPECT_EQ(Factory->Box.Target.Eeprom, Eeprom);
+    // Neither the log nor the record can go there: the log's last lines say so.
+    const auto n = Report.Lines.size();
+    ASSERT_GE(n, 2u);
+    EXPECT_EQ(Report.Lines[n - 2], "could not write the run log folder " + Temp.File("blocker") +
+                                       "/logs: Not a directory");
+    EXPECT_EQ(Report.Lines[n - 1], "could not write the run record " + Temp.File("blocker") +
+                                       "/runs.jsonl: Not a directory");
+    EXPECT_EQ(o.Warnings.size(), 2u);
 }
 
 TEST_F(RunFixture, SecondRunReplacesTheLog) {
