@@ -21,15 +21,20 @@ std::optional<std::string> Decoded(std::optional<std::string_view> value, bool w
 
 std::optional<std::string> FindCatalogueValue(std::string_view fileBytes, std::string_view section,
                                               std::string_view key) {
-    if (IsValidUtf8(fileBytes)) {
-        if (fileBytes.substr(0, Utf8ByteOrderMark.size()) == Utf8ByteOrderMark)
-            fileBytes.remove_prefix(Utf8ByteOrderMark.size());
-        return Decoded(FindIniValue(fileBytes, section, key), false);
+    switch (DetectCatalogueEncoding(fileBytes)) {
+        case CatalogueEncoding::Utf8:
+            if (fileBytes.substr(0, Utf8ByteOrderMark.size()) == Utf8ByteOrderMark)
+                fileBytes.remove_prefix(Utf8ByteOrderMark.size());
+            return Decoded(FindIniValue(fileBytes, section, key), false);
+        case CatalogueEncoding::Windows1252:
+            // Every ASCII character is its own byte and every other byte decodes to a
+            // non-ASCII character, so ASCII names find the same line in the raw bytes.
+            if (IsAscii(section) && IsAscii(key))
+                return Decoded(FindIniValue(fileBytes, section, key), true);
+            break;
+        default:
+            break;
     }
-    // In Windows-1252 every ASCII character is its own byte and every other byte decodes to a
-    // non-ASCII character, so ASCII names find the same line in the raw bytes.
-    if (IsAscii(section) && IsAscii(key))
-        return Decoded(FindIniValue(fileBytes, section, key), true);
-    const std::string text = Windows1252ToUtf8(fileBytes);
+    const std::string text = DecodeCatalogueText(std::string(fileBytes));
     return Decoded(FindIniValue(text, section, key), false);
 }

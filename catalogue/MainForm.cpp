@@ -177,7 +177,7 @@ QWidget* TMainForm::BuildBottomBar() {
     Panel2->setFixedHeight(BottomBarHeight);
 
     GroupBox2 = new QGroupBox(QStringLiteral("Serial Port"), Panel2);
-    // Wider than for COM1: names such as ttyUSB0 must fit, up to the support button.
+    // Wide enough for port names such as ttyUSB0 or ttyACM0, up to the support button.
     GroupBox2->setGeometry(8, 6, 185, 49);
     PortBox = new QComboBox(GroupBox2);
     PortBox->setEditable(true);

@@ -11,7 +11,7 @@
 constexpr int ExitOk = 0;
 constexpr int ExitFailure = 1;
 constexpr int ExitUsage = 2;
-constexpr int ExitDeviceNeedsRun = 3;  // failed after the chip erase
+constexpr int ExitDeviceNeedsRun = 3;  // failed after a fuse write or the chip erase
 
 struct Command {
     const char* Name;
@@ -35,5 +35,6 @@ const std::vector<Command>& Commands();
 void PrintCommandUsage(const Command& c, bool toStderr);
 // Prints the problem and the command's usage on stderr; returns ExitUsage.
 int UsageError(const Command& c, const std::string& problem);
-// Prints "q40prog-cli: TEXT" on stderr; returns ExitFailure.
-int Failure(const std::string& text);
+// Prints "q40prog-cli: TEXT" on stderr, and the detail indented on the next line when there is
+// one; returns ExitFailure.
+int Failure(const std::string& text, const std::string& detail = {});

@@ -64,7 +64,7 @@ int RunImage(const Command& self, const Args& args) {
         if (!bootPattern.empty()) PrintLine("bootloader", bootloader);
     } catch (const EProgError& e) {
         std::fflush(stdout);
-        return Failure(DescribeError(e));
+        return Failure(GetErrorText(e.Code), e.Detail);
     }
     return ExitOk;
 }

@@ -13,7 +13,7 @@ int RunProbeCommand(const Command& self, const Args& args,
     if (!port || port->empty()) return UsageError(self, "--port is required");
     if (!args.Positionals().empty()) return UsageError(self, "unexpected argument");
     const ProbeResult r = probe(*port, SystemLinkFactory());
-    if (!r.Ok) return Failure(r.Text);
+    if (!r.Ok) return Failure(r.Text, r.Error.Detail);
     std::printf("%s\n", r.Text.c_str());
     return ExitOk;
 }

@@ -7,6 +7,7 @@
 #include "catalogue/ItemRunValues.h"
 #include "cli/Command.h"
 #include "cli/ConsoleReport.h"
+#include "programming/NumberText.h"
 #include "programming/Probes.h"
 #include "programming/ProgrammingRun.h"
 
@@ -20,24 +21,27 @@ const char* const Help =
     "  --catalogue FILE  catalogue for --item (default: Q40Prog.INI beside this program);\n"
     "                    its folder holds Firmware/\n"
     "  --firmware FILE   firmware image: Intel HEX, or raw binary when it ends in .bin\n"
-    "  --fuse-lo V       low fuse (decimal, or hex after $, 0x or x)\n"
-    "  --fuse-hi V       high fuse\n"
-    "  --fuse-ex V       extended fuse\n"
-    "  --speed V         port-time value for the transfers (default 100)\n"
-    "  --bootloader N    application length the check value protects (default: image size)\n"
+    "  --fuse-lo V       low fuse, 0 to 255 (decimal, or hex after $, 0x or x)\n"
+    "  --fuse-hi V       high fuse, 0 to 255\n"
+    "  --fuse-ex V       extended fuse, 0 to 255\n"
+    "  --speed V         port-time value for the transfers, 0 to 65535 (default 100)\n"
+    "  --bootloader N    application length the check value protects, 3 bytes or more\n"
+    "                    (default: image size)\n"
     "  --use-eeprom-copy FILE\n"
     "                    after the erase, write this saved EEPROM copy back instead of the\n"
     "                    EEPROM read from the device (which is saved as a copy first)\n"
     "  --keep-device-eeprom\n"
     "                    where the device's EEPROM may be what an interrupted update left of a\n"
     "                    pending copy (an empty EEPROM, say), go on with it as it is: a new board\n"
-    "\nThe EEPROM is read and saved before the chip erase, then written back; the copy, the\n"
-    "run's log and runs.jsonl go to $XDG_DATA_HOME/KARDO/Q40Prog (~/.local/share/...).\n"
+    "\nNumbers and the data folder are checked before the port is opened. The EEPROM is read\n"
+    "and saved before the chip erase, then written back; the copy, the run's log and\n"
+    "runs.jsonl go to $XDG_DATA_HOME/KARDO/Q40Prog (~/.local/share/...).\n"
     "A copy stays pending until it is back in its device. Where the EEPROM read is what an\n"
     "interrupted write-back of a pending copy leaves, that copy is written back instead; where\n"
     "that cannot be told (an empty EEPROM), the run stops before the erase and names the copy.\n"
     "exit codes: 0 done, 1 failed with the device untouched, 2 usage error,\n"
-    "            3 failed after the chip erase: run again, or restore-eeprom the copy\n";
+    "            3 failed after a fuse write or the chip erase: run again (the log names the\n"
+    "              fuses written), or restore-eeprom the copy\n";
 
 int ExitCodeOf(const RunOutcome& o) {
     if (o.Success) return ExitOk;
@@ -68,7 +72,7 @@ int RunItem(const Command& self, const Args& args, const std::string& port) {
     if (!catalogue.HasKey(section, "NAME"))
         return Failure("catalogue " + where.CatalogueFile + " has no item " + itemText);
     const ProbeResult chip = QueryChipType(port, SystemLinkFactory());
-    if (!chip.Ok) return Failure(chip.Text);
+    if (!chip.Ok) return Failure(chip.Text, chip.Error.Detail);
     const auto values =
         RunValuesForChip(catalogue, where.ProgramFolder, static_cast<int>(item), chip.Text);
     if (!values) return Failure(NoMatch);
@@ -103,6 +107,10 @@ int RunProgram(const Command& self, const Args& args) {
     params.FuseEx = args.Option("--fuse-ex").value_or("");
     params.Speed = args.Option("--speed").value_or("");
     params.Bootloader = args.Option("--bootloader").value_or("");
+    // The catalogue falls back to the image size for a Bootloader that is no number; a value
+    // typed on the command line is meant as one.
+    if (args.Option("--bootloader") && !ParseNumber(params.Bootloader))
+        return UsageError(self, "--bootloader needs a number, not '" + params.Bootloader + "'");
     return Execute(args, params, {});
 }
 

@@ -18,9 +18,10 @@ void PrintMainUsage(FILE* out) {
                  "usage: q40prog-cli COMMAND [OPTIONS]\n\nKARDO Q-Series firmware updater, command "
                  "line.\n\ncommands:\n");
     for (const Command& c : Commands()) std::fprintf(out, "  %-15s %s\n", c.Name, c.Summary);
-    std::fprintf(out,
-                 "\nq40prog-cli COMMAND --help describes a command.\n"
-                 "exit codes: 0 done, 1 failed, 2 usage error, 3 failed after the chip erase\n");
+    std::fprintf(
+        out,
+        "\nq40prog-cli COMMAND --help describes a command.\n"
+        "exit codes: 0 done, 1 failed, 2 usage error, 3 failed after the device was changed\n");
 }
 }  // namespace
 
@@ -47,8 +48,9 @@ int UsageError(const Command& c, const std::string& problem) {
     return ExitUsage;
 }
 
-int Failure(const std::string& text) {
+int Failure(const std::string& text, const std::string& detail) {
     std::fprintf(stderr, "q40prog-cli: %s\n", text.c_str());
+    if (!detail.empty()) std::fprintf(stderr, "  %s\n", detail.c_str());
     return ExitFailure;
 }
 

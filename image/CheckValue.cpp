@@ -62,9 +62,9 @@ uint16_t StoredCheckValue(const uint8_t* flashImage, uint32_t length) {
 
 bool StampCheckValue(uint8_t* flashImage, uint32_t length) {
     if (length > static_cast<uint32_t>(isp::FlashImageSize)) {
-        throw EProgError(errImageLength, "(length " + std::to_string(length) + " = " + Hex(length) +
+        throw EProgError(errImageLength, "length " + std::to_string(length) + " = " + Hex(length) +
                                              "; the flash image holds " + Hex(isp::FlashImageSize) +
-                                             " bytes)");
+                                             " bytes");
     }
     const uint32_t at = ValueOffset(length);
     const uint16_t value = CheckValueOf(flashImage, at);

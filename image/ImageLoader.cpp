@@ -1,193 +1,22 @@
 #include "image/ImageLoader.h"
 
-#include <fcntl.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cctype>
-#include <cerrno>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
+#include "image/FirmwareFile.h"
+#include "image/IntelHexReader.h"
 #include "link/IspLink.h"
 
 namespace {
 
-[[noreturn]] void FailOpen(const std::string& path, int os) {
-    EProgError e(errFileOpen, "(File: " + path + ": " + std::strerror(os) + ")");
-    e.OsError = static_cast<uint32_t>(os);
-    throw e;
-}
-
-// An open file descriptor that is closed on every way out.
-class InputFile {
-public:
-    explicit InputFile(const std::string& path) : Path(path) {
-        do {
-            Fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        } while (Fd < 0 && errno == EINTR);
-        if (Fd < 0) FailOpen(path, errno);
-        struct stat st {};
-        if (::fstat(Fd, &st) != 0) Fail();
-        // A folder opens for reading on POSIX; it is no firmware file.
-        if (S_ISDIR(st.st_mode)) FailWith(EISDIR);
-        if (S_ISREG(st.st_mode)) FileSize = static_cast<std::size_t>(st.st_size);
-    }
-    ~InputFile() {
-        if (Map) ::munmap(Map, FileSize);
-        if (Fd >= 0) ::close(Fd);
-    }
-    InputFile(const InputFile&) = delete;
-    InputFile& operator=(const InputFile&) = delete;
-
-    // Reads up to 'count' bytes; fewer only at the file's end.
-    std::size_t Read(void* dest, std::size_t count) {
-        auto* d = static_cast<char*>(dest);
-        std::size_t done = 0;
-        while (done < count) {
-            const ssize_t n = ::read(Fd, d + done, count - done);
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                Fail();
-            }
-            if (n == 0) break;
-            done += static_cast<std::size_t>(n);
-        }
-        return done;
-    }
-
-    // The whole file, valid while this object lives. A regular file is mapped: no copy and no
-    // fresh memory to fault in, which is most of a load's time. (A file cut shorter by another
-    // program during the load ends the process, as with any mapped file.) Anything else, such
-    // as a pipe, is read.
-    std::string_view Text() {
-        if (FileSize > 0) {
-            int flags = MAP_PRIVATE;
-#ifdef MAP_POPULATE
-            flags |= MAP_POPULATE;
-#endif
-            void* map = ::mmap(nullptr, FileSize, PROT_READ, flags, Fd, 0);
-            if (map != MAP_FAILED) {
-                Map = map;
-                return {static_cast<const char*>(map), FileSize};
-            }
-        }
-        std::array<char, 65536> chunk;
-        while (std::size_t n = Read(chunk.data(), chunk.size())) Copy.append(chunk.data(), n);
-        return Copy;
-    }
-
-private:
-    [[noreturn]] void Fail() {
-        FailWith(errno);
-    }
-    [[noreturn]] void FailWith(int os) {
-        ::close(Fd);
-        Fd = -1;
-        FailOpen(Path, os);
-    }
-
-    const std::string Path;
-    int Fd = -1;
-    std::size_t FileSize = 0;  // of a regular file
-    void* Map = nullptr;
-    std::string Copy;
-};
-
-// Value of a hex digit, -1 for any other character.
-constexpr std::array<int8_t, 256> MakeHexTable() {
-    std::array<int8_t, 256> t{};
-    for (int c = 0; c < 256; ++c) {
-        t[c] = -1;
-        if (c >= '0' && c <= '9') t[c] = static_cast<int8_t>(c - '0');
-        if (c >= 'A' && c <= 'F') t[c] = static_cast<int8_t>(c - 'A' + 10);
-        if (c >= 'a' && c <= 'f') t[c] = static_cast<int8_t>(c - 'a' + 10);
-    }
-    return t;
-}
-constexpr std::array<int8_t, 256> HexValue = MakeHexTable();
-
-constexpr int RecordData = 0;
-constexpr int RecordSegment = 2;
-
-class HexParser {
-public:
-    HexParser(const char* text, std::size_t length, const std::string& name)
-        : Begin(text), P(text), End(text + length), Name(name) {}
-
-    int32_t Run(uint8_t* buffer, int32_t limit) {
-        int32_t size = 0;
-        int32_t segment = 0;
-        for (;;) {
-            // Everything up to the next ":" is skipped, the rest of ignored records included.
-            const void* colon = std::memchr(P, ':', static_cast<std::size_t>(End - P));
-            if (!colon) return size;
-            RecordStart = static_cast<const char*>(colon);
-            P = RecordStart + 1;
-
-            const int count = NextByte();
-            const int addressHigh = NextByte();
-            const int addressLow = NextByte();
-            const int type = NextByte();
-            unsigned sum = static_cast<unsigned>(count + addressHigh + addressLow + type);
-            int32_t address = segment * 16 + addressHigh * 256 + addressLow;
-
-            if (type == RecordData) {
-                for (int i = 0; i < count; ++i) {
-                    const int value = NextByte();
-                    sum += static_cast<unsigned>(value);
-                    if (address >= limit) Fail(errAddressRange, "");
-                    buffer[address] = static_cast<uint8_t>(value);
-                    ++address;
-                    if (address > size) size = address;
-                }
-            } else if (type == RecordSegment) {
-                // Always two bytes, high first, whatever the byte count says.
-                const int high = NextByte();
-                const int low = NextByte();
-                sum += static_cast<unsigned>(high + low);
-                segment = high * 256 + low;
-            } else {
-                continue;
-            }
-            sum += static_cast<unsigned>(NextByte());
-            if ((sum & 0xFF) != 0) Fail(errHexChecksum, "");
-        }
-    }
-
-private:
-    int NextByte() {
-        if (End - P < 2) {
-            P = RecordStart;  // the record that the file cut off
-            Fail(errHexSyntax, ": the file ends inside a record");
-        }
-        const int high = HexValue[static_cast<uint8_t>(P[0])];
-        const int low = HexValue[static_cast<uint8_t>(P[1])];
-        if ((high | low) < 0) {
-            if (high >= 0) ++P;
-            Fail(errHexSyntax, ": not a hexadecimal digit");
-        }
-        P += 2;
-        return high * 16 + low;
-    }
-
-    // Names the file and the line: that of the character that is not hex, or of the record
-    // that the file cuts off, is out of range or does not add up.
-    [[noreturn]] void Fail(int32_t code, const char* what) {
-        const char* at = code == errHexSyntax ? P : RecordStart;
-        const long line = 1 + std::count(Begin, at, '\n');
-        throw EProgError(code, "(File: " + Name + ", line " + std::to_string(line) + what + ")");
-    }
-
-    const char* const Begin;
-    const char* P;
-    const char* const End;
-    const char* RecordStart = nullptr;
-    const std::string& Name;
-};
+// The HEX file is read in pieces of about this size, each cut after its last line end: small
+// enough to stay in the processor's cache, so that reading costs no more than mapping the file.
+constexpr std::size_t HexPieceBytes = 64 * 1024;
 
 bool IsSeparator(char c) {
 #ifdef _WIN32
@@ -201,23 +30,54 @@ bool IsSeparator(char c) {
 
 int32_t ReadIntelHexText(const char* text, std::size_t length, uint8_t* buffer, int32_t limit,
                          const std::string& name) {
-    limit = std::max<int32_t>(limit, 0);
-    std::memset(buffer, isp::Blank, static_cast<std::size_t>(limit));
-    return HexParser(text, length, name).Run(buffer, limit);
+    IntelHexReader reader(buffer, limit, name);
+    reader.Feed(text, length, true);
+    return reader.Size();
 }
 
 int32_t ReadIntelHex(const std::string& path, uint8_t* buffer, int32_t limit) {
-    InputFile file(path);
-    const std::string_view text = file.Text();
-    return ReadIntelHexText(text.data(), text.size(), buffer, limit, path);
+    return ReadIntelHexInPieces(path, buffer, limit, HexPieceBytes);
+}
+
+int32_t ReadIntelHexInPieces(const std::string& path, uint8_t* buffer, int32_t limit,
+                             std::size_t pieceBytes) {
+    FirmwareFile file(path, MaxFirmwareFileBytes);
+    IntelHexReader reader(buffer, limit, path);
+    std::vector<char> piece(std::max<std::size_t>(pieceBytes, 1));
+    std::size_t held = 0, total = 0;
+    try {
+        for (;;) {
+            const std::size_t got = file.Read(piece.data() + held, piece.size() - held);
+            total += got;
+            held += got;
+            if (held < piece.size()) {  // the file's end
+                reader.Feed(piece.data(), held, true);
+                break;
+            }
+            const auto lineEnd = std::find_if(piece.rbegin(), piece.rend(),
+                                              [](char c) { return c == '\n' || c == '\r'; });
+            if (lineEnd == piece.rend()) {  // a line longer than the piece: take more at once
+                piece.resize(piece.size() * 2);
+                continue;
+            }
+            const auto cut = static_cast<std::size_t>(piece.rend() - lineEnd);
+            reader.Feed(piece.data(), cut, false);
+            std::memmove(piece.data(), piece.data() + cut, held - cut);
+            held -= cut;
+        }
+    } catch (const EProgError&) {
+        // A file rewritten under the reader says so, rather than what the mix looked like.
+        if (!file.StillAsOpened()) file.RequireUnchanged(file.Size(), total);
+        throw;
+    }
+    file.RequireUnchanged(file.Size(), total);
+    return reader.Size();
 }
 
 int32_t ReadBinary(const std::string& path, uint8_t* buffer, int32_t limit) {
-    InputFile file(path);
-    limit = std::max<int32_t>(limit, 0);
-    std::memset(buffer, isp::Blank, static_cast<std::size_t>(limit));
-    // Bytes beyond the limit are not read at all.
-    return static_cast<int32_t>(file.Read(buffer, static_cast<std::size_t>(limit)));
+    const auto count = static_cast<std::size_t>(std::max<int32_t>(limit, 0));
+    std::memset(buffer, isp::Blank, count);
+    return static_cast<int32_t>(ReadFilePrefix(path, buffer, count));
 }
 
 bool HasBinaryExtension(const std::string& path) {

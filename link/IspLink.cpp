@@ -25,8 +25,8 @@ std::string PermissionCure(const std::string& path, int os) {
     if (stat(path.c_str(), &st) == 0) {
         if (const struct group* g = getgrgid(st.st_gid)) group = g->gr_name;
     }
-    return "(" + path + ": " + std::strerror(os) + ". Add your user to the group '" + group +
-           "' that owns the port, e.g. sudo usermod -aG " + group + " $USER, then log in again.)";
+    return path + ": " + std::strerror(os) + ". Add your user to the group '" + group +
+           "' that owns the port, e.g. sudo usermod -aG " + group + " $USER, then log in again.";
 }
 }  // namespace
 
@@ -43,7 +43,8 @@ TIspLink::~TIspLink() {
 
 void TIspLink::OpenPort(const std::string& portName) {
     if (!Port->Open(portName)) FailOpen();
-    // A port that refuses its settings shows no failure here, as on every platform.
+    // A port that refuses its settings is no failure here: whether the box answers is what
+    // counts, and the first command finds that out with a failure of its own.
     Port->ConfigureLine();
     Port->SetReadTimeouts({ReadIntervalMs, ReadTotalPerByteMs, ReadTotalConstantMs});
 }
@@ -62,8 +63,7 @@ void TIspLink::FailOpen() {
         case ENXIO:
             throw WithOsError(errPortNotAvailable, os);
         default:
-            throw WithOsError(errSerialPort, os,
-                              "(" + Port->Path() + ": " + std::strerror(os) + ")");
+            throw WithOsError(errSerialPort, os, Port->Path() + ": " + std::strerror(os));
     }
 }
 

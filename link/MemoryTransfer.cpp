@@ -129,7 +129,7 @@ void TIspLink::VerifyEeprom() {
             int32_t at = p;
             while (Reply[at - p] == EepromImage[at]) ++at;
             char where[96];
-            std::snprintf(where, sizeof where, "(address 0x%04X holds 0x%02X instead of 0x%02X)",
+            std::snprintf(where, sizeof where, "address 0x%04X holds 0x%02X instead of 0x%02X",
                           static_cast<unsigned>(at), Reply[at - p], EepromImage[at]);
             throw EProgError(errEepromVerify, where);
         }

@@ -51,6 +51,8 @@ std::string GetErrorText(int32_t code) {
             return "Error saving the EEPROM copy.";
         case errBackupMismatch:
             return "EEPROM copy does not fit the connected chip.";
+        case errDataFolder:
+            return "Error writing to the data folder.";
         case errEepromUndecided:
             return "Stopped before the erase: an EEPROM copy may belong to this device.";
         case errBackupRead:
@@ -58,10 +60,4 @@ std::string GetErrorText(int32_t code) {
         default:
             return "Unknown Error";
     }
-}
-
-std::string DescribeError(const EProgError& e) {
-    std::string text = GetErrorText(e.Code);
-    if (!e.Detail.empty()) text += " " + e.Detail;
-    return text;
 }

@@ -4,8 +4,9 @@
 #include <cstdint>
 #include <string>
 
-// Failure codes. 0..14 are the classic table; 20 and up are failures the classic
-// table has no word for (unreadable files, malformed input, sizes out of range).
+// Failure codes. 0..14 are the failures of the programmer link and the HEX reader; 20 and up
+// are failures of the files and values a run works with (unreadable or malformed files,
+// numbers and sizes out of range, EEPROM copies).
 enum ProgErrorCode : int32_t {
     errAddressRange = 0,
     errHexChecksum = 1,
@@ -26,20 +27,24 @@ enum ProgErrorCode : int32_t {
     errFileOpen = 20,        // firmware or backup file cannot be read
     errHexSyntax = 21,       // a HEX record that is not well formed
     errImageLength = 22,     // check-value length outside the flash image
-    errImageTooLarge = 23,   // image or application length beyond the chip's flash
-    errBadNumber = 24,       // fuse or speed text that is not a number
+    errImageTooLarge = 23,   // image or application length beyond the chip's flash, or too
+                             // short to hold the check value
+    errBadNumber = 24,       // fuse or speed text that is no number in its range
     errBackupWrite = 25,     // EEPROM copy could not be saved
     errBackupMismatch = 26,  // EEPROM copy does not fit the connected chip
+    errDataFolder = 27,      // the run's log or record cannot be written
 
     // An interrupted update's EEPROM copy may belong to this device; a person must decide.
-    errEepromUndecided = 27,
-    errBackupRead = 28,  // EEPROM copy cannot be read (or is too large to be one)
+    errEepromUndecided = 28,
+    errBackupRead = 29,  // EEPROM copy cannot be read (or is too large to be one)
 };
 
 struct EProgError {
     int32_t Code = 0;
     uint32_t OsError = 0;  // errno at the moment the failure was made
-    std::string Detail;    // what the message alone cannot say: file, line, port, cure
+    // What the fixed text cannot say (file and line, OS reason, port, cure), shown on a line of
+    // its own below that text: never inside it, so the fixed text reads the same everywhere.
+    std::string Detail;
 
     EProgError() = default;
     explicit EProgError(int32_t code, std::string detail = {});
@@ -47,6 +52,3 @@ struct EProgError {
 
 // Fixed text of a code; "Unknown Error" for every code without one.
 std::string GetErrorText(int32_t code);
-
-// The text a user sees: the code's message, then the detail when there is one.
-std::string DescribeError(const EProgError& e);

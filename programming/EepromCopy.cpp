@@ -15,15 +15,15 @@
 
 namespace {
 EProgError CopyError(int32_t code, const std::string& path, int err) {
-    EProgError e(code, "(File: " + path + ": " + std::strerror(err) + ")");
+    EProgError e(code, "File: " + path + ": " + std::strerror(err));
     e.OsError = static_cast<uint32_t>(err);
     return e;
 }
 
 EProgError TooLarge(const std::string& path, long long size) {
-    return EProgError(errBackupRead, "(File: " + path + " holds " + std::to_string(size) +
+    return EProgError(errBackupRead, "File: " + path + " holds " + std::to_string(size) +
                                          " bytes; an EEPROM copy has at most " +
-                                         std::to_string(MaxEepromCopyBytes) + ")");
+                                         std::to_string(MaxEepromCopyBytes));
 }
 
 // Reads exactly 'size' bytes; a file that shrinks meanwhile is an error, not a short copy.
@@ -71,7 +71,7 @@ std::vector<uint8_t> LoadEepromCopy(const std::string& path) {
     if (fstat(fd, &st) != 0) throw CopyError(errBackupRead, path, errno);
     if (S_ISDIR(st.st_mode)) throw CopyError(errBackupRead, path, EISDIR);
     if (!S_ISREG(st.st_mode))
-        throw EProgError(errBackupRead, "(File: " + path + " is not a regular file)");
+        throw EProgError(errBackupRead, "File: " + path + " is not a regular file");
     if (static_cast<unsigned long long>(st.st_size) > MaxEepromCopyBytes)
         throw TooLarge(path, static_cast<long long>(st.st_size));
     std::vector<uint8_t> bytes(static_cast<std::size_t>(st.st_size));
@@ -93,10 +93,10 @@ void CheckCopyFits(const std::string& path, const std::vector<uint8_t>& copy,
                    const DeviceEntry& device) {
     const std::string named = ChipOfEepromCopy(path);
     if (!named.empty() && named != device.Name)
-        throw EProgError(errBackupMismatch, "(the copy is from an " + named +
-                                                ", the connected chip is an " + device.Name + ")");
+        throw EProgError(errBackupMismatch, "the copy is from an " + named +
+                                                ", the connected chip is an " + device.Name);
     if (copy.size() != static_cast<std::size_t>(device.EepromSize))
-        throw EProgError(errBackupMismatch, "(the copy holds " + std::to_string(copy.size()) +
+        throw EProgError(errBackupMismatch, "the copy holds " + std::to_string(copy.size()) +
                                                 " bytes, the " + device.Name + " has " +
-                                                std::to_string(device.EepromSize) + ")");
+                                                std::to_string(device.EepromSize));
 }

@@ -116,7 +116,8 @@ std::vector<PendingContent> EepromKeeper::PendingOfChip(const std::string& chip,
             std::vector<uint8_t> bytes = LoadEepromCopy(mark.Path);
             if (bytes.size() == size) pending.push_back({mark, std::move(bytes)});
         } catch (const EProgError& e) {
-            Log("pending eeprom copy cannot be used: " + DescribeError(e));
+            Log("pending eeprom copy cannot be used: " +
+                (e.Detail.empty() ? GetErrorText(e.Code) : e.Detail));
         }
     }
     return pending;
@@ -135,9 +136,8 @@ void EepromKeeper::Decide(const EepromQuestion& question,
             Log("keeping the eeprom as read; pending eeprom copy " + c.Path + " not used");
         return;
     }
-    throw EProgError(
-        errEepromUndecided,
-        "(" + (answer.Detail.empty() ? DescribeCandidates(question) : answer.Detail) + ")");
+    throw EProgError(errEepromUndecided,
+                     answer.Detail.empty() ? DescribeCandidates(question) : answer.Detail);
 }
 
 void EepromKeeper::WriteBack(const PendingContent& copy, TIspLink& link, RunOutcome& outcome) {
@@ -150,8 +150,8 @@ void EepromKeeper::WriteBack(const PendingContent& copy, TIspLink& link, RunOutc
 void EepromKeeper::MarkGoingBack(const std::string& chip, RunOutcome& outcome) {
     CopyInUse = LockCopy(outcome.EepromCopyPath, LOCK_EX);
     if (CopyInUse < 0)
-        throw EProgError(errBackupRead, "(File: " + outcome.EepromCopyPath +
-                                            " is being written back by another update)");
+        throw EProgError(errBackupRead, "File: " + outcome.EepromCopyPath +
+                                            " is being written back by another update");
     const PendingCopy mark{outcome.EepromCopyPath, chip, Port, std::chrono::system_clock::now()};
     if (const int err = ::MarkPending(DataFolder, mark))
         Log(RecordProblem("update", PendingRecordPath(DataFolder), err));

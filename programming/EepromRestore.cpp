@@ -107,8 +107,10 @@ void Restore::Sequence(TIspLink& link) {
 
 void Restore::Failed(const EProgError& e) {
     Outcome.Code = e.Code;
-    Outcome.Message = DescribeError(e);
+    Outcome.Message = GetErrorText(e.Code);
+    Outcome.Detail = e.Detail;
     Step("programming interrupted: " + Outcome.Message);
+    if (!e.Detail.empty()) Step(e.Detail);
     if (Outcome.DeviceTouched)
         Step("the eeprom is not fully restored; its copy is " + Outcome.EepromCopyPath +
              ", what the device held before is in " + Outcome.EepromSavedPath);

@@ -11,8 +11,10 @@ void MessageBoxes::Information(QWidget* parent, const QString& text) {
     QMessageBox::information(parent, QStringLiteral("Information"), text, QMessageBox::Ok);
 }
 
-void MessageBoxes::Error(QWidget* parent, const QString& text) {
-    QMessageBox::critical(parent, QStringLiteral("Error"), text, QMessageBox::Ok);
+void MessageBoxes::Error(QWidget* parent, const QString& text, const QString& detail) {
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"), text, QMessageBox::Ok, parent);
+    box.setInformativeText(detail);
+    box.exec();
 }
 
 void MessageBoxes::Plain(QWidget* parent, const QString& title, const QString& text) {

@@ -14,7 +14,7 @@ ProbeResult RunProbe(const std::string& portName, const LinkFactory& makeLink, B
     } catch (const EProgError& e) {
         r.Ok = false;
         r.Error = e;
-        r.Text = DescribeError(e);
+        r.Text = GetErrorText(e.Code);
     }
     return r;
 }

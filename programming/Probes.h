@@ -9,8 +9,8 @@
 
 struct ProbeResult {
     bool Ok = false;
-    std::string Text;  // the version text or chip name; the failure's message otherwise
-    EProgError Error;  // meaningful when !Ok
+    std::string Text;  // the version text or chip name; the failure code's fixed text otherwise
+    EProgError Error;  // meaningful when !Ok; its Detail goes below the text
 };
 
 // Opens, resets and reads the box's version; never enters programming mode.

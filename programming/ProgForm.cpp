@@ -61,7 +61,7 @@ void TProgForm::BuildLayout() {
     Label1 = new QLabel(QStringLiteral("Chip Type: "), this);
     Label1->setGeometry(16, 128, 68, 16);
     Label1->setFont(PixelFont(ChipFontPx));
-    // Fonts here are wider than the original's: the chip name starts after the caption.
+    // The caption's width depends on the fonts installed: the chip name starts after it.
     Label1->adjustSize();
     Label1->move(16, 128);
     ChipLabel = new QLabel(this);
@@ -176,13 +176,13 @@ void TProgForm::CheckProgrammer() {
     if (r.Ok)
         Boxes().Information(parentWidget(), Text(r.Text));
     else
-        Boxes().Error(parentWidget(), Text(r.Text));
+        Boxes().Error(parentWidget(), Text(r.Text), Text(r.Error.Detail));
 }
 
 std::string TProgForm::QueryChipType() {
     const ProbeResult r = ::QueryChipType(Params.PortName, MakeLink);
     if (r.Ok) return r.Text;
-    Boxes().Error(parentWidget(), Text(r.Text));
+    Boxes().Error(parentWidget(), Text(r.Text), Text(r.Error.Detail));
     return {};
 }
 

@@ -6,7 +6,6 @@
 #include "image/FirmwareId.h"
 #include "image/ImageLoader.h"
 #include "programming/DataFolder.h"
-#include "programming/NumberText.h"
 #include "programming/RunFiles.h"
 
 namespace {
@@ -19,11 +18,6 @@ std::string Hex(const char* layout, unsigned value) {
     return text;
 }
 }  // namespace
-
-int32_t RequireNumber(const std::string& text, const char* what) {
-    if (const auto value = ParseNumber(text)) return *value;
-    throw EProgError(errBadNumber, "('" + text + "' is not a valid " + what + " value)");
-}
 
 ProgrammingRun::ProgrammingRun(const RunParams& params, IRunReport& report, LinkFactory makeLink,
                                RunOptions options)
@@ -73,6 +67,9 @@ RunOutcome ProgrammingRun::Execute() {
 }
 
 void ProgrammingRun::Sequence(TIspLink& link) {
+    // Whatever can be found wrong without the device is found before the port is opened.
+    Numbers = CheckRunNumbers(Params);
+    CheckDataFolder(Options.DataFolder);
     Keeper.Prepare();
     Step("opening serial port " + Params.PortName);
     link.OpenPort(Params.PortName);
@@ -89,12 +86,12 @@ void ProgrammingRun::Sequence(TIspLink& link) {
     LoadImage(link);
     Step("setting port time to 100");
     link.SetPortTime(StartPortTime);
-    WriteFuse(link, "Lo", Params.FuseLo, FuseLoInstruction);
-    WriteFuse(link, "Hi", Params.FuseHi, FuseHiInstruction);
-    WriteFuse(link, "Ex", Params.FuseEx, FuseExInstruction);
-    if (!Params.Speed.empty()) {
+    WriteFuse(link, "Lo", Params.FuseLo, Numbers.FuseLo, FuseLoInstruction);
+    WriteFuse(link, "Hi", Params.FuseHi, Numbers.FuseHi, FuseHiInstruction);
+    WriteFuse(link, "Ex", Params.FuseEx, Numbers.FuseEx, FuseExInstruction);
+    if (Numbers.Speed) {
         Step("setting port time to " + Params.Speed);
-        link.SetPortTime(RequireNumber(Params.Speed, "speed"));
+        link.SetPortTime(*Numbers.Speed);
     }
     Step("reading eeprom...");
     link.ReadEeprom();
@@ -118,14 +115,23 @@ void ProgrammingRun::LoadImage(TIspLink& link) {
     const int32_t size = LoadFlashFile(Params.FirmwarePath, link.FlashImage);
     const int32_t flashSize = link.Device.FlashSize;
     const std::string chipFlash =
-        ", the " + Outcome.Chip + " has " + std::to_string(flashSize) + " bytes of flash)";
+        ", the " + Outcome.Chip + " has " + std::to_string(flashSize) + " bytes of flash";
     if (size > flashSize)
-        throw EProgError(errImageTooLarge, "(" + Params.FirmwarePath + " ends at byte " +
-                                               std::to_string(size) + chipFlash);
+        throw EProgError(errImageTooLarge,
+                         Params.FirmwarePath + " ends at byte " + std::to_string(size) + chipFlash);
     Step("flash file size is " + std::to_string(size));
-    const int32_t length = NumberOr(Params.Bootloader, size);
-    if (length > flashSize || length < 0)
-        throw EProgError(errImageTooLarge, "(application length " + Params.Bootloader + chipFlash);
+    if (Numbers.BootloaderNotANumber)
+        Step("bootloader value '" + Params.Bootloader + "' is not a number; using the file size");
+    const int32_t length = Numbers.ApplicationLength.value_or(size);
+    if (length > flashSize)
+        throw EProgError(errImageTooLarge, "application length " + Params.Bootloader + chipFlash);
+    // Two bytes or fewer: the check value would land on the reset vector.
+    if (length < MinApplicationLength)
+        throw EProgError(
+            errImageTooLarge,
+            Params.FirmwarePath + (size == 0 ? " holds no data"
+                                             : " ends at byte " + std::to_string(size) +
+                                                   ", too short to carry the check value"));
     Outcome.FirmwareId =
         FindFirmwareId(link.FlashImage, size, Options.FirmwareIdText, isp::FlashImageSize);
     StampCheckValue(link.FlashImage, static_cast<uint32_t>(length));
@@ -134,26 +140,32 @@ void ProgrammingRun::LoadImage(TIspLink& link) {
 }
 
 void ProgrammingRun::WriteFuse(TIspLink& link, const char* name, const std::string& text,
-                               uint8_t instruction) {
-    if (text.empty()) return;
+                               std::optional<uint8_t> value, uint8_t instruction) {
+    if (!value) return;
     Step(std::string("programming ") + name + " fuse " + text);
-    const int32_t value = RequireNumber(text, (std::string(name) + " fuse").c_str());
-    link.IspCommand(0xAC, instruction, 0x00, static_cast<uint8_t>(value & 0xFF), isp::FuseParam);
+    Outcome.DeviceTouched = true;  // even a failed write may have reached the chip
+    link.IspCommand(0xAC, instruction, 0x00, *value, isp::FuseParam);
     if (!Outcome.FusesWritten.empty()) Outcome.FusesWritten += ' ';
-    Outcome.FusesWritten += std::string(name) + "=" + Hex("0x%02X", value & 0xFF);
+    Outcome.FusesWritten += std::string(name) + "=" + Hex("0x%02X", *value);
 }
 
 void ProgrammingRun::FailurePath(const EProgError& e, const TIspLink& link) {
     Outcome.Code = e.Code;
-    Outcome.Message = DescribeError(e);
+    Outcome.Message = GetErrorText(e.Code);
+    Outcome.Detail = e.Detail;
     Step("programming interrupted: " + Outcome.Message);
-    if (e.Code == errFlashProgram) {
+    if (e.Code == errFlashProgram) {  // the dump comes first, right below the text it explains
         Step("*** data dump begin ***");
         for (const std::string& line : link.MismatchLog) Step(line);
         Step("*** data dump end ***");
     }
+    if (!e.Detail.empty()) Step(e.Detail);
+    if (!Outcome.FusesWritten.empty())
+        Step("fuses written before the failure: " + Outcome.FusesWritten);
     if (Outcome.DeviceTouched)
-        Step("the device needs another update; its eeprom copy is " + Outcome.EepromCopyPath);
+        Step(Outcome.EepromCopyPath.empty()
+                 ? std::string("the device needs another update")
+                 : "the device needs another update; its eeprom copy is " + Outcome.EepromCopyPath);
     Report.Failed(Outcome.Message);
 }
 

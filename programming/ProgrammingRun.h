@@ -9,6 +9,7 @@
 #include "programming/EepromKeeper.h"
 #include "programming/LinkFactory.h"
 #include "programming/RunParams.h"
+#include "programming/RunPreflight.h"
 #include "programming/RunReport.h"
 
 struct RunOptions {
@@ -27,7 +28,8 @@ private:
     void Sequence(TIspLink& link);
     void Step(const std::string& line);
     void LoadImage(TIspLink& link);
-    void WriteFuse(TIspLink& link, const char* name, const std::string& text, uint8_t instruction);
+    void WriteFuse(TIspLink& link, const char* name, const std::string& text,
+                   std::optional<uint8_t> value, uint8_t instruction);
     void FailurePath(const EProgError& e, const TIspLink& link);
     void KeepRecords();
     static RunOptions WithDefaultFolder(RunOptions options);
@@ -38,10 +40,8 @@ private:
     LinkFactory MakeLink;
     RunOptions Options;
     RunOutcome Outcome;
+    RunNumbers Numbers;              // the texts of Params, checked before the port is opened
     std::vector<std::string> Lines;  // the log as written, for the log file
     std::chrono::system_clock::time_point Started;
     EepromKeeper Keeper;
 };
-
-// Strict number for a fuse or the speed; throws errBadNumber naming the key and the text.
-int32_t RequireNumber(const std::string& text, const char* what);

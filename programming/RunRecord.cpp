@@ -55,6 +55,7 @@ std::string RunRecordLine(const RunRecordInfo& info, const RunOutcome& o) {
     j["code"] = o.Success ? 0 : o.Code;
     j["fuses"] = o.FusesWritten;
     j["outcome"] = o.Success ? std::string("done") : o.Message;
+    j["detail"] = o.Detail;
     j["device_touched"] = o.DeviceTouched;
     j["eeprom_copy"] = o.EepromCopyPath;
     j["eeprom_saved"] = o.EepromSavedPath;

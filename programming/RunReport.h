@@ -11,8 +11,9 @@
 struct RunOutcome {
     bool Success = false;
     int32_t Code = -1;           // failure code; meaningless on success
-    std::string Message;         // the failure's text as the user sees it
-    bool DeviceTouched = false;  // the chip erase was sent: the device needs a good run
+    std::string Message;         // the failure code's fixed text
+    std::string Detail;          // what the fixed text cannot say; shown on a line of its own
+    bool DeviceTouched = false;  // a fuse write or the chip erase was sent: it needs a good run
     std::string Chip;
     // The copy whose content the EEPROM must end up holding: what to restore after a failure.
     // Empty when the run never got that far.
@@ -22,7 +23,7 @@ struct RunOutcome {
     std::string FirmwareId;  // the identifier found in the image with the item's pattern
     int32_t ImageLength = 0;
     uint16_t CheckValue = 0;
-    std::string FusesWritten;  // "lo=0xE2 hi=0x99"
+    std::string FusesWritten;  // "Lo=0xE2 Hi=0x99"
     int Retries = 0;
     double Seconds = 0;
     std::vector<std::string> Warnings;  // files that could not be written, with the reason
@@ -36,7 +37,8 @@ public:
     virtual void ChipIdentified(const std::string& name) = 0;
     // Before every block of a transfer and at its end; true asks the transfer to stop.
     virtual bool Progress(int32_t position, int32_t total, ProgressPhase phase) = 0;
-    // The failure path: status in red with this text, bar back to its start, alert sound.
+    // The failure path: status in red with the code's fixed text, bar back to its start,
+    // alert sound. The detail is in the log already, on the line after the text.
     virtual void Failed(const std::string& text) = 0;
     // The link is gone and the port closed.
     virtual void Ended(const RunOutcome& outcome) = 0;

@@ -125,7 +125,9 @@ bool Measure(const std::string& chipName, int latencyMs, Measurement& m, std::st
         m.Reads = port->Reads;
         m.Writes = port->Writes;
     } catch (const EProgError& e) {
-        return error = DescribeError(e), false;
+        error = GetErrorText(e.Code);
+        if (!e.Detail.empty()) error += "\n" + e.Detail;
+        return false;
     }
     m.WallS = static_cast<double>(MonotonicNs() - start) / wire::NsPerSecond;
     m.CpuS = CpuSeconds() - cpuStart;

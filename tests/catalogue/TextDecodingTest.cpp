@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 namespace {
+using namespace std::string_literals;
+
 struct DecodeCase {
     const char* Title;
     std::string Bytes;
@@ -36,6 +38,33 @@ const DecodeCase DecodeCases[] = {
     {"truncated UTF-8 sequence is not UTF-8", "ab\xE2\x82", "ab\xC3\xA2\xE2\x80\x9A"},
     {"four-byte UTF-8 stays", "\xF0\x9F\x94\x8C", "\xF0\x9F\x94\x8C"},
     {"beyond U+10FFFF is not UTF-8", "\xF4\x90\x80\x80", "ô\xC2\x90€€"},
+    {"UTF-16 LE by its mark", "\xFF\xFEG\0r\0\xF6\0\xDF\0e\0\xAC\x20"s, "Größe€"},
+    {"UTF-16 BE by its mark", "\xFE\xFF\0G\0r\0\xF6\0\xDF\0e\x20\xAC"s, "Größe€"},
+    {"UTF-16 surrogate pair", "\xFF\xFE\x3D\xD8\x0C\xDD"s, "\xF0\x9F\x94\x8C"},
+    {"UTF-16 byte-order mark alone", "\xFF\xFE", ""},
+    {"UTF-16 lone high surrogate",
+     "\xFF\xFE\x3D\xD8"
+     "a\0"s,
+     "\xEF\xBF\xBD"
+     "a"},
+    {"UTF-16 high surrogate at the end",
+     "\xFF\xFE"
+     "a\0\x3D\xD8"s,
+     "a\xEF\xBF\xBD"},
+    {"UTF-16 lone low surrogate", "\xFE\xFF\xDC\x0C\0a"s,
+     "\xEF\xBF\xBD"
+     "a"},
+    {"UTF-16 odd last byte",
+     "\xFF\xFE"
+     "a\0b"s,
+     "a\xEF\xBF\xBD"},
+    {"UTF-16 NUL stays a character",
+     "\xFF\xFE"
+     "a\0\0\0"s,
+     "a\0"s},
+    {"UTF-16 without a mark is not recognised", "a\0b\0"s, "a\0b\0"s},
+    {"UTF-8 mark before bytes that are not UTF-8", "\xEF\xBB\xBFGr\xF6\xC3\xB6",
+     "Gr\xEF\xBF\xBD\xC3\xB6"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Catalogue, Decoding, testing::ValuesIn(DecodeCases));

@@ -216,13 +216,23 @@ TEST_F(CliEeprom, RunsStartedTogetherKeepTheirOwnFiles) {
     EXPECT_EQ(copies.size(), 2u * Pairs);
 }
 
+// A record that the checks before the run find writable, on a disk that is full by the end.
 TEST_F(CliEeprom, RecordThatCannotBeWrittenIsWarnedAbout) {
-    std::filesystem::create_directories(DataFolder + "/runs.jsonl");
+    std::filesystem::create_directories(DataFolder);
+    std::filesystem::create_symlink("/dev/full", DataFolder + "/runs.jsonl");
     StartDevice(Original, "final.bin");
     const CommandResult r = Program(Port());
     EXPECT_EQ(r.ExitCode, 0) << r.Out << r.Err;  // the update itself went well
     const std::string problem =
-        "could not write the run record " + DataFolder + "/runs.jsonl: Is a directory";
+        "could not write the run record " + DataFolder + "/runs.jsonl: No space left on device";
     EXPECT_TRUE(Has(r.Out, "done without any problem.\n" + problem + "\n")) << r.Out;
     EXPECT_TRUE(Has(r.Err, "q40prog-cli: warning: " + problem + "\n")) << r.Err;
+    // The log file has the line too.
+    const std::string logs = DataFolder + "/logs";
+    ASSERT_EQ(std::distance(std::filesystem::directory_iterator(logs),
+                            std::filesystem::directory_iterator()),
+              1);
+    const std::string logPath = std::filesystem::directory_iterator(logs)->path();
+    const std::vector<uint8_t> text = ReadBytes(logPath);
+    EXPECT_TRUE(Has(std::string(text.begin(), text.end()), problem + "\n"));
 }

@@ -148,3 +148,46 @@ TEST_F(CliProgram, ExitCodeTellsWhetherTheDeviceWasTouched) {
     ASSERT_EQ(StopBox(), 0);
     EXPECT_EQ(ReadBytes(Scratch("eeprom.bin")), Eeprom);
 }
+
+// Every number is checked before the port is opened: a bad speed after good fuses leaves the
+// fuses as they were, and the log holds the fixed text with the detail on the next line.
+TEST_F(CliProgram, BadNumbersFailBeforeThePortIsOpened) {
+    StartDevice("ATmega644P", 0x10000, 0x800);
+    WriteBytes(Scratch("fw.bin"), RandomBytes(0x1000, 6));
+    const Fuses before = ReadFuses();
+    const std::vector<std::string> program = {"program", "--port", Port(), "--firmware",
+                                              Scratch("fw.bin")};
+    const struct {
+        std::vector<std::string> Options;
+        std::string Out;
+    } cases[] = {
+        {{"--fuse-lo", "$E2", "--fuse-hi", "0xD9", "--speed", "fast"},
+         "programming interrupted: Invalid number.\n"
+         "speed 'fast' is not a number from 0 to 65535\n"},
+        {{"--fuse-lo", "256"},
+         "programming interrupted: Invalid number.\nLo fuse '256' is not a number from 0 to 255\n"},
+        {{"--bootloader", "2"},
+         "programming interrupted: Firmware does not fit into the chip's flash.\n"
+         "application length 2 leaves no room for the check value; it needs 3 bytes or more\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Out);
+        std::vector<std::string> args = program;
+        args.insert(args.end(), c.Options.begin(), c.Options.end());
+        const CommandResult r = Cli(args);
+        EXPECT_EQ(r.ExitCode, ExitUntouched) << r.Err;
+        EXPECT_EQ(r.Out, c.Out);
+    }
+    const Fuses after = ReadFuses();
+    EXPECT_EQ(after.Lo, before.Lo);
+    EXPECT_EQ(after.Hi, before.Hi);
+    EXPECT_EQ(after.Ex, before.Ex);
+
+    std::vector<std::string> args = program;
+    args.insert(args.end(), {"--bootloader", "61440 bytes"});
+    const CommandResult usage = Cli(args);
+    EXPECT_EQ(usage.ExitCode, 2);
+    EXPECT_NE(usage.Err.find("--bootloader needs a number, not '61440 bytes'"), std::string::npos)
+        << usage.Err;
+    EXPECT_EQ(usage.Out, "");
+}

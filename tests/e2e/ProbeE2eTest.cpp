@@ -109,7 +109,7 @@ TEST_F(BoxSimTest, MissingPortIsReportedNotAvailable) {
     for (const std::string& port : {Scratch("ttyNONE0"), std::string("ttyQ40NONE9")}) {
         const CommandResult r = Cli({"chip", "--port", port});
         EXPECT_EQ(r.ExitCode, CliFailed) << port;
-        EXPECT_TRUE(Mentions(r.Err, "Error opening serial port. Port not available.")) << r.Err;
+        EXPECT_EQ(r.Err, "q40prog-cli: Error opening serial port. Port not available.\n");
     }
     EXPECT_EQ(Cli({"chip", "--port", Port()}).ExitCode, 0);
 }

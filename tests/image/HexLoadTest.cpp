@@ -85,18 +85,62 @@ std::vector<HexCase> Cases() {
          NoFailure,
          "",
          {{0, {1}}, {0x10, {2}}}},
-        {"type 4 is ignored: the last segment stays",
-         Segment(0x1000) + LinearAddress(0x0003) + Data(0x0010, {1, 2}),
-         0x10012,
-         NoFailure,
-         "",
-         {{0x10010, {1, 2}}}},
-        {"type 4 without any segment loads at the offset",
+        // Extended linear address records, as most tools write images above 64 KB.
+        {"type 4 sets the upper 16 address bits",
          LinearAddress(0x0002) + Data(0x0020, {5}),
-         0x21,
+         0x20021,
          NoFailure,
          "",
-         {{0x20, {5}}}},
+         {{0x20020, {5}}}},
+        {"type 4 and type 2 bases add",
+         Segment(0x1000) + LinearAddress(0x0001) + Data(0x0010, {1, 2}),
+         0x20012,
+         NoFailure,
+         "",
+         {{0x20010, {1, 2}}}},
+        {"type 4 stays in force after a later type 2 and back",
+         LinearAddress(0x0001) + Data(0, {1}) + Segment(0x2000) + Data(0, {2}) + Segment(0) +
+             Data(1, {3}) + LinearAddress(0) + Data(2, {4}),
+         0x30001,
+         NoFailure,
+         "",
+         {{0x10000, {1, 3}}, {0x30000, {2}}, {2, {4}}}},
+        {"type 4 reads two bytes whatever its count says",
+         ":040000040001F7\n" + Data(0, {1}),
+         0x10001,
+         NoFailure,
+         "",
+         {{0x10000, {1}}}},
+        {"last byte at 0x3FFFF through type 4",
+         LinearAddress(0x0003) + Data(0xFFFF, {9}),
+         0x40000,
+         NoFailure,
+         "",
+         {{0x3FFFF, {9}}}},
+        {"type 4 pointing at 0x40000 fails at the first byte",
+         Data(0, {7}) + LinearAddress(0x0004) + Data(0, {1}),
+         0,
+         errAddressRange,
+         "line 3",
+         {{0, {7}}}},
+        {"type 4 far beyond the flash fails, without wrapping round",
+         LinearAddress(0xFFFF) + Segment(0xFFFF) + Data(0xFFFF, {1}),
+         0,
+         errAddressRange,
+         "line 3",
+         {}},
+        {"type 4 alone, without data after it, loads nothing",
+         Data(0, {1}) + LinearAddress(0x0010),
+         1,
+         NoFailure,
+         "",
+         {{0, {1}}}},
+        {"bad checksum in a type 4 record",
+         Data(0, {1}) + Record(4, 0, {0x00, 0x01}, 1) + Data(0, {2}),
+         0,
+         errHexChecksum,
+         "line 2",
+         {{0, {1}}}},
         {"types 3 and 5 are skipped",
          Record(3, 0, {0, 0, 0x12, 0x34}) + Record(5, 0, {0, 0, 0x12, 0x34}) + Data(0, {6}),
          1,
@@ -152,6 +196,18 @@ std::vector<HexCase> Cases() {
          errHexSyntax,
          "line 3",
          {{0, {1}}, {0x10, {1}}}},
+        {"CR-only line ends count in line numbers",
+         ":0100000001FE\r\r:01000100XX\r",
+         0,
+         errHexSyntax,
+         "line 3: not a hexadecimal digit",
+         {{0, {1}}}},
+        {"CR LF counts once, a lone CR and a lone LF once each",
+         "\r\n\n\r" + Data(0, {1}, 1),
+         0,
+         errHexChecksum,
+         "line 4",
+         {{0, {1}}}},
         {"a record broken by a line end", ":0200\n000001020B\n", 0, errHexSyntax, "line 1", {}},
         {"file ends inside the header",
          Data(0, {1}) + ":0200",
@@ -198,17 +254,62 @@ TEST_F(HexTable, EveryCase) {
             failure = e;
         }
         if (c.Code == NoFailure) {
-            EXPECT_FALSE(failure) << DescribeError(*failure);
+            EXPECT_FALSE(failure) << failure->Code << " " << failure->Detail;
             EXPECT_EQ(size, c.Size);
         } else if (!failure) {
             ADD_FAILURE() << "no failure";
         } else {
             EXPECT_EQ(failure->Code, c.Code);
-            EXPECT_NE(failure->Detail.find("(File: " + path + ", "), std::string::npos)
-                << failure->Detail;
+            EXPECT_EQ(failure->Detail.rfind("File: " + path + ", line ", 0), 0u) << failure->Detail;
             EXPECT_NE(failure->Detail.find(c.Detail), std::string::npos) << failure->Detail;
         }
         EXPECT_EQ(FirstDifference(image, ExpectedImage(c.Bytes)), -1);
+    }
+}
+
+// What a load gives: the size, or the failure's code and detail, and the whole image.
+struct LoadResult {
+    int32_t Size = -1;
+    int32_t Code = NoFailure;
+    std::string Detail;
+    std::vector<uint8_t> Image = std::vector<uint8_t>(isp::FlashImageSize, 0x5A);
+
+    template <typename Load>
+    explicit LoadResult(Load load) {
+        try {
+            Size = load(Image.data());
+        } catch (const EProgError& e) {
+            Code = e.Code;
+            Detail = e.Detail;
+        }
+    }
+};
+
+// A file is read in pieces cut after line ends; whatever the pieces, the result is that of the
+// whole text at once. Tiny pieces put every cut where a record, a CR LF or a line meets one.
+TEST_F(HexTable, PiecesGiveWhatTheWholeTextGives) {
+    std::vector<std::pair<std::string, std::string>> texts;
+    for (const HexCase& c : Cases()) texts.emplace_back(c.Name, c.Text);
+    texts.emplace_back("records without line ends", Data(0, {1, 2}) + Data(2, {3}) + Data(3, {4}));
+    texts.emplace_back("CR LF and lone CR around a bad record",
+                       Data(0, {1}) + "\r\n\r" + Data(1, {2}).replace(9, 1, "x") + "\r\n");
+    texts.emplace_back("a CR before a piece's end", "\r\r\n\n\r" + Data(0, {1}, 1));
+    for (const auto& [name, text] : texts) {
+        SCOPED_TRACE(name);
+        const std::string path = Dir.Write("case.hex", text);
+        const LoadResult whole([&](uint8_t* image) {
+            return ReadIntelHexText(text.data(), text.size(), image, isp::FlashImageSize, path);
+        });
+        for (const std::size_t pieceBytes : {1, 2, 3, 5, 8, 13, 40}) {
+            SCOPED_TRACE(pieceBytes);
+            const LoadResult pieces([&](uint8_t* image) {
+                return ReadIntelHexInPieces(path, image, isp::FlashImageSize, pieceBytes);
+            });
+            EXPECT_EQ(pieces.Size, whole.Size);
+            EXPECT_EQ(pieces.Code, whole.Code);
+            EXPECT_EQ(pieces.Detail, whole.Detail);
+            EXPECT_EQ(FirstDifference(pieces.Image, whole.Image), -1);
+        }
     }
 }
 
@@ -226,15 +327,15 @@ TEST(HexText, LimitIsTheBuffersLength) {
     EXPECT_EQ(buffer[15], 7);  // stored before the failure
 }
 
-TEST(HexText, DetailReadsAsAUserMessage) {
+TEST(HexText, TheFixedTextAndTheDetailStayApart) {
     const std::string text = Data(0, {1}) + Data(1, {2}, 3);
     std::vector<uint8_t> image(isp::FlashImageSize);
     try {
         ReadIntelHexText(text.data(), text.size(), image.data(), isp::FlashImageSize, "/fw/x.hex");
         ADD_FAILURE() << "no failure";
     } catch (const EProgError& e) {
-        EXPECT_EQ(DescribeError(e),
-                  "Error loading hex file. (Bad checksum) (File: /fw/x.hex, line 2)");
+        EXPECT_EQ(GetErrorText(e.Code), "Error loading hex file. (Bad checksum)");
+        EXPECT_EQ(e.Detail, "File: /fw/x.hex, line 2");
     }
 }
 

@@ -2,7 +2,7 @@
 
 #include "link/ProgError.h"
 
-TEST(ErrorText, ClassicTableAndUnknownCodes) {
+TEST(ErrorText, FixedTextsAndUnknownCodes) {
     const struct {
         int code;
         const char* text;
@@ -24,14 +24,20 @@ TEST(ErrorText, ClassicTableAndUnknownCodes) {
         {14, "Aborted."},
         {15, "Unknown Error"},
         {19, "Unknown Error"},
+        {20, "Error opening firmware file."},
+        {23, "Firmware does not fit into the chip's flash."},
+        {24, "Invalid number."},
+        {27, "Error writing to the data folder."},
+        {28, "Unknown Error"},
         {255, "Unknown Error"},
         {-1, "Unknown Error"},
     };
     for (const auto& c : cases) EXPECT_EQ(GetErrorText(c.code), c.text) << c.code;
 }
 
-TEST(ErrorText, DetailFollowsTheMessage) {
-    EXPECT_EQ(DescribeError(EProgError(errFileOpen, "(File: /tmp/x.hex)")),
-              "Error opening firmware file. (File: /tmp/x.hex)");
-    EXPECT_EQ(DescribeError(EProgError(errAborted)), "Aborted.");
+TEST(ErrorText, DetailStaysApartFromTheText) {
+    const EProgError e(errFileOpen, "File: /tmp/x.hex: No such file or directory");
+    EXPECT_EQ(GetErrorText(e.Code), "Error opening firmware file.");
+    EXPECT_EQ(e.Detail, "File: /tmp/x.hex: No such file or directory");
+    EXPECT_EQ(EProgError(errAborted).Detail, "");
 }

@@ -42,10 +42,9 @@ TEST(OpenPort, PermissionProblemNamesTheCure) {
         FAIL();
     } catch (const EProgError& e) {
         EXPECT_EQ(e.OsError, static_cast<uint32_t>(EACCES));
-        const std::string text = DescribeError(e);
-        EXPECT_EQ(text.rfind("Error opening serial port. Port already in use? (", 0), 0u) << text;
-        EXPECT_NE(text.find("/dev/ttyUSB0"), std::string::npos) << text;
-        EXPECT_NE(text.find("usermod -aG"), std::string::npos) << text;
+        EXPECT_EQ(GetErrorText(e.Code), "Error opening serial port. Port already in use?");
+        EXPECT_EQ(e.Detail.rfind("/dev/ttyUSB0: Permission denied. ", 0), 0u) << e.Detail;
+        EXPECT_NE(e.Detail.find("usermod -aG"), std::string::npos) << e.Detail;
     }
 }
 
@@ -56,7 +55,8 @@ TEST(OpenPort, BusyPortHasNoExtraText) {
         s.Link->OpenPort("ttyUSB0");
         FAIL();
     } catch (const EProgError& e) {
-        EXPECT_EQ(DescribeError(e), "Error opening serial port. Port already in use?");
+        EXPECT_EQ(GetErrorText(e.Code), "Error opening serial port. Port already in use?");
+        EXPECT_EQ(e.Detail, "");
     }
 }
 

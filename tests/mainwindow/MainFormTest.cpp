@@ -7,9 +7,12 @@
 #include <QSplitter>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "catalogue/FittedPicture.h"
 #include "tests/mainwindow/WindowFixture.h"
+#include "tests/support/TextEncodings.h"
 
 namespace {
 QStringList TreeDump(const QTreeWidget& tree) {
@@ -192,6 +195,27 @@ TEST_F(MainForm, DescriptionLanguageFollowsTheConfirmationWord) {
         Form->ShowItemDetails(1);
         EXPECT_EQ(MemoLines().mid(1), c.Lines);
         EXPECT_EQ(Form->Memo->textCursor().position(), 0);
+    }
+}
+
+// A catalogue saved as "Unicode" (UTF-16 with a byte-order mark) shows as its UTF-8 twin.
+TEST_F(MainForm, Utf16CatalogueShowsTheSameTreeAndDetails) {
+    std::string text;
+    {
+        std::ifstream in(Location.CatalogueFile, std::ios::binary);
+        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    const std::string before = "Info_ge_1=Steuerplatine der Fronteinheit";
+    ASSERT_NE(text.find(before), std::string::npos);
+    text.replace(text.find(before), before.size(), "Info_ge_1=Steuerplatine der Türeinheit");
+    for (const bool bigEndian : {false, true}) {
+        SCOPED_TRACE(bigEndian ? "big-endian" : "little-endian");
+        std::ofstream(Location.CatalogueFile, std::ios::binary | std::ios::trunc)
+            << textenc::Utf16(text, bigEndian);
+        Show("", "JA");
+        EXPECT_EQ(TreeDump(*Form->TreeView), CommonGroups);
+        Form->ShowItemDetails(1);
+        EXPECT_EQ(MemoLines().mid(1), QStringList{"Steuerplatine der Türeinheit"});
     }
 }
 

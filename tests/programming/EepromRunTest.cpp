@@ -129,7 +129,7 @@ TEST_F(EepromRuns, RestoreChecksTheCopysSizeBeforeReadingIt) {
     RecordingReport report;
     const RunOutcome o = RestoreEeprom("ttySIM0", huge, report, Box.Factory(), Temp.File("data"));
     EXPECT_EQ(o.Code, errBackupRead);
-    EXPECT_NE(o.Message.find("holds 3221225472 bytes"), std::string::npos) << o.Message;
+    EXPECT_NE(o.Detail.find("holds 3221225472 bytes"), std::string::npos) << o.Detail;
     EXPECT_FALSE(o.DeviceTouched);
     EXPECT_TRUE(Box.Written.empty());  // the port was never opened
 }
@@ -171,7 +171,7 @@ TEST_F(EepromRuns, ABlankEepromIsNeverGuessed) {
     EXPECT_EQ(stop.Questions[0].Chip, "ATmega644P");
     ASSERT_EQ(stop.Questions[0].Candidates.size(), 1u);
     EXPECT_EQ(stop.Questions[0].Candidates[0].Path, failed.EepromCopyPath);
-    EXPECT_NE(o.Message.find(failed.EepromCopyPath), std::string::npos) << o.Message;
+    EXPECT_NE(o.Detail.find(failed.EepromCopyPath), std::string::npos) << o.Detail;
 
     RecordingReport keep;  // a new board after all
     keep.Answer.Kind = EepromAnswer::KeepDevice;

@@ -182,6 +182,34 @@ TEST_F(FormFixture, ProbesShowTheirBoxes) {
     EXPECT_EQ(boxes.All[0].Text, "KARDO Programmer \"AVR\"  V2.5");
     EXPECT_EQ(boxes.All[1].Kind, "error");
     EXPECT_EQ(boxes.All[1].Text, "Error opening serial port. Port not available.");
+    EXPECT_EQ(boxes.All[1].Detail, "");
+}
+
+// The box's text is the code's fixed text; the cure is its informative text, below.
+TEST_F(FormFixture, ProbeErrorBoxCarriesTheDetailBelowTheText) {
+    RecordingBoxes boxes;
+    Factory.OpenErrno = EACCES;
+    Form.CheckProgrammer();
+    EXPECT_EQ(Form.QueryChipType(), "");
+    ASSERT_EQ(boxes.All.size(), 2u);
+    for (const auto& box : boxes.All) {
+        EXPECT_EQ(box.Kind, "error");
+        EXPECT_EQ(box.Text, "Error opening serial port. Port already in use?");
+        EXPECT_TRUE(box.Detail.contains("Permission denied")) << box.Detail.toStdString();
+        EXPECT_TRUE(box.Detail.contains("usermod -aG")) << box.Detail.toStdString();
+    }
+}
+
+TEST_F(FormFixture, FailureDetailIsALogLineOfItsOwnNotInTheStatus) {
+    Form.Params.FirmwarePath = Temp.File("missing.hex");
+    RunOnce();
+    const QStringList lines = LogLines();
+    ASSERT_GE(lines.size(), 3);
+    EXPECT_EQ(lines.at(lines.size() - 3), "loading flash file...");
+    EXPECT_EQ(lines.at(lines.size() - 2), "programming interrupted: Error opening firmware file.");
+    EXPECT_EQ(lines.last(), QString::fromStdString("File: " + Temp.File("missing.hex") +
+                                                   ": No such file or directory"));
+    EXPECT_EQ(Form.StatusLabel->text(), "Error opening firmware file.");
 }
 
 // A blank EEPROM and an update of this chip that was interrupted after its erase: the

@@ -3,7 +3,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 
 #include "image/CheckValue.h"
@@ -230,36 +232,156 @@ TEST_F(RunFixture, AbortDuringEepromReadErasesNothing) {
     EXPECT_EQ(Factory->Box.Target.ChipErases, 0);
 }
 
-TEST_F(RunFixture, BadNumbersFailBeforeAnythingIsErased) {
+// Every number is checked before the port is opened: a bad one leaves the device as it was,
+// whichever field holds it and whatever valid fields come before it.
+TEST_F(RunFixture, BadNumbersFailBeforeThePortIsOpened) {
     const struct {
-        const char* fuseLo;
-        const char* speed;
-        const char* lastStep;
-    } cases[] = {{"$G2", "", "programming Lo fuse $G2"}, {"", "fast", "setting port time to fast"}};
+        const char* FuseLo;
+        const char* FuseHi;
+        const char* Speed;
+        const char* Bootloader;
+        int32_t Code;
+        const char* Detail;
+    } cases[] = {
+        {"$G2", "", "", "", errBadNumber, "Lo fuse '$G2' is not a number from 0 to 255"},
+        {"256", "", "", "", errBadNumber, "Lo fuse '256' is not a number from 0 to 255"},
+        {"$E2", "-1", "", "", errBadNumber, "Hi fuse '-1' is not a number from 0 to 255"},
+        {"$E2", "0xD9", "fast", "", errBadNumber, "speed 'fast' is not a number from 0 to 65535"},
+        {"$E2", "", "65536", "", errBadNumber, "speed '65536' is not a number from 0 to 65535"},
+        {"", "", "", "0", errImageTooLarge,
+         "application length 0 leaves no room for the check value; it needs 3 bytes or more"},
+        {"", "", "", "2", errImageTooLarge,
+         "application length 2 leaves no room for the check value; it needs 3 bytes or more"},
+        {"", "", "", "-$10", errImageTooLarge,
+         "application length -$10 leaves no room for the check value; it needs 3 bytes or more"},
+        {"", "", "", "$40001", errImageTooLarge,
+         "application length $40001 is beyond the largest flash, 262144 bytes"},
+    };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.Detail);
         Configure({});
-        Params.FuseLo = c.fuseLo;
-        Params.Speed = c.speed;
+        Params.FuseLo = c.FuseLo;
+        Params.FuseHi = c.FuseHi;
+        Params.Speed = c.Speed;
+        Params.Bootloader = c.Bootloader;
         const RunOutcome o = Run();
-        EXPECT_EQ(o.Code, errBadNumber);
-        const auto n = Report.Lines.size();
-        ASSERT_GE(n, 2u);
-        EXPECT_EQ(Report.Lines[n - 2], c.lastStep);
-        EXPECT_EQ(Report.Lines[n - 1].rfind("programming interrupted: Invalid number. ('", 0), 0u);
-        EXPECT_NE(Report.FailedText.find(std::string("'") + c.fuseLo + c.speed + "'"),
-                  std::string::npos);
+        EXPECT_EQ(o.Code, c.Code);
+        EXPECT_EQ(Report.Lines, (std::vector<std::string>{
+                                    "programming interrupted: " + GetErrorText(c.Code), c.Detail}));
+        EXPECT_EQ(Report.FailedText, GetErrorText(c.Code));
+        EXPECT_EQ(o.Detail, c.Detail);
         EXPECT_FALSE(o.DeviceTouched);
-        EXPECT_EQ(Factory->Box.Target.ChipErases, 0);
+        EXPECT_TRUE(Factory->Written.empty());
         EXPECT_EQ(Factory->Box.Target.FuseLo, 0x62);
     }
+}
+
+TEST_F(RunFixture, ExtremeNumbersAreSentAsGiven) {
+    Params.FuseLo = "0";
+    Params.FuseHi = "$FF";
+    Params.Speed = "65535";
+    Params.Bootloader = "3";
+    const RunOutcome o = Run();
+    ASSERT_TRUE(o.Success) << o.Message << " " << o.Detail;
+    EXPECT_EQ(Factory->Box.Target.FuseLo, 0x00);
+    EXPECT_EQ(Factory->Box.Target.FuseHi, 0xFF);
+    EXPECT_EQ(o.ImageLength, 3);
+}
+
+// In the catalogue a Bootloader that is no number means the loaded size; the log says so.
+TEST_F(RunFixture, BootloaderThatIsNoNumberUsesTheFileSizeAndSaysSo) {
+    Params.Bootloader = "61440 bytes";
+    const RunOutcome o = Run();
+    ASSERT_TRUE(o.Success) << o.Message << " " << o.Detail;
+    const auto at = std::find(Report.Lines.begin(), Report.Lines.end(), "flash file size is 12288");
+    ASSERT_NE(at, Report.Lines.end());
+    EXPECT_EQ(*(at + 1), "bootloader value '61440 bytes' is not a number; using the file size");
+    EXPECT_EQ(o.ImageLength, 0x3000);
+    EXPECT_EQ(Factory->Box.Target.Flash, Expected(0x3000));
+}
+
+TEST_F(RunFixture, FirmwareTooShortForTheCheckValueIsRefused) {
+    for (const std::size_t size : {0, 1, 2}) {
+        Configure({}, size);
+        const RunOutcome o = Run();
+        EXPECT_EQ(o.Code, errImageTooLarge) << size;
+        EXPECT_EQ(o.Detail,
+                  Params.FirmwarePath + (size == 0 ? std::string(" holds no data")
+                                                   : " ends at byte " + std::to_string(size) +
+                                                         ", too short to carry the "
+                                                         "check value"));
+        EXPECT_FALSE(o.DeviceTouched);
+        EXPECT_EQ(Factory->Box.Target.ChipErases, 0);
+    }
+}
+
+// A fuse write changes the device: a failure after it is no longer a failure of an untouched
+// device, and the log names what was written.
+TEST_F(RunFixture, FailureAfterAFuseWriteCountsAsTouched) {
+    Params.FuseLo = "$E2";
+    Params.FuseHi = "0xD9";
+    ASSERT_TRUE(Run().Success);
+    // Where the fuse frames end in a good run; the box goes silent a little after that.
+    std::size_t afterFuses = 0, offset = 0;
+    for (const TraceFrame& f : SplitTrace(Factory->Written)) {
+        offset += 1 + f.Tail.size();
+        if (f.Letter == 'I' && f.Tail[0] == 0xAC && (f.Tail[1] & 0xF0) == 0xA0) afterFuses = offset;
+    }
+    ASSERT_GT(afterFuses, 0u);
+    BoxConfig c;
+    c.DropAfter = static_cast<long long>(afterFuses) + 8;
+    Configure(c);
+    Params.FuseLo = "$E2";
+    Params.FuseHi = "0xD9";
+    const RunOutcome o = Run();
+    EXPECT_EQ(o.Code, errNotConnected);
+    EXPECT_TRUE(o.DeviceTouched);
+    EXPECT_EQ(o.FusesWritten, "Lo=0xE2 Hi=0xD9");
+    EXPECT_EQ(Factory->Box.Target.ChipErases, 0);
+    const std::vector<std::string> tail(Report.Lines.end() - 4, Report.Lines.end());
+    EXPECT_EQ(tail, (std::vector<std::string>{"reading eeprom...",
+                                              "programming interrupted: Programmer not connected.",
+                                              "fuses written before the failure: Lo=0xE2 Hi=0xD9",
+                                              "the device needs another update"}));
+    const auto record = ReadFile(Temp.File("runs.jsonl"));
+    const std::string last(record.begin(), record.end());
+    EXPECT_NE(last.rfind("\"device_touched\":true"), std::string::npos) << last;
+}
+
+TEST_F(RunFixture, AbortAfterAFuseWriteCountsAsTouched) {
+    Params.FuseEx = "253";
+    Report.AbortOnPhase = phReadEeprom;
+    const RunOutcome o = Run();
+    EXPECT_EQ(o.Code, errAborted);
+    EXPECT_TRUE(o.DeviceTouched);
+    EXPECT_EQ(Factory->Box.Target.FuseEx, 0xFD);
+    EXPECT_EQ(Report.Lines.back(), "the device needs another update");
+    EXPECT_EQ(*(Report.Lines.end() - 2), "fuses written before the failure: Ex=0xFD");
 }
 
 TEST_F(RunFixture, MissingFirmwareStopsAtLoading) {
     Params.FirmwarePath = Temp.File("nope.hex");
     const RunOutcome o = Run();
     EXPECT_EQ(o.Code, errFileOpen);
-    EXPECT_EQ(Report.Lines[Report.Lines.size() - 2], "loading flash file...");
-    EXPECT_NE(Report.Lines.back().find(Params.FirmwarePath), std::string::npos);
+    const std::vector<std::string> tail(Report.Lines.end() - 3, Report.Lines.end());
+    EXPECT_EQ(tail,
+              (std::vector<std::string>{
+                  "loading flash file...", "programming interrupted: Error opening firmware file.",
+                  "File: " + Params.FirmwarePath + ": No such file or directory"}));
+    EXPECT_EQ(Report.FailedText, "Error opening firmware file.");
+}
+
+TEST_F(RunFixture, HexFailureTextThenFileAndLineOnTheirOwnLine) {
+    std::ofstream(Temp.File("fw.hex")) << ":0100000001FE\r:0100010002FC\r:0100020003FF\r";
+    Params.FirmwarePath = Temp.File("fw.hex");
+    const RunOutcome o = Run();
+    EXPECT_EQ(o.Code, errHexChecksum);
+    EXPECT_EQ(o.Message, "Error loading hex file. (Bad checksum)");
+    const std::vector<std::string> tail(Report.Lines.end() - 2, Report.Lines.end());
+    EXPECT_EQ(tail, (std::vector<std::string>{
+                        "programming interrupted: Error loading hex file. (Bad checksum)",
+                        "File: " + Params.FirmwarePath + ", line 3"}));
+    EXPECT_EQ(Report.FailedText, "Error loading hex file. (Bad checksum)");
 }
 
 TEST_F(RunFixture, ImagesBeyondTheChipFailBeforeTheErase) {
@@ -277,24 +399,55 @@ TEST_F(RunFixture, ImagesBeyondTheChipFailBeforeTheErase) {
     EXPECT_EQ(Factory->Box.Target.ChipErases, 0);
 }
 
-TEST_F(RunFixture, UnwritableDataFolderStopsBeforeTheErase) {
-    WriteFile("blocker", {1});
-    ProgrammingRun run(Params, Report, Factory->Factory(), RunOptions{Temp.File("blocker"), ""});
-    const RunOutcome o = run.Execute();
-    EXPECT_EQ(o.Code, errBackupWrite);
-    EXPECT_NE(o.Message.find(Temp.File("blocker") + "/eeprom: Not a directory"), std::string::npos)
-        << o.Message;
-    EXPECT_FALSE(o.DeviceTouched);
-    EXPECT_EQ(Factory->Box.Target.ChipErases, 0);
-    EXPECT_EQ(Factory->Box.Target.Eeprom, Eeprom);
-    // Neither the log nor the record can go there: the log's last lines say so.
-    const auto n = Report.Lines.size();
-    ASSERT_GE(n, 2u);
-    EXPECT_EQ(Report.Lines[n - 2], "could not write the run log folder " + Temp.File("blocker") +
-                                       "/logs: Not a directory");
-    EXPECT_EQ(Report.Lines[n - 1], "could not write the run record " + Temp.File("blocker") +
-                                       "/runs.jsonl: Not a directory");
-    EXPECT_EQ(o.Warnings.size(), 2u);
+// The copy, the log and the record must have a place before anything is sent.
+TEST_F(RunFixture, DataFolderThatCannotTakeTheRunFailsBeforeThePortIsOpened) {
+    const struct {
+        const char* Title;
+        std::function<void(const std::string&)> Spoil;  // given the data folder
+        int32_t Code;
+        const char* Path;     // what the detail names, below the data folder
+        const char* Unsaved;  // the run's own last line: what of its files it could not keep
+    } cases[] = {
+        {"a file instead of the data folder", [](const std::string& d) { std::ofstream(d) << "x"; },
+         errBackupWrite, "/eeprom", "run record {}/runs.jsonl: Not a directory"},
+        {"a file instead of the eeprom folder",
+         [](const std::string& d) {
+             std::filesystem::create_directories(d);
+             std::ofstream(d + "/eeprom") << "x";
+         },
+         errBackupWrite, "/eeprom", nullptr},
+        {"a file instead of the logs folder",
+         [](const std::string& d) {
+             std::filesystem::create_directories(d);
+             std::ofstream(d + "/logs") << "x";
+         },
+         errDataFolder, "/logs", "run log folder {}/logs: Not a directory"},
+        {"a folder instead of the record",
+         [](const std::string& d) { std::filesystem::create_directories(d + "/runs.jsonl"); },
+         errDataFolder, "/runs.jsonl", "run record {}/runs.jsonl: Is a directory"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Title);
+        Configure({});
+        const std::string folder = Temp.File(std::string("data-") + std::to_string(&c - cases));
+        c.Spoil(folder);
+        ProgrammingRun run(Params, Report, Factory->Factory(), RunOptions{folder, ""});
+        const RunOutcome o = run.Execute();
+        EXPECT_EQ(o.Code, c.Code);
+        EXPECT_EQ(Report.Lines.at(0), "programming interrupted: " + GetErrorText(c.Code));
+        EXPECT_EQ(Report.Lines.at(1).rfind(folder + c.Path + ": ", 0), 0u) << Report.Lines.at(1);
+        EXPECT_FALSE(o.DeviceTouched);
+        EXPECT_TRUE(Factory->Written.empty());
+        EXPECT_EQ(Factory->Box.Target.Eeprom, Eeprom);
+        if (c.Unsaved) {
+            std::string unsaved = std::string("could not write the ") + c.Unsaved;
+            unsaved.replace(unsaved.find("{}"), 2, folder);
+            EXPECT_EQ(Report.Lines.back(), unsaved);
+            EXPECT_EQ(o.Warnings.back(), unsaved);
+        } else {
+            EXPECT_TRUE(o.Warnings.empty());
+        }
+    }
 }
 
 TEST_F(RunFixture, SecondRunReplacesTheLog) {
@@ -339,7 +492,9 @@ TEST_F(RunFixture, EepromCopyOfAnotherChipOrSizeIsRefused) {
         const RunOutcome o =
             RestoreEeprom("ttySIM0", Temp.File(c.name), r, Factory->Factory(), Temp.Path);
         EXPECT_EQ(o.Code, errBackupMismatch) << c.name;
-        EXPECT_NE(o.Message.find(c.why), std::string::npos) << o.Message;
+        EXPECT_EQ(o.Message, "EEPROM copy does not fit the connected chip.");
+        EXPECT_NE(o.Detail.find(c.why), std::string::npos) << o.Detail;
+        EXPECT_EQ(r.Lines.back(), o.Detail);
         EXPECT_FALSE(o.DeviceTouched);
         EXPECT_EQ(Factory->Box.Target.Eeprom, Eeprom);
     }

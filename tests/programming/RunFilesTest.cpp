@@ -41,14 +41,13 @@ TEST(RecordLine, IsValidJsonWhateverTheTexts) {
     RunOutcome o;
     o.Chip = "ATmega644P";
     o.FirmwareId = std::string("AB1x5 \"v2\"\\\x01\xE4\xFF", 14);  // control and stray bytes
-    o.Message =
-        "Error opening firmware file. (File: /x/Gr\xFC\xDF"
-        "e.hex)";                                    // Windows-1252
+    const std::string cp1252Path =
+        "/x/Gr\xFC\xDF"
+        "e.hex";  // a Windows-1252 file name
+    o.Message = "Error opening firmware file.";
+    o.Detail = "File: " + cp1252Path + ": No such file or directory";
     o.EepromCopyPath = "/data/eeprom-\xC3\xA4.bin";  // valid UTF-8 stays as it is
-    const std::string line = RunRecordLine(Info("COM\xE4",
-                                                "/x/Gr\xFC\xDF"
-                                                "e.hex"),
-                                           o);
+    const std::string line = RunRecordLine(Info("COM\xE4", cp1252Path), o);
     ASSERT_EQ(line.back(), '\n');
     EXPECT_EQ(line.find('\n'), line.size() - 1);
     const auto j = nlohmann::json::parse(line);
@@ -58,6 +57,9 @@ TEST(RecordLine, IsValidJsonWhateverTheTexts) {
     EXPECT_EQ(j["firmware"],
               "/x/Gr\xEF\xBF\xBD\xEF\xBF\xBD"
               "e.hex");
+    EXPECT_EQ(j["detail"],
+              "File: /x/Gr\xEF\xBF\xBD\xEF\xBF\xBD"
+              "e.hex: No such file or directory");
     EXPECT_EQ(j["eeprom_copy"], "/data/eeprom-\xC3\xA4.bin");
     EXPECT_EQ(j["code"], -1);
     EXPECT_EQ(j["device_touched"], false);

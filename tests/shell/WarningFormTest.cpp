@@ -10,6 +10,7 @@
 
 #include "shell/WarningForm.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/TextEncodings.h"
 
 namespace {
 struct WarningFixture : ::testing::Test {
@@ -53,6 +54,13 @@ TEST_F(WarningFixture, ShowsNotesAndVersionCaption) {
     EXPECT_EQ(f.Label2->text(), "Enter YES if all precautions have been taken :");
     EXPECT_TRUE(f.BtnOk->isDefault());
     EXPECT_EQ(f.size(), QSize(691, 296));
+}
+
+TEST_F(WarningFixture, NotesOfAUtf16CatalogueWithUmlauts) {
+    std::ofstream(Temp.File("Q40Prog.INI"), std::ios::binary | std::ios::trunc)
+        << textenc::Utf16("[VERSION]\r\nInfo_1=Katalog vom März\r\nInfo_2=Größe prüfen\r\n", true);
+    Form().show();
+    EXPECT_EQ(Form().Memo->toPlainText(), "Katalog vom März\nGröße prüfen");
 }
 
 TEST_F(WarningFixture, ConfirmationWords) {

@@ -1,0 +1,105 @@
+#include "image/FirmwareFile.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "link/ProgError.h"
+
+namespace {
+
+[[noreturn]] void Fail(const std::string& path, int os, const std::string& reason) {
+    EProgError e(errFileOpen, "File: " + path + ": " + reason);
+    e.OsError = static_cast<uint32_t>(os);
+    throw e;
+}
+
+[[noreturn]] void FailOs(const std::string& path, int os) {
+    Fail(path, os, std::strerror(os));
+}
+
+// What a path that is no regular file names instead.
+const char* KindOf(mode_t mode) {
+    if (S_ISDIR(mode)) return "a folder";
+    if (S_ISFIFO(mode)) return "a named pipe";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "no regular file";
+}
+
+std::string SizeText(std::size_t bytes) {
+    constexpr std::size_t MiB = std::size_t{1} << 20;
+    if (bytes >= MiB && bytes % MiB == 0) return std::to_string(bytes / MiB) + " MiB";
+    return std::to_string(bytes) + " bytes";
+}
+
+}  // namespace
+
+FirmwareFile::FirmwareFile(const std::string& path, std::size_t maxBytes) : Path(path) {
+    // Non-blocking, so that opening a pipe without a writer or a serial device returns at
+    // once; for a regular file the flag changes nothing.
+    do {
+        Fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    } while (Fd < 0 && errno == EINTR);
+    if (Fd < 0) FailOs(path, errno);
+    if (::fstat(Fd, &Opened) != 0) {
+        const int os = errno;
+        ::close(Fd);
+        FailOs(path, os);
+    }
+    int os = 0;
+    std::string reason;
+    if (!S_ISREG(Opened.st_mode)) {
+        os = S_ISDIR(Opened.st_mode) ? EISDIR : EINVAL;
+        reason = std::string("is ") + KindOf(Opened.st_mode) + ", not a firmware file";
+    } else if (Size() > maxBytes) {
+        os = EFBIG;
+        reason = "is larger than " + SizeText(maxBytes) + ", not a firmware file";
+    }
+    if (!reason.empty()) {
+        ::close(Fd);
+        Fail(path, os, reason);
+    }
+}
+
+FirmwareFile::~FirmwareFile() {
+    ::close(Fd);
+}
+
+std::size_t FirmwareFile::Read(void* dest, std::size_t count) {
+    auto* d = static_cast<char*>(dest);
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::read(Fd, d + done, count - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            FailOs(Path, errno);
+        }
+        if (n == 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    return done;
+}
+
+bool FirmwareFile::StillAsOpened() const {
+    struct stat now {};
+    return ::fstat(Fd, &now) == 0 && now.st_size == Opened.st_size &&
+           now.st_mtim.tv_sec == Opened.st_mtim.tv_sec &&
+           now.st_mtim.tv_nsec == Opened.st_mtim.tv_nsec;
+}
+
+void FirmwareFile::RequireUnchanged(std::size_t expected, std::size_t bytesRead) const {
+    if (bytesRead != expected || !StillAsOpened())
+        Fail(Path, EAGAIN, "changed while it was read; is it still being written?");
+}
+
+std::size_t ReadFilePrefix(const std::string& path, uint8_t* dest, std::size_t limit) {
+    FirmwareFile file(path);
+    const std::size_t expected = std::min(file.Size(), limit);
+    const std::size_t got = file.Read(dest, expected);
+    file.RequireUnchanged(expected, got);
+    return got;
+}
