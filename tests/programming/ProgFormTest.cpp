@@ -235,8 +235,8 @@ TEST_F(FormFixture, BlankEepromWithAPendingCopyAsks) {
     ASSERT_EQ(boxes.All.size(), 1u);
     EXPECT_EQ(boxes.All[0].Kind, "question");
     EXPECT_EQ(boxes.All[0].Text, question);
-    EXPECT_TRUE(Form.StatusLabel->text().startsWith(
-        "Stopped before the erase: an EEPROM copy may belong to this device."));
+    EXPECT_EQ(Form.StatusLabel->text(),
+              "Stopped before the erase: an EEPROM copy may belong to this device.");
     EXPECT_EQ(StatusColour(), TProgForm::FailedColour);
     EXPECT_EQ(Factory.Box.Target.ChipErases, 0);
     Form.CloseButton->click();
