@@ -156,6 +156,17 @@ TEST_F(EepromRuns, RetryFinishesAnInterruptedWriteBack) {
     }
 }
 
+TEST_F(EepromRuns, RestoreOfAPendingCopyClearsItsMark) {
+    const RunOutcome failed = Interrupt(2);
+    ASSERT_EQ(PendingPaths(), std::vector<std::string>{failed.EepromCopyPath});
+    RecordingReport report;
+    const RunOutcome o = RestoreEeprom("ttySIM0", failed.EepromCopyPath, report, Box.Factory(),
+                                       Temp.File("data"));
+    ASSERT_TRUE(o.Success) << o.Message;
+    EXPECT_EQ(Box.Box.Target.Eeprom, Original);
+    EXPECT_TRUE(PendingPaths().empty());
+}
+
 TEST_F(EepromRuns, ABlankEepromIsNeverGuessed) {
     const RunOutcome failed = Interrupt(0);  // nothing written back: blank
     const std::vector<uint8_t> blank(Original.size(), 0xFF);
