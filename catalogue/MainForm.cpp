@@ -6,6 +6,7 @@
 #include <QDesktopServices>
 #include <QEvent>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -26,6 +27,7 @@
 #include "catalogue/ItemRunValues.h"
 #include "catalogue/ItemTree.h"
 #include "catalogue/PictureFile.h"
+#include "catalogue/PortComboBox.h"
 #include "catalogue/PortSettings.h"
 #include "image/FirmwareId.h"
 #include "programming/MessageBoxes.h"
@@ -73,6 +75,7 @@ void FillDefaults(MainFormContext& c, QWidget* owner) {
     if (!c.OpenSettings) c.OpenSettings = [] { return ::OpenSettings(); };
     if (!c.OpenUrl) c.OpenUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
     if (!c.Quit) c.Quit = [] { QCoreApplication::quit(); };
+    if (!c.ListPorts) c.ListPorts = &ListSerialPorts;
     if (c.Links) c.ProgForm->SetLinkFactory(c.Links);
 }
 
@@ -179,8 +182,9 @@ QWidget* TMainForm::BuildBottomBar() {
     GroupBox2 = new QGroupBox(QStringLiteral("Serial Port"), Panel2);
     // Wide enough for port names such as ttyUSB0 or ttyACM0, up to the support button.
     GroupBox2->setGeometry(8, 6, 185, 49);
-    PortBox = new QComboBox(GroupBox2);
+    PortBox = new PortComboBox(GroupBox2);
     PortBox->setEditable(true);
+    PortBox->AboutToOpen = [this] { RefreshPortBox(); };
     PortBox->setGeometry(8, 20, 113, PortBox->sizeHint().height());
     PortBox->setFocusPolicy(Qt::ClickFocus);
     PortBox->setEditText(QString::fromLatin1(InitialPortText));
@@ -221,13 +225,19 @@ void TMainForm::FormShow() {
 
 void TMainForm::FillPortBox() {
     if (!Registry) Registry = Context.OpenSettings();  // released by an earlier close
-    QStringList ports;
-    FillPortList(ports);
-    const PortChoice choice = RestorePort(Registry.get(), ports);
-    PortBox->clear();
-    PortBox->addItems(ports);
-    PortBox->setCurrentIndex(choice.Index);
-    PortBox->setEditText(choice.Text);
+    const std::vector<SerialPortInfo> ports = Context.ListPorts();
+    QStringList names;
+    FillPortList(names, PortNames(ports));
+    const PortChoice choice = RestorePort(Registry.get(), names);
+    PortBox->SetPorts(names, ports, choice.Index, choice.Text);
+}
+
+// The text stays what the user chose or typed; only the list around it is new.
+void TMainForm::RefreshPortBox() {
+    const std::vector<SerialPortInfo> ports = Context.ListPorts();
+    QStringList names;
+    const PortChoice choice = RefreshPortList(PortBox->currentText(), PortNames(ports), names);
+    PortBox->SetPorts(names, ports, choice.Index, choice.Text);
 }
 
 void TMainForm::FillTree() {
@@ -380,6 +390,11 @@ void TMainForm::ExitButtonClick() {
 void TMainForm::done(int result) {
     FormClose();
     QDialog::done(result);
+}
+
+void TMainForm::keyPressEvent(QKeyEvent* event) {
+    if (event->matches(QKeySequence::Cancel)) return;
+    QDialog::keyPressEvent(event);
 }
 
 void TMainForm::FormClose() {

@@ -13,10 +13,11 @@
 
 #include "catalogue/Catalogue.h"
 #include "catalogue/CatalogueLocation.h"
+#include "catalogue/PortComboBox.h"
+#include "link/PortList.h"
 #include "programming/LinkFactory.h"
 
 class FittedPicture;
-class QComboBox;
 class QGroupBox;
 class QLabel;
 class QPlainTextEdit;
@@ -48,6 +49,7 @@ struct MainFormContext {
     LinkFactory Links;                         // default: the programming window's own
     std::function<void(const QUrl&)> OpenUrl;  // default: the desktop's "open"
     std::function<void()> Quit;                // default: QCoreApplication::quit
+    std::function<std::vector<SerialPortInfo>()> ListPorts;  // default: this machine's ports
 };
 
 class TMainForm : public QDialog {
@@ -85,7 +87,7 @@ public:
     FittedPicture* Image;
     QWidget* Panel2;
     QGroupBox* GroupBox2;
-    QComboBox* PortBox;
+    PortComboBox* PortBox;
     QPushButton* CheckButton;
     QPushButton* ButtonHomepage;
     QPushButton* ButtonUpdate;
@@ -104,8 +106,10 @@ public slots:
 
 protected:
     void showEvent(QShowEvent* event) override;
-    // Every way of closing (close box, Escape, Exit) ends here.
+    // Every way of closing (close box, Alt+F4, Exit) ends here.
     void done(int result) override;
+    // Escape does not close the window: there is no cancel button.
+    void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -116,6 +120,7 @@ private:
     QWidget* BuildBottomBar();
     void PlaceRightButtons();
     void FillPortBox();
+    void RefreshPortBox();
     void FillTree();
     void ShowPicture(const std::string& path);
     std::string PortText() const;

@@ -3,8 +3,6 @@
 #include <QFileInfo>
 #include <QVariant>
 
-#include "link/PortList.h"
-
 namespace {
 // A value that is not a string reads as the empty text.
 QString RememberedPort(const QSettings* settings) {
@@ -22,10 +20,6 @@ std::unique_ptr<QSettings> OpenSettings() {
     return std::make_unique<QSettings>(SettingsOrganization, SettingsApplication);
 }
 
-void FillPortList(QStringList& list) {
-    FillPortList(list, EnumerateSerialPorts());
-}
-
 void FillPortList(QStringList& list, const std::vector<std::string>& systemPorts) {
     for (const std::string& port : systemPorts) list.append(QString::fromStdString(port));
 }
@@ -38,6 +32,23 @@ PortChoice RestorePort(const QSettings* settings, QStringList& list) {
         list.append(remembered);
         return {static_cast<int>(list.size() - 1), remembered};
     }
+    return {};
+}
+
+PortChoice RefreshPortList(const QString& text, const std::vector<std::string>& systemPorts,
+                           QStringList& list) {
+    list.clear();
+    FillPortList(list, systemPorts);
+    if (!list.contains(text) && IsExistingPath(text)) list.append(text);
+    return {static_cast<int>(list.indexOf(text)), text};
+}
+
+PortLabel LabelOf(const QString& entry, const std::vector<SerialPortInfo>& ports) {
+    const std::string name = entry.toStdString();
+    for (const SerialPortInfo& p : ports)
+        if (p.Name == name || p.Node == name || (!p.ById.empty() && p.ById == name))
+            return {QString::fromStdString(PortDescription(p)),
+                    QString::fromStdString(PortDetails(p))};
     return {};
 }
 

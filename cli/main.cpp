@@ -50,7 +50,12 @@ int UsageError(const Command& c, const std::string& problem) {
 
 int Failure(const std::string& text, const std::string& detail) {
     std::fprintf(stderr, "q40prog-cli: %s\n", text.c_str());
-    if (!detail.empty()) std::fprintf(stderr, "  %s\n", detail.c_str());
+    // Each line of the detail indented: a port's troubles come one per line.
+    for (std::size_t start = 0; start < detail.size();) {
+        const std::size_t end = std::min(detail.find('\n', start), detail.size());
+        std::fprintf(stderr, "  %s\n", detail.substr(start, end - start).c_str());
+        start = end + 1;
+    }
     return ExitFailure;
 }
 

@@ -67,6 +67,23 @@ void TIspLink::FailOpen() {
     }
 }
 
+std::vector<std::string> TIspLink::ExplainFailure(const EProgError& e) const {
+    switch (e.Code) {
+        case errBadEcho:
+        case errNotConnected:
+        case errPortInUse:
+        case errPortNotAvailable:
+        case errSerialPort:
+            break;
+        default:
+            return {};
+    }
+    // A refused open names the cure for missing rights already.
+    const bool accessExplained =
+        e.Code == errPortInUse && (e.OsError == EACCES || e.OsError == EPERM);
+    return Port->KnownTroubles(accessExplained);
+}
+
 void TIspLink::ResetProgrammer() {
     if (!Port->SetDtr(true)) throw WithOsError(errSerialPort, Port->LastError());
     Clock.SleepMs(ResetPulseMs);

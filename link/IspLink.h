@@ -63,6 +63,9 @@ public:
     void ReadBlock(uint8_t* dest, unsigned count);
     void WriteBlock(const uint8_t* src, int count);
     uint8_t SendCommand(int letter);
+    // What the system shows about the port that may explain a failure to open it or a
+    // box that does not answer (codes 2, 4 to 7), one sentence each; nothing otherwise.
+    std::vector<std::string> ExplainFailure(const EProgError& e) const;
 
     // Programmer commands.
     void IspCommand(uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4, uint8_t param);

@@ -1,73 +1,87 @@
 #include "link/PortList.h"
 
 #include <dirent.h>
-#include <fcntl.h>
-#include <linux/serial.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
-std::string LinkTarget(const std::string& path) {
-    char buf[PATH_MAX];
-    const ssize_t n = readlink(path.c_str(), buf, sizeof buf - 1);
-    if (n <= 0) return {};
-    buf[n] = '\0';
-    return buf;
-}
-
-std::string BaseName(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// The legacy 8250 driver registers ports that have no UART behind them; ask the port.
-bool IsRealLegacyPort(const std::string& name) {
-    const int fd = ::open(("/dev/" + name).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
-    serial_struct ss{};
-    const bool real = ioctl(fd, TIOCGSERIAL, &ss) == 0 && ss.type != PORT_UNKNOWN;
-    ::close(fd);
-    return real;
-}
-
-bool HasDevice(const std::string& root, const std::string& name) {
-    const std::string dev = root + "/" + name + "/device";
-    if (access(dev.c_str(), F_OK) != 0) return false;
-    const std::string driver = BaseName(LinkTarget(dev + "/driver"));
-    if (driver == "serial8250") return IsRealLegacyPort(name);
-    return true;
-}
-
 std::pair<std::string, long> SplitNumber(const std::string& s) {
     std::size_t i = s.size();
     while (i > 0 && s[i - 1] >= '0' && s[i - 1] <= '9') --i;
     const long n = i < s.size() ? std::strtol(s.c_str() + i, nullptr, 10) : -1;
     return {s.substr(0, i), n};
 }
+
+bool StartsWith(const std::string& s, const std::string& prefix) {
+    return s.compare(0, prefix.size(), prefix) == 0;
+}
+
+// "FTDI" and "FTDI FT232R" read as "FTDI FT232R", not "FTDI FTDI FT232R".
+std::string VendorAndModel(const SerialPortInfo& p) {
+    if (p.Vendor.empty()) return p.Model;
+    if (p.Model.empty()) return p.Vendor;
+    if (StartsWith(p.Model, p.Vendor)) return p.Model;
+    return p.Vendor + " " + p.Model;
+}
+
+std::string UsbDescription(const SerialPortInfo& p) {
+    std::string text = VendorAndModel(p);
+    if (text.empty()) text = "USB serial adapter";
+    if (!p.Serial.empty()) text += ", serial " + p.Serial;
+    if (!p.VendorId.empty() && !p.ProductId.empty())
+        text += " (USB " + p.VendorId + ":" + p.ProductId + ")";
+    return text;
+}
 }  // namespace
+
+bool IsListedSerialPort(bool hasDevice, const char* uartType) {
+    if (!hasDevice) return false;
+    return !uartType || std::strcmp(uartType, "0") != 0;
+}
+
+std::string PortDescription(const SerialPortInfo& port) {
+    if (port.Bus == "usb") return UsbDescription(port);
+    if (port.Bus == "pnp") return "on-board serial port";
+    if (port.Bus == "pci") return "PCI serial card";
+    if (!port.Driver.empty()) return "serial port (" + port.Driver + ")";
+    return "serial port";
+}
+
+std::string PortDetails(const SerialPortInfo& port) {
+    std::string text = PortDescription(port);
+    if (!port.ById.empty()) text += "\n" + port.ById;
+    return text;
+}
+
+std::map<std::string, std::string> StableNames(const std::string& folder) {
+    std::map<std::string, std::string> names;
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) return names;
+    std::vector<std::string> links;
+    while (const dirent* e = readdir(dir))
+        if (e->d_name[0] != '.') links.push_back(folder + "/" + e->d_name);
+    closedir(dir);
+    std::sort(links.begin(), links.end());  // the same choice every time
+    for (const std::string& link : links) {
+        char node[PATH_MAX];
+        if (realpath(link.c_str(), node)) names.emplace(node, link);
+    }
+    return names;
+}
 
 bool PortNameLess(const std::string& a, const std::string& b) {
     return SplitNumber(a) < SplitNumber(b);
 }
 
-std::vector<std::string> EnumerateSerialPorts(const std::string& sysClassTty) {
-    std::vector<std::string> ports;
-    DIR* dir = opendir(sysClassTty.c_str());
-    if (!dir) return ports;
-    while (const dirent* e = readdir(dir)) {
-        const std::string name = e->d_name;
-        if (name[0] == '.') continue;
-        if (HasDevice(sysClassTty, name)) ports.push_back(name);
-    }
-    closedir(dir);
-    std::sort(ports.begin(), ports.end(), PortNameLess);
-    return ports;
+std::vector<std::string> PortNames(const std::vector<SerialPortInfo>& ports) {
+    std::vector<std::string> names;
+    for (const SerialPortInfo& port : ports) names.push_back(port.Name);
+    return names;
 }
 
 std::vector<std::string> EnumerateSerialPorts() {
-    return EnumerateSerialPorts("/sys/class/tty");
+    return PortNames(ListSerialPorts());
 }

@@ -1,11 +1,11 @@
 #include "link/PosixSerialPort.h"
+#include "link/PortDoctor.h"
 
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -55,12 +55,15 @@ bool PosixSerialPort::Open(const std::string& name) {
     }
     ioctl(fd, TIOCEXCL);
     Fd = fd;
+    termios found{};
+    if (tcgetattr(Fd, &found) == 0) FoundLine = found;
     RequestLowLatency();
     return true;
 }
 
 void PosixSerialPort::Close() {
     if (Fd < 0) return;
+    RestoreSettings();
     ioctl(Fd, TIOCNXCL);
     ::close(Fd);  // also drops the lock
     Fd = -1;
@@ -70,9 +73,26 @@ void PosixSerialPort::Close() {
 // round trip would pay for it. Drivers that do not know the request are left alone.
 void PosixSerialPort::RequestLowLatency() {
     serial_struct ss{};
-    if (ioctl(Fd, TIOCGSERIAL, &ss) != 0) return;
+    if (ioctl(Fd, TIOCGSERIAL, &ss) != 0 || (ss.flags & ASYNC_LOW_LATENCY)) return;
+    const int found = ss.flags;
     ss.flags |= ASYNC_LOW_LATENCY;
-    ioctl(Fd, TIOCSSERIAL, &ss);
+    if (ioctl(Fd, TIOCSSERIAL, &ss) == 0) FoundFlags = found;
+}
+
+// Immediately, not after draining: output the box no longer reads must not hold up a close.
+void PosixSerialPort::RestoreSettings() {
+    if (FoundLine) tcsetattr(Fd, TCSANOW, &*FoundLine);
+    FoundLine.reset();
+    serial_struct ss{};
+    if (FoundFlags && ioctl(Fd, TIOCGSERIAL, &ss) == 0) {
+        ss.flags = *FoundFlags;
+        ioctl(Fd, TIOCSSERIAL, &ss);
+    }
+    FoundFlags.reset();
+}
+
+std::vector<std::string> PosixSerialPort::KnownTroubles(bool accessExplained) const {
+    return PortTroubles(DevicePath, ThisMachine(), accessExplained);
 }
 
 bool PosixSerialPort::ConfigureLine() {

@@ -1,7 +1,11 @@
 #pragma once
 // Serial port on POSIX termios: exclusive open, raw 115200 8N1, poll()-based reads
-// with one monotonic deadline per read.
+// with one monotonic deadline per read. Closing puts the line settings back as they were
+// found, so a terminal or another program meets the port as it left it.
 
+#include <termios.h>
+
+#include <optional>
 #include <string>
 
 #include "link/SerialPort.h"
@@ -27,15 +31,19 @@ public:
     bool Write(const uint8_t* src, std::size_t count) override;
     int LastError() const override { return Error; }
     std::string Path() const override { return DevicePath; }
+    std::vector<std::string> KnownTroubles(bool accessExplained) const override;
 
 private:
     bool Fail(int err);
     // Waits for 'events' until the monotonic deadline; 0 = timed out, 1 = ready, -1 = failed.
     int WaitFor(short events, long long deadlineMs);
     void RequestLowLatency();
+    void RestoreSettings();
 
     int Fd = -1;
     int Error = 0;
     std::string DevicePath;
     ReadTimeouts Timeouts{1000, 1000, 1000};
+    std::optional<termios> FoundLine;  // the settings at open
+    std::optional<int> FoundFlags;     // the driver flags at open, when low latency changed them
 };

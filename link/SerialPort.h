@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 // A read of n bytes ends when all arrived, when IntervalMs pass between two bytes,
 // or when TotalMultiplierMs * n + TotalConstantMs pass in all.
@@ -41,6 +42,15 @@ public:
     virtual int LastError() const = 0;
     // The device path actually opened, for messages.
     virtual std::string Path() const = 0;
+
+    // Causes of trouble with this port that the system shows (another program holding it,
+    // missing rights, a service that grabs serial ports), one sentence each, to explain a
+    // failed open or a silent box. accessExplained: the failure already names the cure for
+    // missing rights. A port without such causes (a test's fake) has none.
+    virtual std::vector<std::string> KnownTroubles(bool accessExplained) const {
+        (void)accessExplained;
+        return {};
+    }
 };
 
 // The port of this machine (termios).

@@ -29,7 +29,7 @@ private:
         Lines.push_back(line);
         Report.Log(line);
     }
-    void Failed(const EProgError& e);
+    void Failed(const EProgError& e, const TIspLink& link);
     static bool Forward(void* self, int32_t position, int32_t total, ProgressPhase phase) {
         return static_cast<Restore*>(self)->Report.Progress(position, total, phase);
     }
@@ -54,7 +54,7 @@ RunOutcome Restore::Execute(const LinkFactory& makeLink) {
             Sequence(*link);
             Outcome.Success = true;
         } catch (const EProgError& e) {
-            Failed(e);
+            Failed(e, *link);
         }
         Outcome.Retries = link->RetriesUsed;
     }
@@ -105,12 +105,15 @@ void Restore::Sequence(TIspLink& link) {
     Step("done without any problem.");
 }
 
-void Restore::Failed(const EProgError& e) {
+void Restore::Failed(const EProgError& e, const TIspLink& link) {
     Outcome.Code = e.Code;
     Outcome.Message = GetErrorText(e.Code);
     Outcome.Detail = e.Detail;
     Step("programming interrupted: " + Outcome.Message);
     if (!e.Detail.empty()) Step(e.Detail);
+    // Before the chip answered, the port or the system may be the cause: name what it shows.
+    if (Outcome.Chip.empty())
+        for (const std::string& line : link.ExplainFailure(e)) Step(line);
     if (Outcome.DeviceTouched)
         Step("the eeprom is not fully restored; its copy is " + Outcome.EepromCopyPath +
              ", what the device held before is in " + Outcome.EepromSavedPath);

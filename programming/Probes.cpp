@@ -1,12 +1,17 @@
 #include "programming/Probes.h"
 
 namespace {
+void AddDetailLine(EProgError& e, const std::string& line) {
+    e.Detail += (e.Detail.empty() ? "" : "\n") + line;
+}
+
 template <typename Body>
-ProbeResult RunProbe(const std::string& portName, const LinkFactory& makeLink, Body body) {
+ProbeResult RunProbe(const std::string& portName, const LinkFactory& makeLink, bool explain,
+                     Body body) {
     ProbeResult r;
+    // The link lives only for this call; its destruction closes the port.
+    std::unique_ptr<TIspLink> link = makeLink();
     try {
-        // The link lives only for this call; its destruction closes the port.
-        std::unique_ptr<TIspLink> link = makeLink();
         link->OpenPort(portName);
         link->ResetProgrammer();
         r.Text = body(*link);
@@ -15,8 +20,14 @@ ProbeResult RunProbe(const std::string& portName, const LinkFactory& makeLink, B
         r.Ok = false;
         r.Error = e;
         r.Text = GetErrorText(e.Code);
+        if (explain)
+            for (const std::string& line : link->ExplainFailure(e)) AddDetailLine(r.Error, line);
     }
     return r;
+}
+
+std::string ReadVersion(TIspLink& link) {
+    return link.ReadVersion();
 }
 }  // namespace
 
@@ -25,15 +36,23 @@ LinkFactory SystemLinkFactory() {
 }
 
 ProbeResult CheckProgrammer(const std::string& portName, const LinkFactory& makeLink) {
-    return RunProbe(portName, makeLink, [](TIspLink& link) { return link.ReadVersion(); });
+    return RunProbe(portName, makeLink, true, ReadVersion);
 }
 
 ProbeResult QueryChipType(const std::string& portName, const LinkFactory& makeLink) {
-    return RunProbe(portName, makeLink, [](TIspLink& link) {
+    return RunProbe(portName, makeLink, true, [](TIspLink& link) {
         link.SetPortTime(100);
         link.EnableProgMode();
         std::string name = link.ReadChipType();
         link.DisableProgMode();
         return name;
     });
+}
+
+// The other checks have named the port's troubles already; only the link's own detail.
+PortFinding ProgrammerAnswers(const std::string& portName, const LinkFactory& makeLink) {
+    const ProbeResult r = RunProbe(portName, makeLink, false, ReadVersion);
+    if (r.Ok) return {"programmer", Verdict::Ok, r.Text};
+    return {"programmer", Verdict::Problem,
+            r.Error.Detail.empty() ? r.Text : r.Text + "\n" + r.Error.Detail};
 }

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -23,6 +24,9 @@ const QColor TProgForm::FailedColour = QColor(255, 0, 0);
 namespace {
 // Window geometry in pixels at 96 dpi; Qt scales it on denser screens.
 constexpr int ClientWidth = 410, ClientHeight = 267;
+constexpr QRect StatusBoxRect{8, 8, 393, 49}, StatusRect{8, 21, 369, 20};
+constexpr QRect ProgressBoxRect{8, 64, 393, 49}, BarRect{8, 24, 377, 17};
+constexpr QRect ButtonRect{288, 120, 105, 33}, LogRect{8, 159, 394, 100};
 constexpr int BaseFontPx = 11, StatusFontPx = 16, ChipFontPx = 13;
 
 QString Text(const std::string& s) {
@@ -41,21 +45,22 @@ TProgForm::TProgForm(QWidget* parent) : QDialog(parent), MakeLink(SystemLinkFact
 
 void TProgForm::BuildLayout() {
     setWindowTitle(QStringLiteral("Programming..."));
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint);
-    setFixedSize(ClientWidth, ClientHeight);
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    // Opens at its design size; a technician may enlarge it to read a long log at once.
+    setMinimumSize(ClientWidth, ClientHeight);
+    resize(ClientWidth, ClientHeight);
     setFont(PixelFont(BaseFontPx));
 
     GroupBox1 = new QGroupBox(QStringLiteral("Status"), this);
-    GroupBox1->setGeometry(8, 8, 393, 49);
+    GroupBox1->setGeometry(StatusBoxRect);
     StatusLabel = new QLabel(GroupBox1);
-    StatusLabel->setGeometry(8, 21, 369, 20);
+    StatusLabel->setGeometry(StatusRect);
     StatusLabel->setFont(PixelFont(StatusFontPx, true));
 
     GroupBox2 = new QGroupBox(QStringLiteral("Progress"), this);
-    GroupBox2->setGeometry(8, 64, 393, 49);
+    GroupBox2->setGeometry(ProgressBoxRect);
     ProgressBar = new QProgressBar(GroupBox2);
-    ProgressBar->setGeometry(8, 24, 377, 17);
+    ProgressBar->setGeometry(BarRect);
     ProgressBar->setTextVisible(false);
 
     Label1 = new QLabel(QStringLiteral("Chip Type: "), this);
@@ -69,16 +74,36 @@ void TProgForm::BuildLayout() {
     ChipLabel->setFont(PixelFont(ChipFontPx));
 
     CloseButton = new QPushButton(QStringLiteral("Abort"), this);
-    CloseButton->setGeometry(288, 120, 105, 33);
+    CloseButton->setGeometry(ButtonRect);
     CloseButton->setAutoDefault(false);
 
     Memo = new QPlainTextEdit(this);
-    Memo->setGeometry(8, 159, 394, 100);
+    Memo->setGeometry(LogRect);
     Memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    Memo->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    Memo->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    Memo->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);  // long paths too
 
     setTabOrder(CloseButton, Memo);
     CloseButton->setFocus();
+}
+
+void TProgForm::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    // Extra room widens the status and progress boxes and goes to the log.
+    const int wider = width() - ClientWidth, taller = height() - ClientHeight;
+    GroupBox1->setGeometry(StatusBoxRect.adjusted(0, 0, wider, 0));
+    StatusLabel->setGeometry(StatusRect.adjusted(0, 0, wider, 0));
+    GroupBox2->setGeometry(ProgressBoxRect.adjusted(0, 0, wider, 0));
+    ProgressBar->setGeometry(BarRect.adjusted(0, 0, wider, 0));
+    CloseButton->setGeometry(ButtonRect.translated(wider, 0));
+    Memo->setGeometry(LogRect.adjusted(0, 0, wider, taller));
+}
+
+void TProgForm::keyPressEvent(QKeyEvent* event) {
+    // No cancel button here: Escape neither aborts nor closes.
+    if (event->matches(QKeySequence::Cancel)) return;
+    QDialog::keyPressEvent(event);
 }
 
 void TProgForm::showEvent(QShowEvent* event) {
@@ -103,15 +128,14 @@ void TProgForm::CloseButtonClick() {
     AbortRequested = true;
 }
 
-bool TProgForm::DeferCloseWhileRunning() {
+bool TProgForm::KeepOpenWhileRunning() {
     if (!Running) return false;
     AbortRequested = true;
-    CloseWhenEnded = true;
     return true;
 }
 
 void TProgForm::closeEvent(QCloseEvent* event) {
-    if (DeferCloseWhileRunning()) {
+    if (KeepOpenWhileRunning()) {
         event->ignore();
         return;
     }
@@ -120,7 +144,7 @@ void TProgForm::closeEvent(QCloseEvent* event) {
 }
 
 void TProgForm::reject() {
-    if (DeferCloseWhileRunning()) return;
+    if (KeepOpenWhileRunning()) return;
     StartTimer->stop();
     QDialog::reject();
 }
@@ -129,7 +153,6 @@ void TProgForm::StartTimerTimer() {
     StartTimer->stop();
     AbortRequested = false;
     Running = true;
-    CloseWhenEnded = false;
     RunOptions options{DataFolder, FirmwareIdText};
     if (options.DataFolder.empty())
         options.DataFolder =
@@ -188,12 +211,16 @@ std::string TProgForm::QueryChipType() {
 
 // ---- what the run reports ------------------------------------------------------
 
+// The steps between progress reports block the window: what the log says is painted at once,
+// so the screen never shows the previous run's log or lags behind the step being done.
 void TProgForm::ClearLog() {
     Memo->clear();
+    Memo->viewport()->repaint();
 }
 
 void TProgForm::Log(const std::string& line) {
     Memo->appendPlainText(Text(line));
+    Memo->viewport()->repaint();
 }
 
 void TProgForm::ChipIdentified(const std::string& name) {
@@ -217,7 +244,6 @@ void TProgForm::Ended(const RunOutcome& outcome) {
     Outcome = outcome;
     Running = false;
     CloseButton->setText(QStringLiteral("Close"));
-    if (CloseWhenEnded) accept();
 }
 
 // One box per copy, newest first: Yes writes that copy back, No asks about the next one and

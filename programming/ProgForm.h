@@ -63,13 +63,16 @@ protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void reject() override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void FormShow();
     void BuildLayout();
     void SetStatusColour(const QColor& colour);
-    // Closing while a run is active asks it to stop; the window goes once it has ended.
-    bool DeferCloseWhileRunning();
+    // Closing while a run is active asks it to stop; the window stays and shows how the run
+    // ended, and only a close after that takes it away.
+    bool KeepOpenWhileRunning();
 
     // The run reports through these.
     void ClearLog() override;
@@ -84,6 +87,5 @@ private:
     std::string DataFolder;
     std::string FirmwareIdText;
     bool Running = false;
-    bool CloseWhenEnded = false;
     RunOutcome Outcome;
 };

@@ -160,6 +160,9 @@ void ProgrammingRun::FailurePath(const EProgError& e, const TIspLink& link) {
         Step("*** data dump end ***");
     }
     if (!e.Detail.empty()) Step(e.Detail);
+    // Before the chip answered, the port or the system may be the cause: name what it shows.
+    if (Outcome.Chip.empty())
+        for (const std::string& line : link.ExplainFailure(e)) Step(line);
     if (!Outcome.FusesWritten.empty())
         Step("fuses written before the failure: " + Outcome.FusesWritten);
     if (Outcome.DeviceTouched)

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "shell/AppIdentity.h"
 
@@ -86,18 +87,27 @@ std::vector<uint8_t> EncodeCopyData(uint32_t kind, const std::string& data) {
 }
 
 std::optional<int32_t> SendInstanceRequest(const std::vector<uint8_t>& request,
-                                           const std::string& endpoint) {
+                                           const std::string& endpoint, int waitMs,
+                                           bool retryConnect) {
     sockaddr_un addr{};
     if (endpoint.size() >= sizeof addr.sun_path) return std::nullopt;
     addr.sun_family = AF_UNIX;
     std::memcpy(addr.sun_path, endpoint.c_str(), endpoint.size() + 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return std::nullopt;
-    const long long deadline = NowMs() + instance::ClientTimeoutMs;
-    std::optional<int32_t> answer;
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0 &&
-        SendAll(fd, request, deadline))
-        answer = ReceiveAnswer(fd, deadline);
-    ::close(fd);
-    return answer;
+    const long long deadline = NowMs() + waitMs;
+    for (;;) {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0) return std::nullopt;
+        const bool connected =
+            ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
+        std::optional<int32_t> answer;
+        if (connected && SendAll(fd, request, deadline)) answer = ReceiveAnswer(fd, deadline);
+        ::close(fd);
+        if (connected || !retryConnect || NowMs() + instance::ConnectRetryMs >= deadline)
+            return answer;
+        std::this_thread::sleep_for(std::chrono::milliseconds(instance::ConnectRetryMs));
+    }
+}
+
+bool EndpointPathFits(const std::string& endpoint) {
+    return endpoint.size() < sizeof(sockaddr_un::sun_path);
 }

@@ -18,16 +18,26 @@ constexpr uint8_t RequestActivate = 'A';
 constexpr uint8_t RequestCopyData = 'C';
 constexpr uint32_t MaxCopyDataBytes = 64 * 1024;
 constexpr int32_t Answer = 1;
-constexpr int ClientTimeoutMs = 2000;
+// How long a caller waits for the running copy's answer; a copy busy with a chip query for
+// longer is not thereby dead (the lock tells that), it just answers later.
+constexpr int AnswerWaitMs = 5000;
+// Between attempts to reach a copy that holds the lock but does not listen yet.
+constexpr int ConnectRetryMs = 50;
 }  // namespace instance
 
 // The socket path: $XDG_RUNTIME_DIR (else /tmp) / <title with dashes>-<user>.
 std::string InstanceEndpointPath();
 
+// False when the path is too long for a local socket's address.
+bool EndpointPathFits(const std::string& endpoint);
+
 std::vector<uint8_t> EncodeActivate();
 std::vector<uint8_t> EncodeCopyData(uint32_t kind, const std::string& data);
 
-// Sends one request to a running copy and returns its answer; nothing when no copy runs
-// (no socket, nobody listening, or no answer within the time-out).
+// Sends one request to a running copy and returns its answer; nothing when no copy listens
+// there or none answers within waitMs. With retryConnect, a copy that is not listening yet
+// (one that is still starting) is tried again until the wait is over.
 std::optional<int32_t> SendInstanceRequest(const std::vector<uint8_t>& request,
-                                           const std::string& endpoint = InstanceEndpointPath());
+                                           const std::string& endpoint = InstanceEndpointPath(),
+                                           int waitMs = instance::AnswerWaitMs,
+                                           bool retryConnect = false);

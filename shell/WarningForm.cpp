@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFontDatabase>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -11,7 +12,9 @@
 #include <QPushButton>
 
 #include "catalogue/Catalogue.h"
+#include "catalogue/CatalogueLocation.h"
 #include "catalogue/InfoLines.h"
+#include "catalogue/MissingCatalogue.h"
 #include "programming/PixelFont.h"
 
 namespace {
@@ -112,8 +115,10 @@ void TWarningForm::showEvent(QShowEvent* event) {
 void TWarningForm::FormShow() {
     Memo->clear();
     const Catalogue catalogue(CataloguePath);
-    for (const std::string& line : NoteLines(catalogue))
-        Memo->appendPlainText(QString::fromStdString(line));
+    // Without a catalogue the notes say so, where a first start looks first.
+    std::vector<std::string> lines = MissingCatalogueNote(catalogue, FolderOf(CataloguePath));
+    if (lines.empty()) lines = NoteLines(catalogue);
+    for (const std::string& line : lines) Memo->appendPlainText(QString::fromStdString(line));
     Memo->moveCursor(QTextCursor::Start);
     setWindowTitle(QString::fromStdString(VersionCaption(Version)));
     Edit->setFocus();
@@ -142,15 +147,21 @@ void TWarningForm::ImageDblClick() {
     ShowMain(production ? std::optional<bool>(true) : std::nullopt);
 }
 
+void TWarningForm::keyPressEvent(QKeyEvent* event) {
+    if (event->matches(QKeySequence::Cancel)) return;
+    QDialog::keyPressEvent(event);
+}
+
 bool TWarningForm::eventFilter(QObject* watched, QEvent* event) {
     if (watched == Image) {
         if (event->type() == QEvent::MouseButtonPress) {
             auto* e = static_cast<QMouseEvent*>(event);
             ImageMouseDown(ShiftOf(e->modifiers(), e->buttons(), false));
         } else if (event->type() == QEvent::MouseButtonDblClick) {
-            // The double-click acts on the first press's state, then the second press counts.
+            // A double-click is the left button's, and it acts on the state of its first
+            // press; then its second press counts as a press of its own.
             auto* e = static_cast<QMouseEvent*>(event);
-            ImageDblClick();
+            if (e->button() == Qt::LeftButton) ImageDblClick();
             ImageMouseDown(ShiftOf(e->modifiers(), e->buttons(), true));
         }
     }

@@ -55,6 +55,8 @@ public slots:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // Escape does not close the window: there is no cancel button.
+    void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:

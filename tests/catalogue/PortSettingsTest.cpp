@@ -99,4 +99,23 @@ TEST(PortList, AppendsInTheSystemsOrder) {
     FillPortList(list, {"ttyS0", "ttyS1", "ttyUSB0"});
     EXPECT_EQ(list, (QStringList{"typed", "ttyS0", "ttyS1", "ttyUSB0"}));
 }
+// The drop-down describes an entry whether it holds the port's name, node or stable name.
+TEST(PortList, LabelFoundByNameNodeOrStableName) {
+    const std::vector<SerialPortInfo> ports = {
+        {"ttyS0", "/dev/ttyS0", "pnp", "serial", "", "", "", "", "", ""},
+        {"ttyUSB0", "/dev/ttyUSB0", "usb", "ftdi_sio", "FTDI", "FT232R", "A1", "0403", "6001",
+         "/dev/serial/by-id/usb-FTDI_FT232R_A1-if00-port0"}};
+    for (const char* entry :
+         {"ttyUSB0", "/dev/ttyUSB0", "/dev/serial/by-id/usb-FTDI_FT232R_A1-if00-port0"}) {
+        const PortLabel label = LabelOf(entry, ports);
+        EXPECT_EQ(label.Description, "FTDI FT232R, serial A1 (USB 0403:6001)") << entry;
+        EXPECT_EQ(label.Details,
+                  "FTDI FT232R, serial A1 (USB 0403:6001)\n"
+                  "/dev/serial/by-id/usb-FTDI_FT232R_A1-if00-port0")
+            << entry;
+    }
+    EXPECT_EQ(LabelOf("ttyS0", ports).Details, "on-board serial port");
+    EXPECT_TRUE(LabelOf("ttyusb0", ports).Description.isEmpty());  // as typed, no such port
+    EXPECT_TRUE(LabelOf("", ports).Description.isEmpty());
+}
 }  // namespace

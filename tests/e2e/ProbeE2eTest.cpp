@@ -5,6 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <map>
+#include <tuple>
+
 #include "tests/e2e/BoxSimFixture.h"
 
 namespace {
@@ -12,6 +15,14 @@ constexpr int CliFailed = 1;
 
 bool Mentions(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(text.substr(start, end - start));
+    return lines;
 }
 
 TEST_F(BoxSimTest, CheckPrintsTheBannerWithTwoBlanksBeforeTheVersion) {
@@ -97,7 +108,10 @@ TEST_F(BoxSimTest, PortHeldByAnotherProcessIsReportedInUse) {
         ASSERT_TRUE(holder.Locked);
         const CommandResult r = Cli({"check", "--port", Port()});
         EXPECT_EQ(r.ExitCode, CliFailed);
-        EXPECT_TRUE(Mentions(r.Err, "Error opening serial port. Port already in use?")) << r.Err;
+        const auto err = Lines(r.Err);
+        ASSERT_GE(err.size(), 2u) << r.Err;
+        EXPECT_EQ(err[0], "q40prog-cli: Error opening serial port. Port already in use?");
+        EXPECT_EQ(err[1].rfind("  " + Port() + " is held by e2e_tests (pid ", 0), 0u) << err[1];
         EXPECT_TRUE(r.Out.empty());
     }
     const CommandResult again = Cli({"check", "--port", Port()});
@@ -109,7 +123,11 @@ TEST_F(BoxSimTest, MissingPortIsReportedNotAvailable) {
     for (const std::string& port : {Scratch("ttyNONE0"), std::string("ttyQ40NONE9")}) {
         const CommandResult r = Cli({"chip", "--port", port});
         EXPECT_EQ(r.ExitCode, CliFailed) << port;
-        EXPECT_EQ(r.Err, "q40prog-cli: Error opening serial port. Port not available.\n");
+        const auto err = Lines(r.Err);
+        ASSERT_GE(err.size(), 2u) << r.Err;
+        EXPECT_EQ(err[0], "q40prog-cli: Error opening serial port. Port not available.");
+        EXPECT_EQ(err[1].rfind("  ", 0), 0u) << err[1];
+        EXPECT_TRUE(Mentions(err[1], " does not exist.")) << err[1];
     }
     EXPECT_EQ(Cli({"chip", "--port", Port()}).ExitCode, 0);
 }
@@ -143,5 +161,49 @@ TEST_F(BoxSimTest, FaultSwitchesGiveTheirFailures) {
         EXPECT_EQ(OpenPortErrno(Port()), 0) << c.Message;
         EXPECT_EQ(StopBox(), 0);
     }
+}
+// One line per check: name, verdict, what was found; exit 1 when a check found a problem.
+TEST_F(BoxSimTest, DoctorPrintsEveryCheckWithItsVerdict) {
+    const auto doctor = [&](const std::string& port) {
+        const CommandResult r = Cli({"doctor", "--port", port});
+        std::map<std::string, std::string> found;
+        std::vector<std::string> checks;
+        for (const std::string& line : Lines(r.Out)) {
+            const std::string check = line.substr(0, line.find(' '));
+            checks.push_back(check);
+            found[check] = line;
+        }
+        EXPECT_EQ(checks, (std::vector<std::string>{"device", "access", "holders", "ModemManager",
+                                                    "brltty", "programmer"}))
+            << r.Out;
+        return std::pair(r.ExitCode, found);
+    };
+    const auto verdict = [](const std::string& line) {
+        return line.substr(13, line.find(' ', 13) - 13);
+    };
+    StartBox();
+    auto [exit, found] = doctor(Port());
+    EXPECT_EQ(verdict(found["holders"]), "note");
+    EXPECT_TRUE(Mentions(found["holders"], "q40prog-boxsim (pid ")) << found["holders"];
+    EXPECT_EQ(verdict(found["programmer"]), "ok");
+    EXPECT_TRUE(Mentions(found["programmer"], "KARDO Programmer \"AVR\"  V2.5"));
+    if (verdict(found["ModemManager"]) != "PROBLEM" && verdict(found["brltty"]) != "PROBLEM") {
+        EXPECT_EQ(exit, 0) << found["ModemManager"] << found["brltty"];
+    }
+    {
+        PortHolder holder(Port());
+        ASSERT_TRUE(holder.Locked);
+        std::tie(exit, found) = doctor(Port());
+        EXPECT_EQ(exit, CliFailed);
+        EXPECT_EQ(verdict(found["holders"]), "PROBLEM");
+        EXPECT_TRUE(Mentions(found["holders"], "is held by e2e_tests (pid ")) << found["holders"];
+        EXPECT_EQ(verdict(found["programmer"]), "PROBLEM");
+        EXPECT_TRUE(Mentions(found["programmer"], "Port already in use?"));
+    }
+    std::tie(exit, found) = doctor(Scratch("ttyNONE0"));
+    EXPECT_EQ(exit, CliFailed);
+    EXPECT_EQ(verdict(found["device"]), "PROBLEM");
+    EXPECT_EQ(verdict(found["access"]), "note");
+    EXPECT_EQ(Cli({"doctor"}).ExitCode, 2);
 }
 }  // namespace

@@ -130,7 +130,6 @@ TEST_F(UpdateAction, EveryWayOfClosingStoresThePortAndEndsTheProgram) {
     } cases[] = {
         {"Exit", [](TMainForm& f) { QTest::mouseClick(f.ExitButton, Qt::LeftButton); }},
         {"close box", [](TMainForm& f) { f.close(); }},
-        {"Escape", [](TMainForm& f) { QTest::keyClick(&f, Qt::Key_Escape); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Way);
@@ -160,4 +159,13 @@ TEST_F(UpdateAction, RememberedPortIsRestoredWhenShown) {
         Show();
         EXPECT_EQ(Form->PortBox->currentText(), c.Shown);
     }
+}
+
+TEST_F(UpdateAction, EscapeNeitherClosesNorEndsTheProgram) {
+    Show();
+    Select("Main controller");
+    QTest::keyClick(Form->TreeView, Qt::Key_Escape);
+    QTest::keyClick(Form.get(), Qt::Key_Escape);
+    EXPECT_TRUE(Form->isVisible());
+    EXPECT_EQ(QuitRequests, 0);
 }

@@ -49,6 +49,7 @@ struct WindowFixture : ::testing::Test {
         context.Links = Factory.Factory();
         context.OpenUrl = [this](const QUrl& url) { Opened.push_back(url); };
         context.Quit = [this] { ++QuitRequests; };
+        context.ListPorts = [this] { return SystemPorts; };
         return std::make_unique<TMainForm>(std::move(context));
     }
 
@@ -92,6 +93,7 @@ struct WindowFixture : ::testing::Test {
     TProgForm Prog;
     RecordingBoxes Boxes;
     std::vector<QUrl> Opened;
+    std::vector<SerialPortInfo> SystemPorts;  // what the port list finds, as the test sets it
     int QuitRequests = 0;
     std::unique_ptr<TMainForm> Form;
 };

@@ -48,3 +48,56 @@ TEST(Probes, FailuresGiveTheMessageAndNoName) {
         EXPECT_EQ(r.Error.Code == 0, false);
     }
 }
+
+// The fixed text alone; what the system shows about the port (another program holding it,
+// brltty, ...) follows as detail lines, for failures a port or a silent box brings only.
+TEST(Probes, PortFailuresNameTheSystemsTroublesBesideTheFixedText) {
+    BoxConfig silent;
+    silent.Silent = true;
+    BoxConfig noTarget;
+    noTarget.NoTarget = true;
+    const std::string troubles =
+        "/dev/ttySIM0 is held by minicom (pid 100): end that program, then try again.\n"
+        "brltty is installed: ...";
+    const struct {
+        BoxConfig Config;
+        int OpenErrno;
+        const char* Text;
+        std::string Detail;
+    } cases[] = {
+        {{}, ENOENT, "Error opening serial port. Port not available.", troubles},
+        {{}, EBUSY, "Error opening serial port. Port already in use?", troubles},
+        {silent, 0, "Programmer not connected.", troubles},
+        {noTarget, 0, "Unable to enter programming mode.", ""},
+    };
+    for (const auto& c : cases) {
+        BoxFactory f(c.Config);
+        f.OpenErrno = c.OpenErrno;
+        f.Troubles = {
+            "/dev/ttySIM0 is held by minicom (pid 100): end that program, then try again.",
+            "brltty is installed: ..."};
+        const ProbeResult r = CheckProgrammer("ttySIM0", f.Factory());
+        const ProbeResult chip = QueryChipType("ttySIM0", f.Factory());
+        for (const ProbeResult* p : {&r, &chip}) {
+            if (c.Config.NoTarget && p == &r) continue;  // the check needs no target
+            EXPECT_FALSE(p->Ok);
+            EXPECT_EQ(p->Text, c.Text);
+            EXPECT_EQ(p->Error.Detail, c.Detail) << c.Text;
+        }
+        if (!c.Config.NoTarget) {
+            EXPECT_EQ(f.TroublesAsked, (std::vector<bool>{false, false})) << c.Text;
+        } else {
+            EXPECT_TRUE(f.TroublesAsked.empty());
+        }
+    }
+
+    // Refused for missing rights: the link names the cure, the troubles follow without it.
+    BoxFactory f;
+    f.OpenErrno = EACCES;
+    f.Troubles = {"brltty is installed: ..."};
+    const ProbeResult r = CheckProgrammer("ttySIM0", f.Factory());
+    EXPECT_EQ(r.Text, "Error opening serial port. Port already in use?");
+    EXPECT_NE(r.Error.Detail.find("usermod -aG"), std::string::npos);
+    EXPECT_EQ(r.Error.Detail.substr(r.Error.Detail.find('\n') + 1), "brltty is installed: ...");
+    EXPECT_EQ(f.TroublesAsked, std::vector<bool>{true});
+}

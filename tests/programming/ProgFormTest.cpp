@@ -7,11 +7,17 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QScrollBar>
 #include <QTest>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <QTimer>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 
 #include "programming/PendingCopies.h"
 #include "programming/ProgForm.h"
@@ -42,6 +48,17 @@ struct FormFixture : ::testing::Test {
             QTest::qWaitFor([&] { return Form.CloseButton->text() == "Close"; }, RunTimeoutMs));
     }
 
+    // Runs 'action' once, while the flash is being programmed (after the chip erase).
+    void DuringFlashProgramming(std::function<void()> action) {
+        Poll.setInterval(0);
+        QObject::connect(&Poll, &QTimer::timeout, [this, action] {
+            if (!Form.StatusLabel->text().startsWith("Programming/Verifying flash")) return;
+            Poll.stop();
+            action();
+        });
+        Poll.start();
+    }
+
     QStringList LogLines() const { return Form.Memo->toPlainText().split('\n'); }
     QColor StatusColour() const { return Form.StatusLabel->palette().color(QPalette::WindowText); }
     QColor BarColour() const { return Form.ProgressBar->palette().color(QPalette::Highlight); }
@@ -49,6 +66,7 @@ struct FormFixture : ::testing::Test {
     TempFolder Temp;
     BoxFactory Factory;
     TProgForm Form;
+    QTimer Poll;
 };
 }  // namespace
 
@@ -105,16 +123,72 @@ TEST_F(FormFixture, ClickDuringTheFirstStepsAbortsAtTheEepromRead) {
     EXPECT_EQ(Factory.Box.Target.ChipErases, 0);
 }
 
-TEST_F(FormFixture, ClosingThroughTheFrameAbortsAndClosesAfterTheRun) {
-    Form.SetLinkFactory([this] {
-        QMetaObject::invokeMethod(&Form, "close", Qt::QueuedConnection);
-        return Factory.Factory()();
-    });
-    Form.show();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !Form.isVisible(); }, RunTimeoutMs));
+TEST_F(FormFixture, FrameCloseDuringARunAbortsAndTheWindowShowsTheOutcome) {
+    DuringFlashProgramming([this] { Form.close(); });
+    RunOnce();
+    // Still open, with the outcome in sight.
+    EXPECT_TRUE(Form.isVisible());
     EXPECT_FALSE(Form.RunActive());
     EXPECT_EQ(Form.LastOutcome().Code, errAborted);
-    EXPECT_EQ(Factory.Box.Target.ChipErases, 0);
+    EXPECT_EQ(Form.StatusLabel->text(), "Aborted.");
+    EXPECT_EQ(StatusColour(), TProgForm::FailedColour);
+    EXPECT_EQ(LogLines().at(LogLines().size() - 2), "programming interrupted: Aborted.");
+    EXPECT_TRUE(LogLines().last().startsWith("the device needs another update"));
+    EXPECT_EQ(Factory.Box.Target.ChipErases, 1);
+    // Now a close takes it away.
+    Form.close();
+    EXPECT_FALSE(Form.isVisible());
+}
+
+TEST_F(FormFixture, EscapeDoesNothingDuringOrAfterARun) {
+    DuringFlashProgramming([this] { QTest::keyClick(&Form, Qt::Key_Escape); });
+    RunOnce();
+    EXPECT_TRUE(Form.LastOutcome().Success) << Form.LastOutcome().Message;
+    EXPECT_EQ(LogLines().last(), "done without any problem.");
+    QTest::keyClick(Form.CloseButton, Qt::Key_Escape);
+    QTest::keyClick(Form.Memo, Qt::Key_Escape);
+    EXPECT_TRUE(Form.isVisible());
+}
+
+TEST_F(FormFixture, LongLogLinesWrapWithoutAHorizontalScrollBar) {
+    RunOnce();
+    const QTextBlock copyLine = Form.Memo->document()->findBlockByNumber(
+        static_cast<int>(LogLines().indexOf(QRegularExpression("^saving eeprom copy to .*"))));
+    ASSERT_TRUE(copyLine.isValid());
+    EXPECT_GT(copyLine.layout()->lineCount(), 1);
+    EXPECT_EQ(Form.Memo->horizontalScrollBar()->maximum(), 0);
+    EXPECT_EQ(Form.Memo->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+}
+
+TEST_F(FormFixture, TheScreenShowsTheNewLogFromTheRunsStart) {
+    RunOnce();  // leaves a long log behind
+    Form.CloseButton->click();
+    QImage onScreen, current;
+    Form.SetLinkFactory([&] {
+        // The run has cleared its log and now blocks until the port is open.
+        QWidget* view = Form.Memo->viewport();
+        const QPoint at = view->mapTo(&Form, QPoint(0, 0));
+        onScreen = QGuiApplication::primaryScreen()
+                       ->grabWindow(Form.winId(), at.x(), at.y(), view->width(), view->height())
+                       .toImage();
+        current = view->grab().toImage();
+        return Factory.Factory()();
+    });
+    RunOnce();
+    ASSERT_FALSE(current.isNull());
+    EXPECT_EQ(onScreen.convertToFormat(current.format()), current);
+}
+
+TEST_F(FormFixture, AnEnlargedWindowGivesTheRoomToTheLog) {
+    Form.show();
+    Form.StartTimer->stop();
+    const QRect log = Form.Memo->geometry();
+    const int buttonGap = Form.width() - Form.CloseButton->geometry().right();
+    Form.resize(Form.width() + 100, Form.height() + 200);
+    EXPECT_EQ(Form.Memo->geometry(), log.adjusted(0, 0, 100, 200));
+    EXPECT_EQ(Form.width() - Form.CloseButton->geometry().right(), buttonGap);
+    Form.resize(100, 100);
+    EXPECT_EQ(Form.size(), QSize(410, 267));  // never smaller than its design
 }
 
 TEST_F(FormFixture, ShowProgressStatusColoursAndBar) {
@@ -249,7 +323,7 @@ TEST_F(FormFixture, BlankEepromWithAPendingCopyAsks) {
     EXPECT_EQ(Factory.Box.Target.Eeprom, original);
 }
 
-// Renders the window in its three states into $Q40_SCREENSHOT_DIR (scripts/screenshots).
+// Renders the window in its four states into $Q40_SCREENSHOT_DIR (scripts/screenshots).
 TEST_F(FormFixture, Screenshots) {
     const char* dir = std::getenv("Q40_SCREENSHOT_DIR");
     if (!dir) GTEST_SKIP() << "Q40_SCREENSHOT_DIR not set";
@@ -277,4 +351,15 @@ TEST_F(FormFixture, Screenshots) {
     });
     RunOnce();
     EXPECT_TRUE(Form.grab().save(QString(dir) + "/programming-failed.png"));
+    Form.CloseButton->click();
+
+    // Aborted after the chip erase, the window enlarged until the whole log shows.
+    Form.SetLinkFactory(Factory.Factory());
+    Form.Params.PortName = "ttyUSB0";
+    DuringFlashProgramming([this] { Form.CloseButton->click(); });
+    RunOnce();
+    while (Form.Memo->verticalScrollBar()->maximum() > 0 && Form.height() < 2000)
+        Form.resize(Form.width(), Form.height() + 4);
+    EXPECT_EQ(Form.Memo->verticalScrollBar()->maximum(), 0);
+    EXPECT_TRUE(Form.grab().save(QString(dir) + "/programming-aborted.png"));
 }

@@ -191,6 +191,32 @@ TEST_F(RunFixture, FailureAtOpeningLeavesTwoLines) {
     EXPECT_FALSE(o.DeviceTouched);
 }
 
+// Until the chip has answered, a failure may be the port's or the system's: what the system
+// shows about the port follows the failure line. After that, a failure is the device's.
+TEST_F(RunFixture, PortTroublesFollowTheFailureLineUntilTheChipAnswers) {
+    const std::string held =
+        "/dev/ttySIM0 is held by minicom (pid 100): end that program, then try again.";
+    Factory->OpenErrno = EBUSY;
+    Factory->Troubles = {held};
+    Run();
+    EXPECT_EQ(
+        Report.Lines,
+        (std::vector<std::string>{
+            "opening serial port ttySIM0",
+            "programming interrupted: Error opening serial port. Port already in use?", held}));
+    EXPECT_EQ(Report.FailedText, "Error opening serial port. Port already in use?");
+
+    BoxConfig late;
+    late.DropAfter = 200;  // well after the signature
+    Configure(late);
+    Factory->Troubles = {held};
+    const RunOutcome o = Run();
+    EXPECT_EQ(o.Code, 4);
+    EXPECT_EQ(o.Chip, "ATmega644P");
+    EXPECT_TRUE(Factory->TroublesAsked.empty());
+    EXPECT_EQ(std::count(Report.Lines.begin(), Report.Lines.end(), held), 0);
+}
+
 TEST_F(RunFixture, FlashFailureDumpsRightAfterTheInterruptedLine) {
     BoxConfig c;
     c.StuckFlash.insert(0x100);

@@ -74,3 +74,19 @@ TEST(InstanceServer, ReplacesTheSocketOfADeadCopy) {
     EXPECT_TRUE(second.Listen(QString::fromStdString(endpoint)));
     EXPECT_EQ(Ask(EncodeActivate(), endpoint), 1);
 }
+
+TEST(InstanceServer, ACopyThatIsStillStartingIsWaitedFor) {
+    TempFolder temp;
+    const std::string endpoint = temp.File("endpoint");
+    auto answer = std::async(std::launch::async, [&] {
+        return SendInstanceRequest(EncodeActivate(), endpoint, instance::AnswerWaitMs,
+                                   /*retryConnect=*/true);
+    });
+    QTest::qWait(3 * instance::ConnectRetryMs);  // nobody listens yet
+    InstanceServer server([](quint32, const QByteArray&) { return 1; });
+    ASSERT_TRUE(server.Listen(QString::fromStdString(endpoint)));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return answer.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
+        2 * instance::AnswerWaitMs));
+    EXPECT_EQ(answer.get(), 1);
+}

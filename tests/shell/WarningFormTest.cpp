@@ -6,6 +6,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <filesystem>
 #include <fstream>
 
 #include "shell/WarningForm.h"
@@ -107,6 +108,42 @@ TEST_F(WarningFixture, DoubleClickOpensTheMainWindowWithoutTheWord) {
     DoubleClick(f.Image, Qt::ControlModifier | Qt::AltModifier);
     ASSERT_EQ(Opened.size(), 1u);
     EXPECT_EQ(Opened[0], std::optional<bool>(true));
+}
+
+TEST_F(WarningFixture, OnlyTheLeftButtonsDoubleClickOpensTheMainWindow) {
+    TWarningForm& f = Form();
+    f.show();
+    for (const Qt::MouseButton button : {Qt::RightButton, Qt::MiddleButton}) {
+        QTest::mousePress(f.Image, button, Qt::ControlModifier | Qt::AltModifier);
+        QTest::mouseRelease(f.Image, button, Qt::ControlModifier | Qt::AltModifier);
+        QTest::mouseDClick(f.Image, button, Qt::ControlModifier | Qt::AltModifier);
+        QTest::mouseRelease(f.Image, button);
+    }
+    EXPECT_TRUE(Opened.empty());
+    EXPECT_TRUE(f.isVisible());
+}
+
+TEST_F(WarningFixture, EscapeDoesNotCloseTheWindow) {
+    TWarningForm& f = Form();
+    f.show();
+    QTest::keyClick(f.Edit, Qt::Key_Escape);
+    QTest::keyClick(&f, Qt::Key_Escape);
+    EXPECT_TRUE(f.isVisible());
+    EXPECT_TRUE(Opened.empty());
+}
+
+TEST_F(WarningFixture, WithoutACatalogueTheNotesSayWhatToDo) {
+    std::filesystem::remove(Temp.File("Q40Prog.INI"));
+    TWarningForm& f = Form();
+    f.show();
+    const QString notes = f.Memo->toPlainText();
+    const QString file = QString::fromStdString(Temp.File("Q40Prog.INI"));
+    EXPECT_TRUE(notes.startsWith("No catalogue: catalogue " + file + " not found."))
+        << notes.toStdString();
+    EXPECT_TRUE(notes.contains("sudo cp Q40Prog.INI " + file));
+    EXPECT_TRUE(notes.contains(QString::fromStdString(Temp.File("Firmware/"))));
+    EXPECT_TRUE(notes.contains(QString::fromStdString(Temp.File("Images/"))));
+    EXPECT_EQ(f.windowTitle(), "Version 2.6.1, Build 1");
 }
 
 TEST_F(WarningFixture, StoredShiftKeepsThePressState) {

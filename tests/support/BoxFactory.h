@@ -3,6 +3,7 @@
 // What every link wrote is kept here, since the ports go with their links.
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "programming/LinkFactory.h"
@@ -14,7 +15,7 @@ struct BoxFactory {
 
     LinkFactory Factory() {
         return [this] {
-            auto port = std::make_unique<RecordingPort>(Box, Written);
+            auto port = std::make_unique<RecordingPort>(Box, Written, *this);
             port->OpenErrno = OpenErrno;
             ++LinksMade;
             return std::make_unique<TIspLink>(std::move(port), Clock);
@@ -26,15 +27,25 @@ struct BoxFactory {
     int OpenErrno = 0;
     int LinksMade = 0;
     std::vector<uint8_t> Written;  // the bytes of every link made, in order
+    // What the ports report as the system's troubles with them, and how often they were
+    // asked, with or without the access cure already named.
+    std::vector<std::string> Troubles;
+    std::vector<bool> TroublesAsked;
 
 private:
     struct RecordingPort : SimPort {
-        RecordingPort(BoxModel& box, std::vector<uint8_t>& sink) : SimPort(box), Sink(sink) {}
+        RecordingPort(BoxModel& box, std::vector<uint8_t>& sink, BoxFactory& owner)
+            : SimPort(box), Sink(sink), Owner(owner) {}
         bool Write(const uint8_t* src, std::size_t count) override {
             const bool ok = SimPort::Write(src, count);
             if (ok) Sink.insert(Sink.end(), src, src + count);
             return ok;
         }
+        std::vector<std::string> KnownTroubles(bool accessExplained) const override {
+            Owner.TroublesAsked.push_back(accessExplained);
+            return Owner.Troubles;
+        }
         std::vector<uint8_t>& Sink;
+        BoxFactory& Owner;
     };
 };
