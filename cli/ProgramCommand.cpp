@@ -27,9 +27,18 @@ const char* const Help =
     "  --speed V         port-time value for the transfers, 0 to 65535 (default 100)\n"
     "  --bootloader N    application length the check value protects, 3 bytes or more\n"
     "                    (default: image size)\n"
+    "  --use-eeprom-copy FILE\n"
+    "                    after the erase, write this saved EEPROM copy back instead of the\n"
+    "                    EEPROM read from the device (which is saved as a copy first)\n"
+    "  --keep-device-eeprom\n"
+    "                    where the device's EEPROM may be what an interrupted update left of a\n"
+    "                    pending copy (an empty EEPROM, say), go on with it as it is: a new board\n"
     "\nNumbers and the data folder are checked before the port is opened. The EEPROM is read\n"
     "and saved before the chip erase, then written back; the copy, the run's log and\n"
     "runs.jsonl go to $XDG_DATA_HOME/KARDO/Q40Prog (~/.local/share/...).\n"
+    "A copy stays pending until it is back in its device. Where the EEPROM read is what an\n"
+    "interrupted write-back of a pending copy leaves, that copy is written back instead; where\n"
+    "that cannot be told (an empty EEPROM), the run stops before the erase and names the copy.\n"
     "exit codes: 0 done, 1 failed with the device untouched, 2 usage error,\n"
     "            3 failed after a fuse write or the chip erase: run again (the log names the\n"
     "              fuses written), or restore-eeprom the copy\n";
@@ -39,9 +48,11 @@ int ExitCodeOf(const RunOutcome& o) {
     return o.DeviceTouched ? ExitDeviceNeedsRun : ExitFailure;
 }
 
-int Execute(const RunParams& params, const std::string& firmwareId) {
+int Execute(const Args& args, const RunParams& params, const std::string& firmwareIdPattern) {
     ConsoleReport report;
-    ProgrammingRun run(params, report, SystemLinkFactory(), RunOptions{{}, firmwareId});
+    report.AnswerEepromQuestion(args.Flag("--keep-device-eeprom"));
+    const RunOptions options{{}, firmwareIdPattern, args.Option("--use-eeprom-copy").value_or("")};
+    ProgrammingRun run(params, report, SystemLinkFactory(), options);
     return ExitCodeOf(run.Execute());
 }
 
@@ -72,7 +83,7 @@ int RunItem(const Command& self, const Args& args, const std::string& port) {
                      values->Speed,
                      values->Bootloader,
                      port};
-    return Execute(params, catalogue.ReadValue(section, "VERSION", ""));
+    return Execute(args, params, catalogue.ReadValue(section, "VERSION", ""));
 }
 
 int RunProgram(const Command& self, const Args& args) {
@@ -80,6 +91,10 @@ int RunProgram(const Command& self, const Args& args) {
     params.PortName = args.Option("--port").value_or("");
     params.FirmwarePath = args.Option("--firmware").value_or("");
     if (params.PortName.empty()) return UsageError(self, "--port is required");
+    if (args.Flag("--keep-device-eeprom") && args.Option("--use-eeprom-copy"))
+        return UsageError(self, "give either --use-eeprom-copy or --keep-device-eeprom");
+    if (args.Option("--use-eeprom-copy") && args.Option("--use-eeprom-copy")->empty())
+        return UsageError(self, "--use-eeprom-copy needs a file");
     if (!args.Positionals().empty()) return UsageError(self, "unexpected argument");
     const bool byItem = args.Option("--item").has_value();
     if (byItem && !params.FirmwarePath.empty())
@@ -96,17 +111,19 @@ int RunProgram(const Command& self, const Args& args) {
     // typed on the command line is meant as one.
     if (args.Option("--bootloader") && !ParseNumber(params.Bootloader))
         return UsageError(self, "--bootloader needs a number, not '" + params.Bootloader + "'");
-    return Execute(params, {});
+    return Execute(args, params, {});
 }
 
 const RegisterCommand reg({"program",
                            "--port P (--firmware FILE [--fuse-lo V] [--fuse-hi V] [--fuse-ex V] "
-                           "[--speed V] [--bootloader N] | --item N [--catalogue FILE])",
+                           "[--speed V] [--bootloader N] | --item N [--catalogue FILE]) "
+                           "[--use-eeprom-copy FILE | --keep-device-eeprom]",
                            "Update the connected device: fuses, EEPROM kept, flash programmed and "
                            "verified.",
                            Help,
                            {"--port", "--firmware", "--fuse-lo", "--fuse-hi", "--fuse-ex",
-                            "--speed", "--bootloader", "--item", "--catalogue"},
-                           {},
+                            "--speed", "--bootloader", "--item", "--catalogue",
+                            "--use-eeprom-copy"},
+                           {"--keep-device-eeprom"},
                            RunProgram});
 }  // namespace

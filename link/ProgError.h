@@ -33,6 +33,10 @@ enum ProgErrorCode : int32_t {
     errBackupWrite = 25,     // EEPROM copy could not be saved
     errBackupMismatch = 26,  // EEPROM copy does not fit the connected chip
     errDataFolder = 27,      // the run's log or record cannot be written
+
+    // An interrupted update's EEPROM copy may belong to this device; a person must decide.
+    errEepromUndecided = 28,
+    errBackupRead = 29,  // EEPROM copy cannot be read (or is too large to be one)
 };
 
 struct EProgError {
