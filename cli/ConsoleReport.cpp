@@ -80,3 +80,26 @@ void ConsoleReport::EndBar() {
     BarShown = false;
     BarLength = 0;
 }
+
+void ConsoleReport::Ended(const RunOutcome& outcome) {
+    EndBar();
+    for (const std::string& w : outcome.Warnings)
+        std::fprintf(stderr, "q40prog-cli: warning: %s\n", w.c_str());
+}
+
+EepromAnswer ConsoleReport::AskAboutEeprom(const EepromQuestion& q) {
+    EepromAnswer a;
+    if (KeepDeviceEeprom) {
+        a.Kind = EepromAnswer::KeepDevice;
+        return a;
+    }
+    a.Detail = DescribeCandidates(q) + " Nothing was erased. ";
+    if (q.Candidates.size() == 1 && q.DeviceBlank)
+        a.Detail += "If it is, run again with --use-eeprom-copy " + q.Candidates[0].Path +
+                    "; if it is a new board, with --keep-device-eeprom.";
+    else
+        a.Detail +=
+            "Run again with --use-eeprom-copy and the copy that belongs to this device, or with "
+            "--keep-device-eeprom to go on with the EEPROM as the device holds it.";
+    return a;
+}

@@ -16,12 +16,17 @@ class StopSignals;
 class ConsoleReport : public IRunReport {
 public:
     explicit ConsoleReport(const StopSignals* stop = nullptr);
+    // How the command line answers the question about a pending EEPROM copy: go on with the
+    // EEPROM as read when 'keepDevice', else stop with a failure that names the ways on.
+    void AnswerEepromQuestion(bool keepDevice) { KeepDeviceEeprom = keepDevice; }
     void ClearLog() override {}
     void Log(const std::string& line) override;
     void ChipIdentified(const std::string&) override {}
     bool Progress(int32_t position, int32_t total, ProgressPhase phase) override;
     void Failed(const std::string&) override { EndBar(); }
-    void Ended(const RunOutcome&) override { EndBar(); }
+    // Files that could not be written are warned about on stderr as well.
+    void Ended(const RunOutcome& outcome) override;
+    EepromAnswer AskAboutEeprom(const EepromQuestion& question) override;
 
 private:
     void DrawBar(int32_t position, int32_t total, int32_t phase);
@@ -29,6 +34,7 @@ private:
 
     const StopSignals* Stop;
     std::optional<TerminalWidth> Width;  // only on a terminal
+    bool KeepDeviceEeprom = false;
     bool BarShown = false;
     std::size_t BarLength = 0;  // characters of the line drawn last
     int32_t Phase = -1;

@@ -32,9 +32,18 @@ const char* const Help =
     "                    (SPIEN unprogrammed, RSTDISBL or DWEN programmed); without it, or\n"
     "                    Lockout_<k>=YES in the catalogue, such a run is refused before\n"
     "                    any fuse is written\n"
+    "  --use-eeprom-copy FILE\n"
+    "                    after the erase, write this saved EEPROM copy back instead of the\n"
+    "                    EEPROM read from the device (which is saved as a copy first)\n"
+    "  --keep-device-eeprom\n"
+    "                    where the device's EEPROM may be what an interrupted update left of a\n"
+    "                    pending copy (an empty EEPROM, say), go on with it as it is: a new board\n"
     "\nNumbers and the data folder are checked before the port is opened. The EEPROM is read\n"
     "and saved before the chip erase, then written back; the copy, the run's log and\n"
     "runs.jsonl go to $XDG_DATA_HOME/KARDO/Q40Prog (~/.local/share/...).\n"
+    "A copy stays pending until it is back in its device. Where the EEPROM read is what an\n"
+    "interrupted write-back of a pending copy leaves, that copy is written back instead; where\n"
+    "that cannot be told (an empty EEPROM), the run stops before the erase and names the copy.\n"
     "Ctrl-C, SIGTERM or SIGHUP stop the update safely at its next data block, as the window's\n"
     "Abort does: the log, the record and the exit code say where it stopped. A second Ctrl-C\n"
     "does not end it sooner. A closed output pipe or terminal does not end it at all.\n"
@@ -53,11 +62,14 @@ int ExitCodeOf(const RunOutcome& o) {
     return o.DeviceTouched ? ExitDeviceNeedsRun : ExitFailure;
 }
 
-int Execute(const RunParams& params, const std::string& firmwareId, const StopSignals& stop) {
+int Execute(const Args& args, const RunParams& params, const std::string& firmwareIdPattern,
+            const StopSignals& stop) {
     if (stop.Requested())
         return Failure("stopped before the update began; the device is untouched");
     ConsoleReport report(&stop);
-    ProgrammingRun run(params, report, SystemLinkFactory(), RunOptions{{}, firmwareId});
+    report.AnswerEepromQuestion(args.Flag("--keep-device-eeprom"));
+    const RunOptions options{{}, firmwareIdPattern, args.Option("--use-eeprom-copy").value_or("")};
+    ProgrammingRun run(params, report, SystemLinkFactory(), options);
     return ExitCodeOf(run.Execute());
 }
 
@@ -90,7 +102,7 @@ int RunItem(const Command& self, const Args& args, const std::string& port,
                      values->Bootloader,
                      port,
                      values->AllowIspLockout || args.Flag("--allow-isp-lockout")};
-    return Execute(params, catalogue.ReadValue(section, "VERSION", ""), stop);
+    return Execute(args, params, catalogue.ReadValue(section, "VERSION", ""), stop);
 }
 
 int RunProgram(const Command& self, const Args& args) {
@@ -98,6 +110,10 @@ int RunProgram(const Command& self, const Args& args) {
     params.PortName = args.Option("--port").value_or("");
     params.FirmwarePath = args.Option("--firmware").value_or("");
     if (params.PortName.empty()) return UsageError(self, "--port is required");
+    if (args.Flag("--keep-device-eeprom") && args.Option("--use-eeprom-copy"))
+        return UsageError(self, "give either --use-eeprom-copy or --keep-device-eeprom");
+    if (args.Option("--use-eeprom-copy") && args.Option("--use-eeprom-copy")->empty())
+        return UsageError(self, "--use-eeprom-copy needs a file");
     if (!args.Positionals().empty()) return UsageError(self, "unexpected argument");
     const bool byItem = args.Option("--item").has_value();
     if (byItem && !params.FirmwarePath.empty())
@@ -116,18 +132,19 @@ int RunProgram(const Command& self, const Args& args) {
     // typed on the command line is meant as one.
     if (args.Option("--bootloader") && !ParseNumber(params.Bootloader))
         return UsageError(self, "--bootloader needs a number, not '" + params.Bootloader + "'");
-    return Execute(params, {}, stop);
+    return Execute(args, params, {}, stop);
 }
 
 const RegisterCommand reg({"program",
                            "--port P (--firmware FILE [--fuse-lo V] [--fuse-hi V] [--fuse-ex V] "
                            "[--speed V] [--bootloader N] | --item N [--catalogue FILE]) "
-                           "[--allow-isp-lockout]",
+                           "[--use-eeprom-copy FILE | --keep-device-eeprom] [--allow-isp-lockout]",
                            "Update the connected device: fuses, EEPROM kept, flash programmed and "
                            "verified.",
                            Help,
                            {"--port", "--firmware", "--fuse-lo", "--fuse-hi", "--fuse-ex",
-                            "--speed", "--bootloader", "--item", "--catalogue"},
-                           {"--allow-isp-lockout"},
+                            "--speed", "--bootloader", "--item", "--catalogue",
+                            "--use-eeprom-copy"},
+                           {"--keep-device-eeprom", "--allow-isp-lockout"},
                            RunProgram});
 }  // namespace

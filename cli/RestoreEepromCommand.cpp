@@ -26,9 +26,14 @@ const RegisterCommand reg({"restore-eeprom",
                            "  FILE       a copy saved by a programming run "
                            "(eeprom-<chip>-<port>-<time>.bin)\n"
                            "\nThe chip is identified first; a copy of another chip or size is "
-                           "refused.\nOnly the EEPROM is written; flash and fuses stay as they "
-                           "are.\nCtrl-C, SIGTERM or SIGHUP stop it safely at its next data "
-                           "block.\n",
+                           "refused.\nThe device's EEPROM is saved as a copy of its own, then "
+                           "every byte of the copy\nis written and the whole EEPROM verified. "
+                           "Only the EEPROM is written; flash\nand fuses stay as they are. The "
+                           "log and runs.jsonl are kept as for a programming run.\n"
+                           "Ctrl-C, SIGTERM or SIGHUP stop it safely at its next data block.\n"
+                           "exit codes: 0 done, 1 failed with the device untouched, 2 usage "
+                           "error,\n            3 failed while writing: the EEPROM is "
+                           "incomplete, run again\n",
                            {"--port"},
                            {},
                            RunRestore});

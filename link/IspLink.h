@@ -80,6 +80,11 @@ public:
     void ReadEeprom();
     void ProgramEeprom();
     void ProgramFlash();
+    // For an EEPROM that was not erased first: writes and verifies every block of
+    // EepromImage that differs from 'current' (the EEPROM as read), blank blocks included.
+    void ProgramEepromOver(const uint8_t* current);
+    // Reads the whole EEPROM back and compares it with EepromImage; code 12 at a difference.
+    void VerifyEeprom();
     static bool IsBlank(const uint8_t* bytes, int count);
     void DumpMismatch(const uint8_t* written, const uint8_t* read, int32_t address, int count);
 
@@ -96,6 +101,8 @@ public:
 
 private:
     bool ProgramEepromBlock(int32_t& p);
+    bool RewriteEepromBlock(int32_t& p);
+    bool WriteEepromBlock(int32_t p);
     bool ProgramFlashBlock(int32_t& p);
     bool ProgramFlashPage(int32_t& p);
     void ProgramLoop(int32_t extent, ProgressPhase phase, ProgressPhase done, int32_t failCode,
@@ -105,6 +112,8 @@ private:
     void SendFrame(int letter, const uint8_t* tail, int count);
     bool ReadBackMatches(int letter, int32_t address, const uint8_t* expected);
     [[noreturn]] void FailOpen();
+
+    const uint8_t* EepromBefore = nullptr;  // ProgramEepromOver's 'current'
 
     std::unique_ptr<ISerialPort> Port;
     IClock& Clock;

@@ -94,15 +94,47 @@ bool TIspLink::ReadBackMatches(int letter, int32_t address, const uint8_t* expec
 }
 
 bool TIspLink::ProgramEepromBlock(int32_t& p) {
-    const uint8_t* data = EepromImage + p;
-    if (!IsBlank(data, BlockSize)) {
-        uint8_t frame[4 + BlockSize] = {Mid8(p), Lo8(p), BlockSize, EepromWriteParam};
-        std::memcpy(frame + 4, data, BlockSize);
-        SendFrame(CmdWriteEeprom, frame, sizeof frame);
-        if (!ReadBackMatches(CmdReadEeprom, p, data)) return false;
-    }
+    if (!IsBlank(EepromImage + p, BlockSize) && !WriteEepromBlock(p)) return false;
     p += BlockSize;
     return true;
+}
+
+// Without an erase before it, a blank block of the image is as much data as any other.
+bool TIspLink::RewriteEepromBlock(int32_t& p) {
+    const bool same = std::memcmp(EepromImage + p, EepromBefore + p, BlockSize) == 0;
+    if (!same && !WriteEepromBlock(p)) return false;
+    p += BlockSize;
+    return true;
+}
+
+bool TIspLink::WriteEepromBlock(int32_t p) {
+    const uint8_t* data = EepromImage + p;
+    uint8_t frame[4 + BlockSize] = {Mid8(p), Lo8(p), BlockSize, EepromWriteParam};
+    std::memcpy(frame + 4, data, BlockSize);
+    SendFrame(CmdWriteEeprom, frame, sizeof frame);
+    return ReadBackMatches(CmdReadEeprom, p, data);
+}
+
+void TIspLink::ProgramEepromOver(const uint8_t* current) {
+    EepromBefore = current;
+    ProgramLoop(Device.EepromSize, phProgramEeprom, phEepromProgrammed, errEepromProgram,
+                &TIspLink::RewriteEepromBlock);
+    EepromBefore = nullptr;
+}
+
+void TIspLink::VerifyEeprom() {
+    for (int32_t p = 0; p < Device.EepromSize; p += BlockSize) {
+        if (Report(p, Device.EepromSize, phVerifyEeprom)) throw EProgError(errAborted);
+        if (!ReadBackMatches(CmdReadEeprom, p, EepromImage + p)) {
+            int32_t at = p;
+            while (Reply[at - p] == EepromImage[at]) ++at;
+            char where[96];
+            std::snprintf(where, sizeof where, "address 0x%04X holds 0x%02X instead of 0x%02X",
+                          static_cast<unsigned>(at), Reply[at - p], EepromImage[at]);
+            throw EProgError(errEepromVerify, where);
+        }
+    }
+    Report(1, 1, phEepromVerified);
 }
 
 bool TIspLink::ProgramFlashBlock(int32_t& p) {

@@ -53,6 +53,10 @@ std::string GetErrorText(int32_t code) {
             return "EEPROM copy does not fit the connected chip.";
         case errDataFolder:
             return "Error writing to the data folder.";
+        case errEepromUndecided:
+            return "Stopped before the erase: an EEPROM copy may belong to this device.";
+        case errBackupRead:
+            return "Error reading the EEPROM copy.";
         case errIspLockout:
             return "Fuse value would lock out serial programming.";
         default:

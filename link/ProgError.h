@@ -33,7 +33,11 @@ enum ProgErrorCode : int32_t {
     errBackupWrite = 25,     // EEPROM copy could not be saved
     errBackupMismatch = 26,  // EEPROM copy does not fit the connected chip
     errDataFolder = 27,      // the run's log or record cannot be written
-    errIspLockout = 28,      // fuse value would shut the serial programming interface
+
+    // An interrupted update's EEPROM copy may belong to this device; a person must decide.
+    errEepromUndecided = 28,
+    errBackupRead = 29,  // EEPROM copy cannot be read (or is too large to be one)
+    errIspLockout = 30,  // fuse value would shut the serial programming interface
 };
 
 struct EProgError {

@@ -1,8 +1,6 @@
 #include "programming/DataFolder.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -22,17 +20,13 @@ std::string DefaultDataFolder() {
     return base + "/KARDO/Q40Prog";
 }
 
-bool MakeFolders(const std::string& path) {
+int MakeFolders(const std::string& path) {
     std::error_code error;
     std::filesystem::create_directories(path, error);
-    return std::filesystem::is_directory(path, error);
-}
-
-std::string UnusedPath(const std::string& stem, const std::string& extension) {
-    std::string path = stem + extension;
-    for (int n = 2; access(path.c_str(), F_OK) == 0; ++n)
-        path = stem + "-" + std::to_string(n) + extension;
-    return path;
+    if (error) return error.value() ? error.value() : EIO;
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return errno;
+    return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
 }
 
 namespace {
@@ -59,25 +53,4 @@ std::string FileTimeStamp(std::chrono::system_clock::time_point t) {
 
 std::string IsoTimeStamp(std::chrono::system_clock::time_point t) {
     return Format(t, true, "%Y-%m-%dT%H:%M:%S", ".%03dZ");
-}
-
-int WriteFileDurably(const std::string& path, const void* data, std::size_t size) {
-    const std::string temp = path + ".part";
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return errno;
-    const auto* bytes = static_cast<const char*>(data);
-    std::size_t done = 0;
-    int err = 0;
-    while (done < size && err == 0) {
-        const ssize_t n = ::write(fd, bytes + done, size - done);
-        if (n > 0)
-            done += static_cast<std::size_t>(n);
-        else if (errno != EINTR)
-            err = errno;
-    }
-    if (err == 0 && fsync(fd) != 0) err = errno;
-    if (::close(fd) != 0 && err == 0) err = errno;
-    if (err == 0 && std::rename(temp.c_str(), path.c_str()) != 0) err = errno;
-    if (err != 0) std::remove(temp.c_str());
-    return err;
 }

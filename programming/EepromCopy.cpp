@@ -1,56 +1,102 @@
 #include "programming/EepromCopy.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 #include "link/ProgError.h"
 #include "programming/DataFolder.h"
+#include "programming/PortFileName.h"
+#include "programming/UniqueFile.h"
 
 namespace {
-// "/dev/serial/by-id/usb-FTDI" -> "usb-FTDI": file-name safe, still recognisable.
-std::string PortForFileName(const std::string& port) {
-    std::string name =
-        port.rfind("/dev/", 0) == 0 ? port.substr(5) : port.substr(port.find_last_of('/') + 1);
-    for (char& c : name)
-        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_') c = '_';
-    return name.empty() ? "port" : name;
-}
-
 EProgError CopyError(int32_t code, const std::string& path, int err) {
     EProgError e(code, "File: " + path + ": " + std::strerror(err));
     e.OsError = static_cast<uint32_t>(err);
     return e;
 }
+
+EProgError TooLarge(const std::string& path, long long size) {
+    return EProgError(errBackupRead, "File: " + path + " holds " + std::to_string(size) +
+                                         " bytes; an EEPROM copy has at most " +
+                                         std::to_string(MaxEepromCopyBytes));
+}
+
+// Reads exactly 'size' bytes; a file that shrinks meanwhile is an error, not a short copy.
+int ReadExactly(int fd, uint8_t* dest, std::size_t size) {
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::read(fd, dest + done, size - done);
+        if (n > 0)
+            done += static_cast<std::size_t>(n);
+        else if (n == 0)
+            return EIO;
+        else if (errno != EINTR)
+            return errno;
+    }
+    return 0;
+}
 }  // namespace
 
-std::string EepromCopyPath(const std::string& folder, const std::string& chip,
-                           const std::string& port, std::chrono::system_clock::time_point when) {
+std::string ClaimEepromCopyPath(const std::string& folder, const std::string& chip,
+                                const std::string& port,
+                                std::chrono::system_clock::time_point when) {
+    if (const int err = MakeFolders(folder)) throw CopyError(errBackupWrite, folder, err);
     const std::string stem =
-        folder + "/eeprom-" + chip + "-" + PortForFileName(port) + "-" + FileTimeStamp(when);
-    return UnusedPath(stem, ".bin");
+        folder + "/eeprom-" + chip + "-" + PortFileName(port) + "-" + FileTimeStamp(when);
+    const FileResult claimed = ClaimUniqueFile(stem, ".bin");
+    if (claimed.Error != 0) throw CopyError(errBackupWrite, claimed.Failed, claimed.Error);
+    return claimed.Path;
 }
 
 void SaveEepromCopy(const std::string& path, const uint8_t* bytes, std::size_t size) {
-    const std::string folder = path.substr(0, path.find_last_of('/'));
-    if (!MakeFolders(folder)) throw CopyError(errBackupWrite, folder, errno ? errno : ENOTDIR);
-    if (const int err = WriteFileDurably(path, bytes, size))
+    if (const int err = WriteFileDurably(path, bytes, size)) {
+        std::remove(path.c_str());
         throw CopyError(errBackupWrite, path, err);
+    }
 }
 
 std::vector<uint8_t> LoadEepromCopy(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) throw CopyError(errBackupRead, path, errno);
+    struct Closer {
+        int Fd;
+        ~Closer() { ::close(Fd); }
+    } closer{fd};
     struct stat st {};
-    if (stat(path.c_str(), &st) != 0) throw CopyError(errFileOpen, path, errno);
-    if (!S_ISREG(st.st_mode)) throw CopyError(errFileOpen, path, EISDIR);
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw CopyError(errFileOpen, path, errno ? errno : EACCES);
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                               std::istreambuf_iterator<char>());
-    if (in.bad()) throw CopyError(errFileOpen, path, EIO);
+    if (fstat(fd, &st) != 0) throw CopyError(errBackupRead, path, errno);
+    if (S_ISDIR(st.st_mode)) throw CopyError(errBackupRead, path, EISDIR);
+    if (!S_ISREG(st.st_mode))
+        throw EProgError(errBackupRead, "File: " + path + " is not a regular file");
+    if (static_cast<unsigned long long>(st.st_size) > MaxEepromCopyBytes)
+        throw TooLarge(path, static_cast<long long>(st.st_size));
+    std::vector<uint8_t> bytes(static_cast<std::size_t>(st.st_size));
+    if (const int err = ReadExactly(fd, bytes.data(), bytes.size()))
+        throw CopyError(errBackupRead, path, err);
     return bytes;
+}
+
+std::string ChipOfEepromCopy(const std::string& copyPath) {
+    const std::string name = copyPath.substr(copyPath.find_last_of('/') + 1);
+    const std::string prefix = "eeprom-";
+    if (name.rfind(prefix, 0) != 0) return {};
+    const auto end = name.find('-', prefix.size());
+    return end == std::string::npos ? std::string()
+                                    : name.substr(prefix.size(), end - prefix.size());
+}
+
+void CheckCopyFits(const std::string& path, const std::vector<uint8_t>& copy,
+                   const DeviceEntry& device) {
+    const std::string named = ChipOfEepromCopy(path);
+    if (!named.empty() && named != device.Name)
+        throw EProgError(errBackupMismatch, "the copy is from an " + named +
+                                                ", the connected chip is an " + device.Name);
+    if (copy.size() != static_cast<std::size_t>(device.EepromSize))
+        throw EProgError(errBackupMismatch, "the copy holds " + std::to_string(copy.size()) +
+                                                " bytes, the " + device.Name + " has " +
+                                                std::to_string(device.EepromSize));
 }

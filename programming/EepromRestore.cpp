@@ -1,78 +1,128 @@
 #include "programming/EepromRestore.h"
 
+#include <chrono>
 #include <cstring>
+#include <vector>
 
+#include "programming/DataFolder.h"
 #include "programming/EepromCopy.h"
-
-std::string ChipOfEepromCopy(const std::string& copyPath) {
-    const std::string name = copyPath.substr(copyPath.find_last_of('/') + 1);
-    const std::string prefix = "eeprom-";
-    if (name.rfind(prefix, 0) != 0) return {};
-    const auto end = name.find('-', prefix.size());
-    return end == std::string::npos ? std::string()
-                                    : name.substr(prefix.size(), end - prefix.size());
-}
+#include "programming/PendingCopies.h"
+#include "programming/RunFiles.h"
 
 namespace {
-void CheckCopyFits(const std::string& path, const std::vector<uint8_t>& copy,
-                   const DeviceEntry& device) {
-    const std::string named = ChipOfEepromCopy(path);
-    if (!named.empty() && named != device.Name)
-        throw EProgError(errBackupMismatch, "the copy is from an " + named +
-                                                ", the connected chip is an " + device.Name);
-    if (copy.size() != static_cast<std::size_t>(device.EepromSize))
-        throw EProgError(errBackupMismatch, "the copy holds " + std::to_string(copy.size()) +
-                                                " bytes, the " + device.Name + " has " +
-                                                std::to_string(device.EepromSize));
+constexpr int StartPortTime = 100;
+
+class Restore {
+public:
+    Restore(const std::string& port, const std::string& copyPath, IRunReport& report,
+            const std::string& dataFolder)
+        : Port(port),
+          CopyPath(copyPath),
+          Report(report),
+          DataFolder(dataFolder.empty() ? DefaultDataFolder() : dataFolder) {}
+
+    RunOutcome Execute(const LinkFactory& makeLink);
+
+private:
+    void Sequence(TIspLink& link);
+    void Step(const std::string& line) {
+        Lines.push_back(line);
+        Report.Log(line);
+    }
+    void Failed(const EProgError& e, const TIspLink& link);
+    static bool Forward(void* self, int32_t position, int32_t total, ProgressPhase phase) {
+        return static_cast<Restore*>(self)->Report.Progress(position, total, phase);
+    }
+
+    const std::string Port, CopyPath;
+    IRunReport& Report;
+    const std::string DataFolder;
+    std::chrono::system_clock::time_point Started = std::chrono::system_clock::now();
+    std::vector<std::string> Lines;
+    RunOutcome Outcome;
+};
+
+RunOutcome Restore::Execute(const LinkFactory& makeLink) {
+    const auto clockStart = std::chrono::steady_clock::now();
+    Outcome.EepromCopyPath = RecordedCopyPath(CopyPath);
+    Report.ClearLog();
+    {
+        std::unique_ptr<TIspLink> link = makeLink();
+        link->OnProgress = &Forward;
+        link->UserData = this;
+        try {
+            Sequence(*link);
+            Outcome.Success = true;
+        } catch (const EProgError& e) {
+            Failed(e, *link);
+        }
+        Outcome.Retries = link->RetriesUsed;
+    }
+    Outcome.Seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - clockStart).count();
+    KeepRunFiles(DataFolder, RunRecordInfo{"restore-eeprom", Started, Port, {}, {}}, Lines, Outcome,
+                 Report);
+    Report.Ended(Outcome);
+    return Outcome;
 }
 
-bool Forward(void* report, int32_t position, int32_t total, ProgressPhase phase) {
-    return static_cast<IRunReport*>(report)->Progress(position, total, phase);
+void Restore::Sequence(TIspLink& link) {
+    Step("loading eeprom copy " + CopyPath);
+    const std::vector<uint8_t> copy = LoadEepromCopy(CopyPath);
+    Step("opening serial port " + Port);
+    link.OpenPort(Port);
+    Step("reseting programmer");
+    link.ResetProgrammer();
+    Step("setting port time to 100");
+    link.SetPortTime(StartPortTime);
+    Step("enabling programming mode");
+    link.EnableProgMode();
+    Step("reading chip type...");
+    Outcome.Chip = link.ReadChipType();
+    Step("chip type is " + Outcome.Chip);
+    Report.ChipIdentified(Outcome.Chip);
+    CheckCopyFits(CopyPath, copy, link.Device);
+    Step("reading eeprom...");
+    link.ReadEeprom();
+    // What the copy replaces may be the only record of another unit's data.
+    const std::vector<uint8_t> before(link.EepromImage, link.EepromImage + copy.size());
+    const std::string saved =
+        ClaimEepromCopyPath(DataFolder + "/eeprom", Outcome.Chip, Port, Started);
+    Step("saving eeprom copy to " + saved);
+    SaveEepromCopy(saved, before.data(), before.size());
+    Outcome.EepromSavedPath = saved;
+    std::memcpy(link.EepromImage, copy.data(), copy.size());
+    Step("programming eeprom...");
+    Outcome.DeviceTouched = true;
+    link.ProgramEepromOver(before.data());
+    Step("verifying eeprom...");
+    link.VerifyEeprom();
+    if (const int err = ClearPending(DataFolder, {CopyPath}))
+        Step("could not update the pending eeprom record " + PendingRecordPath(DataFolder) + ": " +
+             std::strerror(err));
+    Step("disabling programming mode");
+    link.DisableProgMode();
+    Step("done without any problem.");
+}
+
+void Restore::Failed(const EProgError& e, const TIspLink& link) {
+    Outcome.Code = e.Code;
+    Outcome.Message = GetErrorText(e.Code);
+    Outcome.Detail = e.Detail;
+    Step("programming interrupted: " + Outcome.Message);
+    if (!e.Detail.empty()) Step(e.Detail);
+    // Before the chip answered, the port or the system may be the cause: name what it shows.
+    if (Outcome.Chip.empty())
+        for (const std::string& line : link.ExplainFailure(e)) Step(line);
+    if (Outcome.DeviceTouched)
+        Step("the eeprom is not fully restored; its copy is " + Outcome.EepromCopyPath +
+             ", what the device held before is in " + Outcome.EepromSavedPath);
+    Report.Failed(Outcome.Message);
 }
 }  // namespace
 
 RunOutcome RestoreEeprom(const std::string& portName, const std::string& copyPath,
-                         IRunReport& report, const LinkFactory& makeLink) {
-    RunOutcome outcome;
-    outcome.EepromCopyPath = copyPath;
-    report.ClearLog();
-    {
-        std::unique_ptr<TIspLink> link = makeLink();
-        link->OnProgress = &Forward;
-        link->UserData = &report;
-        try {
-            report.Log("loading eeprom copy " + copyPath);
-            const std::vector<uint8_t> copy = LoadEepromCopy(copyPath);
-            report.Log("opening serial port " + portName);
-            link->OpenPort(portName);
-            link->ResetProgrammer();
-            link->SetPortTime(100);
-            link->EnableProgMode();
-            report.Log("reading chip type...");
-            outcome.Chip = link->ReadChipType();
-            report.Log("chip type is " + outcome.Chip);
-            report.ChipIdentified(outcome.Chip);
-            CheckCopyFits(copyPath, copy, link->Device);
-            std::memcpy(link->EepromImage, copy.data(), copy.size());
-            report.Log("programming eeprom...");
-            outcome.DeviceTouched = true;
-            link->ProgramEeprom();
-            report.Log("disabling programming mode");
-            link->DisableProgMode();
-            report.Log("done without any problem.");
-            outcome.Success = true;
-        } catch (const EProgError& e) {
-            outcome.Code = e.Code;
-            outcome.Message = GetErrorText(e.Code);
-            outcome.Detail = e.Detail;
-            report.Log("programming interrupted: " + outcome.Message);
-            if (!e.Detail.empty()) report.Log(e.Detail);
-            if (outcome.Chip.empty())
-                for (const std::string& line : link->ExplainFailure(e)) report.Log(line);
-            report.Failed(outcome.Message);
-        }
-        outcome.Retries = link->RetriesUsed;
-    }
-    report.Ended(outcome);
-    return outcome;
+                         IRunReport& report, const LinkFactory& makeLink,
+                         const std::string& dataFolder) {
+    return Restore(portName, copyPath, report, dataFolder).Execute(makeLink);
 }

@@ -6,10 +6,12 @@
 #include "programming/LinkFactory.h"
 #include "programming/RunReport.h"
 
-// Identifies the chip, checks that the copy was taken from that kind of chip and has its
-// EEPROM size, then programs and verifies the EEPROM only. Reports like a run.
+// Reads the copy (at most 64 KiB), identifies the chip and checks that the copy was taken
+// from that kind of chip and has its EEPROM size. Then saves the device's EEPROM as a copy of
+// its own, writes every block that differs from it (no erase comes first, so blank blocks of
+// the copy count), and reads the whole EEPROM back to verify it. Reports like a run and
+// leaves a log file and a record line; success clears the copy's pending mark.
+// 'dataFolder' empty: the default one.
 RunOutcome RestoreEeprom(const std::string& portName, const std::string& copyPath,
-                         IRunReport& report, const LinkFactory& makeLink);
-
-// The chip named in a copy's file name (eeprom-<chip>-...), empty when it names none.
-std::string ChipOfEepromCopy(const std::string& copyPath);
+                         IRunReport& report, const LinkFactory& makeLink,
+                         const std::string& dataFolder = {});

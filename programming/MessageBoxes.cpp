@@ -22,6 +22,15 @@ void MessageBoxes::Plain(QWidget* parent, const QString& title, const QString& t
     box.exec();
 }
 
+MessageBoxes::Answer MessageBoxes::Question(QWidget* parent, const QString& title,
+                                            const QString& text) {
+    const auto pressed = QMessageBox::question(
+        parent, title, text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel,
+        QMessageBox::Cancel);
+    if (pressed == QMessageBox::Yes) return Yes;
+    return pressed == QMessageBox::No ? No : Cancel;
+}
+
 MessageBoxes& Boxes() {
     return *current;
 }

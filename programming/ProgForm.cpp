@@ -245,3 +245,21 @@ void TProgForm::Ended(const RunOutcome& outcome) {
     Running = false;
     CloseButton->setText(QStringLiteral("Close"));
 }
+
+// One box per copy, newest first: Yes writes that copy back, No asks about the next one and
+// after the last goes on with the EEPROM as read, Cancel stops the run before the erase.
+EepromAnswer TProgForm::AskAboutEeprom(const EepromQuestion& question) {
+    EepromAnswer answer;
+    for (const PendingCopy& copy : question.Candidates) {
+        const auto pressed = Boxes().Question(this, QStringLiteral("EEPROM"),
+                                              Text(CandidateQuestion(question, copy)));
+        if (pressed == MessageBoxes::Cancel) return answer;
+        if (pressed == MessageBoxes::Yes) {
+            answer.Kind = EepromAnswer::WriteCopy;
+            answer.CopyPath = copy.Path;
+            return answer;
+        }
+    }
+    answer.Kind = EepromAnswer::KeepDevice;
+    return answer;
+}

@@ -81,6 +81,7 @@ private:
     bool Progress(int32_t position, int32_t total, ProgressPhase phase) override;
     void Failed(const std::string& text) override;
     void Ended(const RunOutcome& outcome) override;
+    EepromAnswer AskAboutEeprom(const EepromQuestion& question) override;
 
     LinkFactory MakeLink;
     std::string DataFolder;

@@ -3,11 +3,11 @@
 #include <cstdio>
 
 #include "image/CheckValue.h"
+#include "image/FirmwareId.h"
 #include "image/ImageLoader.h"
 #include "programming/DataFolder.h"
-#include "programming/EepromCopy.h"
 #include "programming/IspLockout.h"
-#include "programming/RunRecord.h"
+#include "programming/RunFiles.h"
 
 namespace {
 constexpr int StartPortTime = 100;
@@ -22,8 +22,17 @@ std::string Hex(const char* layout, unsigned value) {
 
 ProgrammingRun::ProgrammingRun(const RunParams& params, IRunReport& report, LinkFactory makeLink,
                                RunOptions options)
-    : Params(params), Report(report), MakeLink(std::move(makeLink)), Options(std::move(options)) {
-    if (Options.DataFolder.empty()) Options.DataFolder = DefaultDataFolder();
+    : Params(params),
+      Report(report),
+      MakeLink(std::move(makeLink)),
+      Options(WithDefaultFolder(std::move(options))),
+      Keeper(
+          Options.DataFolder, Params.PortName, Options.EepromCopyToWrite,
+          [this](const std::string& line) { Step(line); }, report) {}
+
+RunOptions ProgrammingRun::WithDefaultFolder(RunOptions options) {
+    if (options.DataFolder.empty()) options.DataFolder = DefaultDataFolder();
+    return options;
 }
 
 bool ProgrammingRun::OnProgress(void* self, int32_t position, int32_t total, ProgressPhase phase) {
@@ -62,6 +71,7 @@ void ProgrammingRun::Sequence(TIspLink& link) {
     // Whatever can be found wrong without the device is found before the port is opened.
     Numbers = CheckRunNumbers(Params);
     CheckDataFolder(Options.DataFolder);
+    Keeper.Prepare();
     Step("opening serial port " + Params.PortName);
     link.OpenPort(Params.PortName);
     Step("reseting programmer");
@@ -87,12 +97,13 @@ void ProgrammingRun::Sequence(TIspLink& link) {
     }
     Step("reading eeprom...");
     link.ReadEeprom();
-    SaveEeprom(link);
+    Keeper.BeforeErase(link, Started, Outcome);
     Step("erasing chip");
     Outcome.DeviceTouched = true;  // even a failed erase may have reached the chip
     link.EraseChip();
     Step("programming eeprom...");
     link.ProgramEeprom();
+    Keeper.WrittenBack();
     Step("programming flash...");
     link.ProgramFlash();
     Step("disabling programming mode");
@@ -123,6 +134,8 @@ void ProgrammingRun::LoadImage(TIspLink& link) {
             Params.FirmwarePath + (size == 0 ? " holds no data"
                                              : " ends at byte " + std::to_string(size) +
                                                    ", too short to carry the check value"));
+    Outcome.FirmwareId =
+        FindFirmwareId(link.FlashImage, size, Options.FirmwareIdText, isp::FlashImageSize);
     StampCheckValue(link.FlashImage, static_cast<uint32_t>(length));
     Outcome.ImageLength = length;
     Outcome.CheckValue = StoredCheckValue(link.FlashImage, static_cast<uint32_t>(length));
@@ -136,15 +149,6 @@ void ProgrammingRun::WriteFuse(TIspLink& link, const char* name, const std::stri
     link.IspCommand(0xAC, instruction, 0x00, *value, isp::FuseParam);
     if (!Outcome.FusesWritten.empty()) Outcome.FusesWritten += ' ';
     Outcome.FusesWritten += std::string(name) + "=" + Hex("0x%02X", *value);
-}
-
-// The chip erase takes the EEPROM with it: a copy goes to disk first, or nothing is erased.
-void ProgrammingRun::SaveEeprom(TIspLink& link) {
-    const std::string path =
-        EepromCopyPath(Options.DataFolder + "/eeprom", Outcome.Chip, Params.PortName, Started);
-    Step("saving eeprom copy to " + path);
-    SaveEepromCopy(path, link.EepromImage, static_cast<std::size_t>(link.Device.EepromSize));
-    Outcome.EepromCopyPath = path;
 }
 
 void ProgrammingRun::FailurePath(const EProgError& e, const TIspLink& link) {
@@ -171,7 +175,7 @@ void ProgrammingRun::FailurePath(const EProgError& e, const TIspLink& link) {
 }
 
 void ProgrammingRun::KeepRecords() {
-    Outcome.LogPath = WriteRunLog(Options.DataFolder, Started, Lines);
-    AppendRunRecord(Options.DataFolder,
-                    RunRecordLine(Started, Params, Options.FirmwareIdText, Outcome));
+    const RunRecordInfo info{"program", Started, Params.PortName, Params.FirmwarePath,
+                             Options.FirmwareIdText};
+    KeepRunFiles(Options.DataFolder, info, Lines, Outcome, Report);
 }

@@ -40,7 +40,7 @@ std::optional<uint8_t> Fuse(const std::string& text, const char* name) {
 // Makes the folder and proves that a file can be created in it (rights, read-only mounts and
 // full inode tables all show here), leaving nothing behind.
 void RequireWritableFolder(const std::string& folder, int32_t code) {
-    if (!MakeFolders(folder)) FailWrite(code, folder, errno ? errno : ENOTDIR);
+    if (const int err = MakeFolders(folder)) FailWrite(code, folder, err);
     std::string probe = folder + "/.write-check-XXXXXX";
     const int fd = ::mkstemp(probe.data());
     if (fd < 0) FailWrite(code, folder, errno);

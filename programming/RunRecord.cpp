@@ -1,69 +1,72 @@
 #include "programming/RunRecord.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <nlohmann/json.hpp>
 
 #include "programming/DataFolder.h"
 
 namespace {
-std::string JsonString(const std::string& s) {
-    std::string out = "\"";
-    for (const char c : s) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20) {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\u%04x", u);
-            out += esc;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
+std::string Hex4(unsigned value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%04X", value);
+    return text;
 }
 
-bool AppendText(const std::string& path, const std::string& text) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    // One write call per record keeps lines of concurrent runs whole.
-    const bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    return ::close(fd) == 0 && ok;
+// Milliseconds are plenty for a run's duration.
+double Rounded(double seconds) {
+    return static_cast<double>(static_cast<long long>(seconds * 1000 + 0.5)) / 1000;
+}
+
+int AppendLocked(int fd, const std::string& text) {
+    while (flock(fd, LOCK_EX) != 0)
+        if (errno != EINTR) return errno;
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n > 0)
+            done += static_cast<std::size_t>(n);
+        else if (n == 0)
+            return EIO;
+        else if (errno != EINTR)
+            return errno;
+    }
+    return fdatasync(fd) == 0 ? 0 : errno;
 }
 }  // namespace
 
-std::string WriteRunLog(const std::string& folder, std::chrono::system_clock::time_point started,
-                        const std::vector<std::string>& lines) {
-    const std::string dir = folder + "/logs";
-    if (!MakeFolders(dir)) return {};
-    std::string text;
-    for (const std::string& line : lines) text += line + "\n";
-    const std::string stem = dir + "/run-" + FileTimeStamp(started);
-    const std::string path = UnusedPath(stem, ".log");
-    return WriteFileDurably(path, text.data(), text.size()) == 0 ? path : std::string();
+std::string RunRecordLine(const RunRecordInfo& info, const RunOutcome& o) {
+    nlohmann::ordered_json j;
+    j["time"] = IsoTimeStamp(info.Started);
+    j["operation"] = info.Operation;
+    j["port"] = info.Port;
+    j["chip"] = o.Chip;
+    j["firmware"] = info.Firmware;
+    j["firmware_id"] = o.FirmwareId;
+    j["firmware_id_pattern"] = info.FirmwarePattern;
+    j["image_length"] = o.ImageLength;
+    j["check_value"] = Hex4(o.CheckValue);
+    j["retries"] = o.Retries;
+    j["seconds"] = Rounded(o.Seconds);
+    j["code"] = o.Success ? 0 : o.Code;
+    j["fuses"] = o.FusesWritten;
+    j["outcome"] = o.Success ? std::string("done") : o.Message;
+    j["detail"] = o.Detail;
+    j["device_touched"] = o.DeviceTouched;
+    j["eeprom_copy"] = o.EepromCopyPath;
+    j["eeprom_saved"] = o.EepromSavedPath;
+    j["log"] = o.LogPath;
+    return j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 
-std::string RunRecordLine(std::chrono::system_clock::time_point started, const RunParams& params,
-                          const std::string& firmwareId, const RunOutcome& o) {
-    char numbers[160];
-    std::snprintf(numbers, sizeof numbers,
-                  "\"image_length\":%d,\"check_value\":\"0x%04X\",\"retries\":%d,"
-                  "\"seconds\":%.3f,\"code\":%d,",
-                  o.ImageLength, o.CheckValue, o.Retries, o.Seconds, o.Success ? 0 : o.Code);
-    return "{\"time\":" + JsonString(IsoTimeStamp(started)) +
-           ",\"port\":" + JsonString(params.PortName) + ",\"chip\":" + JsonString(o.Chip) +
-           ",\"firmware\":" + JsonString(params.FirmwarePath) +
-           ",\"firmware_id\":" + JsonString(firmwareId) + "," + numbers +
-           "\"fuses\":" + JsonString(o.FusesWritten) +
-           ",\"outcome\":" + JsonString(o.Success ? "done" : o.Message) +
-           ",\"device_touched\":" + (o.DeviceTouched ? "true" : "false") +
-           ",\"eeprom_copy\":" + JsonString(o.EepromCopyPath) +
-           ",\"log\":" + JsonString(o.LogPath) + "}\n";
-}
-
-bool AppendRunRecord(const std::string& folder, const std::string& line) {
-    return MakeFolders(folder) && AppendText(folder + "/runs.jsonl", line);
+int AppendRunRecord(const std::string& path, const std::string& line) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) return errno;
+    const int err = AppendLocked(fd, line);
+    const int closed = ::close(fd) == 0 ? 0 : errno;  // also releases the lock
+    return err != 0 ? err : closed;
 }

@@ -1,21 +1,26 @@
 #pragma once
-// Traceability: every run's log as a file of its own, and one JSON line per run in
-// runs.jsonl, so a production line can count what it programmed.
+// Traceability: one JSON line per run in runs.jsonl, so a production line can count what it
+// programmed. Lines of runs in other threads and processes never mix: the file is locked
+// while a line is appended.
 
 #include <chrono>
 #include <string>
-#include <vector>
 
-#include "programming/RunParams.h"
 #include "programming/RunReport.h"
 
-// Writes <folder>/logs/run-<time>.log; returns its path, empty when it could not be written.
-std::string WriteRunLog(const std::string& folder, std::chrono::system_clock::time_point started,
-                        const std::vector<std::string>& lines);
+// What the record says about a run besides its outcome.
+struct RunRecordInfo {
+    std::string Operation;  // "program" or "restore-eeprom"
+    std::chrono::system_clock::time_point Started;
+    std::string Port;
+    std::string Firmware;         // firmware file; empty for an EEPROM restore
+    std::string FirmwarePattern;  // the item's identifier pattern (VERSION); may be empty
+};
 
-// One line of JSON describing the run.
-std::string RunRecordLine(std::chrono::system_clock::time_point started, const RunParams& params,
-                          const std::string& firmwareId, const RunOutcome& outcome);
+// One line of JSON describing the run, ending in '\n'. Texts that are not valid UTF-8 (a
+// Windows-1252 file name) keep the line valid: their stray bytes become U+FFFD.
+std::string RunRecordLine(const RunRecordInfo& info, const RunOutcome& outcome);
 
-// Appends the line to <folder>/runs.jsonl; false when it could not.
-bool AppendRunRecord(const std::string& folder, const std::string& line);
+// Appends the line to the file, holding an exclusive lock on it meanwhile. Returns errno,
+// 0 on success.
+int AppendRunRecord(const std::string& path, const std::string& line);

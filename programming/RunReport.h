@@ -3,8 +3,10 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "link/Progress.h"
+#include "programming/EepromQuestion.h"
 
 struct RunOutcome {
     bool Success = false;
@@ -13,13 +15,18 @@ struct RunOutcome {
     std::string Detail;          // what the fixed text cannot say; shown on a line of its own
     bool DeviceTouched = false;  // a fuse write or the chip erase was sent: it needs a good run
     std::string Chip;
-    std::string EepromCopyPath;  // empty when the run never got that far
+    // The copy whose content the EEPROM must end up holding: what to restore after a failure.
+    // Empty when the run never got that far.
+    std::string EepromCopyPath;
+    std::string EepromSavedPath;  // the EEPROM as read from the device before any write
     std::string LogPath;
+    std::string FirmwareId;  // the identifier found in the image with the item's pattern
     int32_t ImageLength = 0;
     uint16_t CheckValue = 0;
     std::string FusesWritten;  // "Lo=0xE2 Hi=0x99"
     int Retries = 0;
     double Seconds = 0;
+    std::vector<std::string> Warnings;  // files that could not be written, with the reason
 };
 
 class IRunReport {
@@ -35,4 +42,7 @@ public:
     virtual void Failed(const std::string& text) = 0;
     // The link is gone and the port closed.
     virtual void Ended(const RunOutcome& outcome) = 0;
+    // Before the chip erase, when the device's EEPROM may be what an interrupted update
+    // left. Without an answer the run stops there.
+    virtual EepromAnswer AskAboutEeprom(const EepromQuestion&) { return {}; }
 };

@@ -28,8 +28,10 @@ TEST(ErrorText, FixedTextsAndUnknownCodes) {
         {23, "Firmware does not fit into the chip's flash."},
         {24, "Invalid number."},
         {27, "Error writing to the data folder."},
-        {28, "Fuse value would lock out serial programming."},
-        {29, "Unknown Error"},
+        {28, "Stopped before the erase: an EEPROM copy may belong to this device."},
+        {29, "Error reading the EEPROM copy."},
+        {30, "Fuse value would lock out serial programming."},
+        {31, "Unknown Error"},
         {255, "Unknown Error"},
         {-1, "Unknown Error"},
     };

@@ -242,6 +242,46 @@ TEST(EepromTransfer, StuckBlockGivesCode13WithoutDump) {
     EXPECT_TRUE(t.Link->MismatchLog.empty());
 }
 
+// Without an erase before it, a block is written where it differs from the EEPROM as read,
+// blank blocks of the image included, and nowhere else.
+TEST(EepromTransfer, OverwriteWritesEveryDifferingBlockBlankOnesToo) {
+    TransferFixture t("ATmega644P");
+    FillRandom(t.Box.Target.Eeprom.data(), 0x800, 6);
+    t.Link->ReadEeprom();
+    const std::vector<uint8_t> before(t.Link->EepromImage, t.Link->EepromImage + 0x800);
+    std::memset(t.Link->EepromImage + 0x40, 0xFF, 32);  // a blank block over data
+    t.Link->EepromImage[0x7E1] ^= 0x55;                 // one byte in the last block
+    std::vector<uint8_t> wanted(t.Link->EepromImage, t.Link->EepromImage + 0x800);
+    t.Port->Written.clear();
+    t.Progress.Calls.clear();
+    t.Link->ProgramEepromOver(before.data());
+    EXPECT_EQ(t.Box.Target.Eeprom, wanted);
+    const auto frames = t.Frames();
+    EXPECT_EQ(Letters(frames), "wrwr");
+    EXPECT_EQ(std::vector<uint8_t>(frames[0].Tail.begin(), frames[0].Tail.begin() + 4),
+              (std::vector<uint8_t>{0x00, 0x40, 32, 7}));
+    EXPECT_EQ(frames[0].Tail[4], 0xFF);
+    EXPECT_EQ(frames[2].Tail[1], 0xE0);
+    EXPECT_EQ(t.Progress.Calls.size(), 0x800u / 32 + 1);
+    EXPECT_EQ(t.Progress.Calls.back(), (Call{1, 1, phEepromProgrammed}));
+
+    t.Port->Written.clear();
+    t.Progress.Calls.clear();
+    t.Link->VerifyEeprom();
+    EXPECT_EQ(Letters(t.Frames()), std::string(0x800 / 32, 'r'));
+    EXPECT_EQ(t.Progress.Calls.front(), (Call{0, 0x800, phVerifyEeprom}));
+    EXPECT_EQ(t.Progress.Calls.back(), (Call{1, 1, phEepromVerified}));
+
+    t.Box.Target.Eeprom[0x123] ^= 0x01;  // the device no longer holds the image
+    try {
+        t.Link->VerifyEeprom();
+        ADD_FAILURE() << "no failure";
+    } catch (const EProgError& e) {
+        EXPECT_EQ(e.Code, errEepromVerify);
+        EXPECT_NE(e.Detail.find("address 0x0123 holds"), std::string::npos) << e.Detail;
+    }
+}
+
 TEST(Abort, FirstProgressCallStopsBeforeAnythingIsSent) {
     for (auto op : {&TIspLink::ReadEeprom, &TIspLink::ProgramEeprom, &TIspLink::ProgramFlash}) {
         TransferFixture t("ATmega644P");

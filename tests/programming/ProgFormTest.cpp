@@ -19,6 +19,7 @@
 #include <fstream>
 #include <functional>
 
+#include "programming/PendingCopies.h"
 #include "programming/ProgForm.h"
 #include "tests/support/BoxFactory.h"
 #include "tests/support/RecordingBoxes.h"
@@ -294,6 +295,43 @@ TEST_F(FormFixture, FailureDetailIsALogLineOfItsOwnNotInTheStatus) {
     EXPECT_EQ(lines.last(), QString::fromStdString("File: " + Temp.File("missing.hex") +
                                                    ": No such file or directory"));
     EXPECT_EQ(Form.StatusLabel->text(), "Error opening firmware file.");
+}
+
+// A blank EEPROM and an update of this chip that was interrupted after its erase: the
+// window asks, one box per copy; Yes writes that copy back, Cancel stops before the erase.
+TEST_F(FormFixture, BlankEepromWithAPendingCopyAsks) {
+    std::vector<uint8_t> original(0x800);
+    for (std::size_t i = 0; i < original.size(); ++i) original[i] = static_cast<uint8_t>(i * 13);
+    const std::string copy = Temp.File("eeprom-ATmega644P-ttyUSB3-1.bin");
+    std::ofstream(copy, std::ios::binary)
+        .write(reinterpret_cast<const char*>(original.data()),
+               static_cast<std::streamsize>(original.size()));
+    const auto when = std::chrono::system_clock::now() - std::chrono::hours(2);
+    ASSERT_EQ(MarkPending(Temp.Path, {copy, "ATmega644P", "ttyUSB3", when}), 0);
+    Factory.Box.Target.Eeprom.assign(0x800, 0xFF);
+    const QString question = QString::fromStdString(
+        "This device's EEPROM is empty. An update of an ATmega644P was "
+        "interrupted after its erase on " +
+        QuestionDate(when) + "; its EEPROM is in " + copy + ". Is this that device?");
+
+    RecordingBoxes boxes;
+    boxes.Answers = {MessageBoxes::Cancel};
+    RunOnce();
+    ASSERT_EQ(boxes.All.size(), 1u);
+    EXPECT_EQ(boxes.All[0].Kind, "question");
+    EXPECT_EQ(boxes.All[0].Text, question);
+    EXPECT_EQ(Form.StatusLabel->text(),
+              "Stopped before the erase: an EEPROM copy may belong to this device.");
+    EXPECT_EQ(StatusColour(), TProgForm::FailedColour);
+    EXPECT_EQ(Factory.Box.Target.ChipErases, 0);
+    Form.CloseButton->click();
+
+    boxes.Answers = {MessageBoxes::Yes};
+    RunOnce();
+    EXPECT_EQ(LogLines().last(), "done without any problem.");
+    EXPECT_TRUE(LogLines().contains(QString::fromStdString("restoring eeprom from " + copy +
+                                                           " left by an interrupted update")));
+    EXPECT_EQ(Factory.Box.Target.Eeprom, original);
 }
 
 // Renders the window in its four states into $Q40_SCREENSHOT_DIR (scripts/screenshots).

@@ -120,6 +120,9 @@ TEST_F(RunFixture, SuccessfulRunLogsEveryStepAndKeepsTheEeprom) {
 }
 
 TEST_F(RunFixture, RunLeavesALogFileAndARecordLine) {
+    const std::string id = "AB1x5 build 7";  // what the item's pattern AB1+5 finds
+    std::copy(id.c_str(), id.c_str() + id.size() + 1, Image.begin() + 0x100);
+    WriteFile("fw.bin", Image);
     const RunOutcome o = Run();
     ASSERT_TRUE(o.Success);
     std::string logText;
@@ -129,7 +132,9 @@ TEST_F(RunFixture, RunLeavesALogFileAndARecordLine) {
     const auto record = ReadFile(Temp.File("runs.jsonl"));
     const std::string line(record.begin(), record.end());
     EXPECT_NE(line.find("\"chip\":\"ATmega644P\""), std::string::npos) << line;
-    EXPECT_NE(line.find("\"firmware_id\":\"AB1+5\""), std::string::npos) << line;
+    EXPECT_NE(line.find("\"firmware_id\":\"AB1x5 build 7\",\"firmware_id_pattern\":\"AB1+5\""),
+              std::string::npos)
+        << line;
     EXPECT_NE(line.find("\"image_length\":12288"), std::string::npos) << line;
     EXPECT_NE(line.find("\"outcome\":\"done\""), std::string::npos) << line;
     EXPECT_EQ(line.back(), '\n');
@@ -459,25 +464,26 @@ TEST_F(RunFixture, DataFolderThatCannotTakeTheRunFailsBeforeThePortIsOpened) {
         const char* Title;
         std::function<void(const std::string&)> Spoil;  // given the data folder
         int32_t Code;
-        const char* Path;  // what the detail names, below the data folder
+        const char* Path;     // what the detail names, below the data folder
+        const char* Unsaved;  // the run's own last line: what of its files it could not keep
     } cases[] = {
         {"a file instead of the data folder", [](const std::string& d) { std::ofstream(d) << "x"; },
-         errBackupWrite, "/eeprom"},
+         errBackupWrite, "/eeprom", "run record {}/runs.jsonl: Not a directory"},
         {"a file instead of the eeprom folder",
          [](const std::string& d) {
              std::filesystem::create_directories(d);
              std::ofstream(d + "/eeprom") << "x";
          },
-         errBackupWrite, "/eeprom"},
+         errBackupWrite, "/eeprom", nullptr},
         {"a file instead of the logs folder",
          [](const std::string& d) {
              std::filesystem::create_directories(d);
              std::ofstream(d + "/logs") << "x";
          },
-         errDataFolder, "/logs"},
+         errDataFolder, "/logs", "run log folder {}/logs: Not a directory"},
         {"a folder instead of the record",
          [](const std::string& d) { std::filesystem::create_directories(d + "/runs.jsonl"); },
-         errDataFolder, "/runs.jsonl"},
+         errDataFolder, "/runs.jsonl", "run record {}/runs.jsonl: Is a directory"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Title);
@@ -492,6 +498,14 @@ TEST_F(RunFixture, DataFolderThatCannotTakeTheRunFailsBeforeThePortIsOpened) {
         EXPECT_FALSE(o.DeviceTouched);
         EXPECT_TRUE(Factory->Written.empty());
         EXPECT_EQ(Factory->Box.Target.Eeprom, Eeprom);
+        if (c.Unsaved) {
+            std::string unsaved = std::string("could not write the ") + c.Unsaved;
+            unsaved.replace(unsaved.find("{}"), 2, folder);
+            EXPECT_EQ(Report.Lines.back(), unsaved);
+            EXPECT_EQ(o.Warnings.back(), unsaved);
+        } else {
+            EXPECT_TRUE(o.Warnings.empty());
+        }
     }
 }
 
@@ -514,8 +528,8 @@ TEST_F(RunFixture, EepromCopyRestoresAfterAFailedUpdate) {
     Factory->Box.Target.ChipErases = 0;
     Factory->Box.Target.ChipErase();  // as after the erase, before the EEPROM came back
     RecordingReport restoreReport;
-    const RunOutcome o =
-        RestoreEeprom("ttySIM0", failed.EepromCopyPath, restoreReport, Factory->Factory());
+    const RunOutcome o = RestoreEeprom("ttySIM0", failed.EepromCopyPath, restoreReport,
+                                       Factory->Factory(), Temp.Path);
     ASSERT_TRUE(o.Success) << o.Message;
     EXPECT_EQ(Factory->Box.Target.Eeprom, Eeprom);
     EXPECT_EQ(restoreReport.Lines.back(), "done without any problem.");
@@ -534,7 +548,8 @@ TEST_F(RunFixture, EepromCopyOfAnotherChipOrSizeIsRefused) {
     for (const auto& c : cases) {
         WriteFile(c.name, std::vector<uint8_t>(c.size, 0x11));
         RecordingReport r;
-        const RunOutcome o = RestoreEeprom("ttySIM0", Temp.File(c.name), r, Factory->Factory());
+        const RunOutcome o =
+            RestoreEeprom("ttySIM0", Temp.File(c.name), r, Factory->Factory(), Temp.Path);
         EXPECT_EQ(o.Code, errBackupMismatch) << c.name;
         EXPECT_EQ(o.Message, "EEPROM copy does not fit the connected chip.");
         EXPECT_NE(o.Detail.find(c.why), std::string::npos) << o.Detail;

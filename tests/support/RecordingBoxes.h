@@ -21,5 +21,14 @@ struct RecordingBoxes : MessageBoxes {
     void Plain(QWidget*, const QString& title, const QString& text) override {
         All.push_back({"plain", title, text, ""});
     }
+    // Questions take the next of Answers; Cancel when none is left.
+    Answer Question(QWidget*, const QString& title, const QString& text) override {
+        All.push_back({"question", title, text, ""});
+        if (Answers.empty()) return Cancel;
+        const Answer a = Answers.front();
+        Answers.erase(Answers.begin());
+        return a;
+    }
     std::vector<Shown> All;
+    std::vector<Answer> Answers;
 };

@@ -19,6 +19,10 @@ struct RecordingReport : IRunReport {
         Outcome = outcome;
         ++Ends;
     }
+    EepromAnswer AskAboutEeprom(const EepromQuestion& question) override {
+        Questions.push_back(question);
+        return Answer;
+    }
 
     std::vector<std::string> Lines;
     std::string Chip;
@@ -29,4 +33,6 @@ struct RecordingReport : IRunReport {
     int32_t AbortOnPhase = -1;  // abort at this phase's progress call number AbortAfter + 1
     int AbortAfter = 0;
     int AbortCountdown = 0;
+    std::vector<EepromQuestion> Questions;
+    EepromAnswer Answer;  // given to every question; Stop unless a test says otherwise
 };

@@ -1,0 +1,190 @@
+#include "programming/PendingCopies.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+
+#include "programming/DataFolder.h"
+#include "programming/UniqueFile.h"
+
+using nlohmann::json;
+
+namespace {
+constexpr const char* RecordName = "/pending-eeprom.json";
+constexpr const char* LockName = "/pending-eeprom.lock";
+
+// JSON holds text; a path need not be text. Such a path is kept as hex bytes beside a
+// readable form.
+bool IsUtf8(const std::string& s) {
+    try {
+        (void)json(s).dump();
+        return true;
+    } catch (const json::exception&) {
+        return false;
+    }
+}
+
+std::string ToHex(const std::string& s) {
+    std::string hex;
+    char cell[3];
+    for (const char c : s) {
+        std::snprintf(cell, sizeof cell, "%02x", static_cast<unsigned char>(c));
+        hex += cell;
+    }
+    return hex;
+}
+
+std::string FromHex(const std::string& hex) {
+    std::string s;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        s += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    return s;
+}
+
+std::chrono::system_clock::time_point ParseIso(const std::string& text) {
+    std::tm tm{};
+    int ms = 0;
+    if (std::sscanf(text.c_str(), "%d-%d-%dT%d:%d:%d.%dZ", &tm.tm_year, &tm.tm_mon, &tm.tm_mday,
+                    &tm.tm_hour, &tm.tm_min, &tm.tm_sec, &ms) < 6)
+        return {};
+    tm.tm_year -= 1900;
+    tm.tm_mon -= 1;
+    return std::chrono::system_clock::from_time_t(timegm(&tm)) + std::chrono::milliseconds(ms);
+}
+
+json ToJson(const PendingCopy& c) {
+    json j;
+    j["copy"] = c.Path;
+    if (!IsUtf8(c.Path)) j["copy_bytes"] = ToHex(c.Path);
+    j["chip"] = c.Chip;
+    j["port"] = c.Port;
+    j["time"] = IsoTimeStamp(c.Time);
+    return j;
+}
+
+PendingCopy FromJson(const json& j) {
+    PendingCopy c;
+    c.Path = j.contains("copy_bytes") ? FromHex(j.at("copy_bytes").get<std::string>())
+                                      : j.at("copy").get<std::string>();
+    c.Chip = j.at("chip").get<std::string>();
+    c.Port = j.at("port").get<std::string>();
+    c.Time = ParseIso(j.at("time").get<std::string>());
+    return c;
+}
+
+// The record is small: one entry per interrupted update.
+int ReadText(const std::string& path, std::string& text) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    char buffer[4096];
+    int err = 0;
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n > 0) {
+            text.append(buffer, static_cast<std::size_t>(n));
+        } else if (n == 0) {
+            break;
+        } else if (errno != EINTR) {
+            err = errno;
+            break;
+        }
+    }
+    ::close(fd);
+    return err;
+}
+
+int Load(const std::string& folder, std::vector<PendingCopy>& copies) {
+    copies.clear();
+    std::string text;
+    if (const int err = ReadText(folder + RecordName, text)) return err == ENOENT ? 0 : err;
+    try {
+        const json record = json::parse(text);
+        for (const json& entry : record.at("pending")) copies.push_back(FromJson(entry));
+    } catch (const std::exception&) {
+        return EBADMSG;
+    }
+    std::sort(copies.begin(), copies.end(),
+              [](const PendingCopy& a, const PendingCopy& b) { return a.Time > b.Time; });
+    return 0;
+}
+
+int Store(const std::string& folder, const std::vector<PendingCopy>& copies) {
+    json list = json::array();
+    for (const PendingCopy& c : copies) list.push_back(ToJson(c));
+    const std::string text =
+        json{{"pending", list}}.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+    return WriteFileDurably(folder + RecordName, text.data(), text.size());
+}
+
+// Read, change and replace the record while holding its lock.
+template <typename Change>
+int Update(const std::string& folder, Change change) {
+    if (const int err = MakeFolders(folder)) return err;
+    const int lock = ::open((folder + LockName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (lock < 0) return errno;
+    int err = 0;
+    while (flock(lock, LOCK_EX) != 0)
+        if (errno != EINTR) {
+            err = errno;
+            break;
+        }
+    std::vector<PendingCopy> copies;
+    if (err == 0) err = Load(folder, copies);
+    if (err == 0 && change(copies)) err = Store(folder, copies);
+    ::close(lock);
+    return err;
+}
+}  // namespace
+
+std::string PendingRecordPath(const std::string& dataFolder) {
+    return dataFolder + RecordName;
+}
+
+std::string RecordedCopyPath(const std::string& path) {
+    std::error_code ignored;
+    return std::filesystem::absolute(path, ignored).lexically_normal().string();
+}
+
+int ReadPendingCopies(const std::string& dataFolder, std::vector<PendingCopy>& copies) {
+    return Load(dataFolder, copies);
+}
+
+int MarkPending(const std::string& dataFolder, const PendingCopy& copy) {
+    PendingCopy mark = copy;
+    mark.Path = RecordedCopyPath(copy.Path);
+    return Update(dataFolder, [&](std::vector<PendingCopy>& copies) {
+        for (const PendingCopy& c : copies)
+            if (c.Path == mark.Path) return false;
+        copies.push_back(mark);
+        return true;
+    });
+}
+
+int ClearPending(const std::string& dataFolder, const std::vector<std::string>& copyPaths) {
+    std::vector<std::string> gone;
+    for (const std::string& p : copyPaths) gone.push_back(RecordedCopyPath(p));
+    // Most runs have no mark to clear: they leave the record and its lock alone.
+    std::vector<PendingCopy> now;
+    if (Load(dataFolder, now) == 0 &&
+        std::none_of(now.begin(), now.end(), [&](const PendingCopy& c) {
+            return std::find(gone.begin(), gone.end(), c.Path) != gone.end();
+        }))
+        return 0;
+    return Update(dataFolder, [&](std::vector<PendingCopy>& copies) {
+        const auto before = copies.size();
+        copies.erase(std::remove_if(copies.begin(), copies.end(),
+                                    [&](const PendingCopy& c) {
+                                        return std::find(gone.begin(), gone.end(), c.Path) !=
+                                               gone.end();
+                                    }),
+                     copies.end());
+        return copies.size() != before;
+    });
+}

@@ -1,0 +1,63 @@
+#include "programming/RunFiles.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "programming/DataFolder.h"
+#include "programming/UniqueFile.h"
+
+namespace {
+std::string Problem(const char* what, const std::string& path, int err) {
+    return std::string("could not write the ") + what + " " + path + ": " + std::strerror(err);
+}
+
+// Returns the problem, empty when the log was written.
+std::string WriteLogFile(const std::string& folder, const RunRecordInfo& info,
+                         const std::vector<std::string>& lines, RunOutcome& outcome) {
+    const std::string dir = folder + "/logs";
+    if (const int err = MakeFolders(dir)) return Problem("run log folder", dir, err);
+    std::string text;
+    for (const std::string& line : lines) text += line + "\n";
+    const FileResult log = SaveUniqueFile(dir + "/run-" + FileTimeStamp(info.Started), ".log",
+                                          text.data(), text.size());
+    if (log.Error != 0) return Problem("run log", log.Failed, log.Error);
+    outcome.LogPath = log.Path;
+    return {};
+}
+
+std::string AppendRecord(const std::string& folder, const RunRecordInfo& info,
+                         const RunOutcome& outcome) {
+    const std::string path = folder + "/runs.jsonl";
+    if (const int err = MakeFolders(folder)) return Problem("run record", path, err);
+    if (const int err = AppendRunRecord(path, RunRecordLine(info, outcome)))
+        return Problem("run record", path, err);
+    return {};
+}
+
+// The log file is whole already; a later problem joins it at its end if it still can.
+void AddToLogFile(const std::string& path, const std::string& line) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0) return;
+    const std::string text = line + "\n";
+    if (::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size())) fsync(fd);
+    ::close(fd);
+}
+}  // namespace
+
+void KeepRunFiles(const std::string& folder, const RunRecordInfo& info,
+                  std::vector<std::string>& lines, RunOutcome& outcome, IRunReport& report) {
+    std::vector<std::string> problems;
+    if (std::string p = WriteLogFile(folder, info, lines, outcome); !p.empty())
+        problems.push_back(std::move(p));
+    if (std::string p = AppendRecord(folder, info, outcome); !p.empty()) {
+        if (!outcome.LogPath.empty()) AddToLogFile(outcome.LogPath, p);
+        problems.push_back(std::move(p));
+    }
+    for (const std::string& p : problems) {
+        lines.push_back(p);
+        report.Log(p);
+        outcome.Warnings.push_back(p);
+    }
+}
