@@ -39,8 +39,13 @@ ItemRunValues ReadItemRunValues(const Catalogue& catalogue, int itemNumber, int 
     const auto value = [&](const char* prefix) {
         return catalogue.ReadValue(section, EntryKey(prefix, entry), "");
     };
-    return {std::move(firmwarePath), value("Fuse_Lo_"), value("Fuse_Hi_"),
-            value("Fuse_Ex_"),       value("Speed_"),   value("Bootloader_")};
+    return {std::move(firmwarePath),
+            value("Fuse_Lo_"),
+            value("Fuse_Hi_"),
+            value("Fuse_Ex_"),
+            value("Speed_"),
+            value("Bootloader_"),
+            EqualNoCase(value("Lockout_"), "YES")};
 }
 
 std::optional<ItemRunValues> RunValuesForChip(const Catalogue& catalogue,

@@ -19,6 +19,8 @@ struct ItemRunValues {
     std::string FuseEx;      // empty: the extended fuse is not written
     std::string Speed;       // empty: the programmer keeps its default timing
     std::string Bootloader;  // application-area length; empty: the loaded image's length
+    // Lockout_<k> is YES (any case): fuse values that shut serial programming are allowed.
+    bool AllowIspLockout = false;
 };
 
 // programFolder/Firmware/<Firmware value> of the item.

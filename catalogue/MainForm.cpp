@@ -374,6 +374,7 @@ void TMainForm::UpdateItem(int itemNumber) {
         params.FuseEx = values.FuseEx;
         params.Speed = values.Speed;
         params.Bootloader = values.Bootloader;
+        params.AllowIspLockout = values.AllowIspLockout;
         Programming().SetFirmwareIdText(
             IniFile.ReadValue(ItemSection(itemNumber), IdentifierKey, ""));
         Programming().exec();

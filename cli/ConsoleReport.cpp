@@ -2,14 +2,22 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+
+#include "cli/ProgressLine.h"
+#include "cli/StopSignals.h"
 #include "programming/ProgressText.h"
 
 namespace {
-constexpr int BarWidth = 30;
 constexpr auto RedrawInterval = std::chrono::milliseconds(100);
+// The remaining time is guessed only once a phase has run a while and made some headway.
+constexpr double MinDoneForEstimate = 0.01;
+constexpr double MinSecondsForEstimate = 1.0;
 }  // namespace
 
-ConsoleReport::ConsoleReport() : Terminal(isatty(STDERR_FILENO) == 1) {}
+ConsoleReport::ConsoleReport(const StopSignals* stop) : Stop(stop) {
+    if (isatty(STDERR_FILENO) == 1) Width.emplace(STDERR_FILENO);
+}
 
 void ConsoleReport::Log(const std::string& line) {
     EndBar();
@@ -24,42 +32,53 @@ bool ConsoleReport::Progress(int32_t position, int32_t total, ProgressPhase phas
         PhaseStart = now;
         LastTenth = -1;
     }
-    if (Terminal) {
+    if (Width) {
         if (IsFinishedPhase(phase) || now - LastDraw >= RedrawInterval) {
             DrawBar(position, total, phase);
             LastDraw = now;
         }
-        return false;
+    } else {
+        const int tenth = total > 0 ? static_cast<int>(int64_t{position} * 10 / total) : 10;
+        if (IsFinishedPhase(phase) || tenth != LastTenth) {
+            std::fprintf(stderr, "%s\n", StatusText(position, total, phase).c_str());
+            LastTenth = tenth;
+        }
     }
-    const int tenth = total > 0 ? static_cast<int>(int64_t{position} * 10 / total) : 10;
-    if (IsFinishedPhase(phase) || tenth != LastTenth) {
-        std::fprintf(stderr, "%s\n", StatusText(position, total, phase).c_str());
-        LastTenth = tenth;
-    }
-    return false;
+    return Stop && Stop->Requested();
 }
 
 void ConsoleReport::DrawBar(int32_t position, int32_t total, int32_t phase) {
-    const double done = total > 0 ? static_cast<double>(position) / total : 1.0;
-    const int filled = static_cast<int>(done * BarWidth);
-    std::string bar(static_cast<std::size_t>(filled), '#');
-    bar.resize(BarWidth, '-');
-    std::string left;
-    const double elapsed =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - PhaseStart).count();
-    if (!IsFinishedPhase(phase) && done > 0.01 && elapsed > 1.0)
-        left =
-            ", " + std::to_string(static_cast<int>(elapsed * (1 - done) / done + 0.5)) + " s left";
-    std::fprintf(stderr, "\r[%s] %-40s%-14s", bar.c_str(),
-                 StatusText(position, total, phase).c_str(), left.c_str());
+    ProgressLineParts parts;
+    parts.Done = total > 0 ? static_cast<double>(position) / total : 1.0;
+    parts.Phase = PhaseText(phase);
+    if (IsKnownPhase(phase) && !IsFinishedPhase(phase)) {
+        parts.Percent = PercentText(position, total);
+        const double elapsed =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - PhaseStart).count();
+        if (parts.Done > MinDoneForEstimate && elapsed > MinSecondsForEstimate)
+            parts.Left = RemainingText(elapsed * (1 - parts.Done) / parts.Done);
+    }
+    const int columns = Width->Columns();
+    std::string line = FitProgressLine(parts, columns);
+    const std::size_t room = static_cast<std::size_t>(std::max(columns - 1, 1));
+    // After a shrink the old line may have wrapped: start afresh below it.
+    if (BarShown && StopSignals::LineOpen() && BarLength > room) std::fputc('\n', stderr);
+    const std::size_t drawn = line.size();
+    if (drawn < BarLength) line.append(std::min(BarLength, room) - drawn, ' ');
+    std::fprintf(stderr, "\r%s", line.c_str());
     std::fflush(stderr);
     BarShown = true;
+    BarLength = drawn;
+    StopSignals::SetLineOpen(true);
 }
 
 void ConsoleReport::EndBar() {
     if (!BarShown) return;
-    std::fputc('\n', stderr);
+    // A stop notice may have ended the line already.
+    if (StopSignals::LineOpen()) std::fputc('\n', stderr);
+    StopSignals::SetLineOpen(false);
     BarShown = false;
+    BarLength = 0;
 }
 
 void ConsoleReport::Ended(const RunOutcome& outcome) {

@@ -1,15 +1,21 @@
 #pragma once
-// Run report for the command line: log lines on stdout; on a terminal a progress bar with
-// percent and remaining time on stderr, otherwise a plain line per tenth of a transfer.
+// Run report for the command line: log lines on stdout; on a terminal a progress line with
+// bar, percent and remaining time on stderr, drawn in place and fitted to the terminal's
+// width, otherwise a plain line per tenth of a transfer. Progress answers "stop" once a
+// stop signal has come.
 
 #include <chrono>
 #include <cstdio>
+#include <optional>
 
+#include "cli/TerminalWidth.h"
 #include "programming/RunReport.h"
+
+class StopSignals;
 
 class ConsoleReport : public IRunReport {
 public:
-    ConsoleReport();
+    explicit ConsoleReport(const StopSignals* stop = nullptr);
     // How the command line answers the question about a pending EEPROM copy: go on with the
     // EEPROM as read when 'keepDevice', else stop with a failure that names the ways on.
     void AnswerEepromQuestion(bool keepDevice) { KeepDeviceEeprom = keepDevice; }
@@ -26,9 +32,11 @@ private:
     void DrawBar(int32_t position, int32_t total, int32_t phase);
     void EndBar();
 
-    bool Terminal;
+    const StopSignals* Stop;
+    std::optional<TerminalWidth> Width;  // only on a terminal
     bool KeepDeviceEeprom = false;
     bool BarShown = false;
+    std::size_t BarLength = 0;  // characters of the line drawn last
     int32_t Phase = -1;
     int LastTenth = -1;
     std::chrono::steady_clock::time_point PhaseStart;

@@ -7,6 +7,7 @@
 #include "catalogue/ItemRunValues.h"
 #include "cli/Command.h"
 #include "cli/ConsoleReport.h"
+#include "cli/StopSignals.h"
 #include "programming/NumberText.h"
 #include "programming/Probes.h"
 #include "programming/ProgrammingRun.h"
@@ -27,6 +28,10 @@ const char* const Help =
     "  --speed V         port-time value for the transfers, 0 to 65535 (default 100)\n"
     "  --bootloader N    application length the check value protects, 3 bytes or more\n"
     "                    (default: image size)\n"
+    "  --allow-isp-lockout  write fuse values even where they would shut serial programming\n"
+    "                    (SPIEN unprogrammed, RSTDISBL or DWEN programmed); without it, or\n"
+    "                    Lockout_<k>=YES in the catalogue, such a run is refused before\n"
+    "                    any fuse is written\n"
     "  --use-eeprom-copy FILE\n"
     "                    after the erase, write this saved EEPROM copy back instead of the\n"
     "                    EEPROM read from the device (which is saved as a copy first)\n"
@@ -39,17 +44,29 @@ const char* const Help =
     "A copy stays pending until it is back in its device. Where the EEPROM read is what an\n"
     "interrupted write-back of a pending copy leaves, that copy is written back instead; where\n"
     "that cannot be told (an empty EEPROM), the run stops before the erase and names the copy.\n"
+    "Ctrl-C, SIGTERM or SIGHUP stop the update safely at its next data block, as the window's\n"
+    "Abort does: the log, the record and the exit code say where it stopped. A second Ctrl-C\n"
+    "does not end it sooner. A closed output pipe or terminal does not end it at all.\n"
     "exit codes: 0 done, 1 failed with the device untouched, 2 usage error,\n"
     "            3 failed after a fuse write or the chip erase: run again (the log names the\n"
     "              fuses written), or restore-eeprom the copy\n";
+
+const char* const StopNotice =
+    "q40prog-cli: stopping the update safely at its next data block; its log and record are "
+    "written and the exit code tells whether the device was touched.\n";
+const char* const StopAgain =
+    "q40prog-cli: already stopping; the update ends by itself at its next data block.\n";
 
 int ExitCodeOf(const RunOutcome& o) {
     if (o.Success) return ExitOk;
     return o.DeviceTouched ? ExitDeviceNeedsRun : ExitFailure;
 }
 
-int Execute(const Args& args, const RunParams& params, const std::string& firmwareIdPattern) {
-    ConsoleReport report;
+int Execute(const Args& args, const RunParams& params, const std::string& firmwareIdPattern,
+            const StopSignals& stop) {
+    if (stop.Requested())
+        return Failure("stopped before the update began; the device is untouched");
+    ConsoleReport report(&stop);
     report.AnswerEepromQuestion(args.Flag("--keep-device-eeprom"));
     const RunOptions options{{}, firmwareIdPattern, args.Option("--use-eeprom-copy").value_or("")};
     ProgrammingRun run(params, report, SystemLinkFactory(), options);
@@ -58,7 +75,8 @@ int Execute(const Args& args, const RunParams& params, const std::string& firmwa
 
 // As the update action does: chip query, the item's last processor entry naming the chip,
 // then the run with that entry's values.
-int RunItem(const Command& self, const Args& args, const std::string& port) {
+int RunItem(const Command& self, const Args& args, const std::string& port,
+            const StopSignals& stop) {
     const std::string itemText = *args.Option("--item");
     char* end = nullptr;
     const long item = std::strtol(itemText.c_str(), &end, 10);
@@ -82,8 +100,9 @@ int RunItem(const Command& self, const Args& args, const std::string& port) {
                      values->FuseEx,
                      values->Speed,
                      values->Bootloader,
-                     port};
-    return Execute(args, params, catalogue.ReadValue(section, "VERSION", ""));
+                     port,
+                     values->AllowIspLockout || args.Flag("--allow-isp-lockout")};
+    return Execute(args, params, catalogue.ReadValue(section, "VERSION", ""), stop);
 }
 
 int RunProgram(const Command& self, const Args& args) {
@@ -99,7 +118,8 @@ int RunProgram(const Command& self, const Args& args) {
     const bool byItem = args.Option("--item").has_value();
     if (byItem && !params.FirmwarePath.empty())
         return UsageError(self, "give either --firmware or --item");
-    if (byItem) return RunItem(self, args, params.PortName);
+    const StopSignals stop(StopNotice, StopAgain);
+    if (byItem) return RunItem(self, args, params.PortName, stop);
     if (args.Option("--catalogue")) return UsageError(self, "--catalogue goes with --item");
     if (params.FirmwarePath.empty()) return UsageError(self, "--firmware or --item is required");
     params.FuseLo = args.Option("--fuse-lo").value_or("");
@@ -107,23 +127,24 @@ int RunProgram(const Command& self, const Args& args) {
     params.FuseEx = args.Option("--fuse-ex").value_or("");
     params.Speed = args.Option("--speed").value_or("");
     params.Bootloader = args.Option("--bootloader").value_or("");
+    params.AllowIspLockout = args.Flag("--allow-isp-lockout");
     // The catalogue falls back to the image size for a Bootloader that is no number; a value
     // typed on the command line is meant as one.
     if (args.Option("--bootloader") && !ParseNumber(params.Bootloader))
         return UsageError(self, "--bootloader needs a number, not '" + params.Bootloader + "'");
-    return Execute(args, params, {});
+    return Execute(args, params, {}, stop);
 }
 
 const RegisterCommand reg({"program",
                            "--port P (--firmware FILE [--fuse-lo V] [--fuse-hi V] [--fuse-ex V] "
                            "[--speed V] [--bootloader N] | --item N [--catalogue FILE]) "
-                           "[--use-eeprom-copy FILE | --keep-device-eeprom]",
+                           "[--use-eeprom-copy FILE | --keep-device-eeprom] [--allow-isp-lockout]",
                            "Update the connected device: fuses, EEPROM kept, flash programmed and "
                            "verified.",
                            Help,
                            {"--port", "--firmware", "--fuse-lo", "--fuse-hi", "--fuse-ex",
                             "--speed", "--bootloader", "--item", "--catalogue",
                             "--use-eeprom-copy"},
-                           {"--keep-device-eeprom"},
+                           {"--keep-device-eeprom", "--allow-isp-lockout"},
                            RunProgram});
 }  // namespace

@@ -1,6 +1,7 @@
 // restore-eeprom: write a saved EEPROM copy back into the device.
 #include "cli/Command.h"
 #include "cli/ConsoleReport.h"
+#include "cli/StopSignals.h"
 #include "programming/EepromRestore.h"
 
 namespace {
@@ -8,7 +9,11 @@ int RunRestore(const Command& self, const Args& args) {
     const auto port = args.Option("--port");
     if (!port || port->empty()) return UsageError(self, "--port is required");
     if (args.Positionals().size() != 1) return UsageError(self, "give exactly one EEPROM copy");
-    ConsoleReport report;
+    const StopSignals stop(
+        "q40prog-cli: stopping the restore safely at its next data block; run it again "
+        "afterwards.\n",
+        "q40prog-cli: already stopping; the restore ends by itself at its next data block.\n");
+    ConsoleReport report(&stop);
     const RunOutcome o = RestoreEeprom(*port, args.Positionals()[0], report, SystemLinkFactory());
     if (o.Success) return ExitOk;
     return o.DeviceTouched ? ExitDeviceNeedsRun : ExitFailure;
@@ -25,6 +30,7 @@ const RegisterCommand reg({"restore-eeprom",
                            "every byte of the copy\nis written and the whole EEPROM verified. "
                            "Only the EEPROM is written; flash\nand fuses stay as they are. The "
                            "log and runs.jsonl are kept as for a programming run.\n"
+                           "Ctrl-C, SIGTERM or SIGHUP stop it safely at its next data block.\n"
                            "exit codes: 0 done, 1 failed with the device untouched, 2 usage "
                            "error,\n            3 failed while writing: the EEPROM is "
                            "incomplete, run again\n",

@@ -57,6 +57,8 @@ std::string GetErrorText(int32_t code) {
             return "Stopped before the erase: an EEPROM copy may belong to this device.";
         case errBackupRead:
             return "Error reading the EEPROM copy.";
+        case errIspLockout:
+            return "Fuse value would lock out serial programming.";
         default:
             return "Unknown Error";
     }

@@ -37,6 +37,7 @@ enum ProgErrorCode : int32_t {
     // An interrupted update's EEPROM copy may belong to this device; a person must decide.
     errEepromUndecided = 28,
     errBackupRead = 29,  // EEPROM copy cannot be read (or is too large to be one)
+    errIspLockout = 30,  // fuse value would shut the serial programming interface
 };
 
 struct EProgError {

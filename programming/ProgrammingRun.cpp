@@ -6,6 +6,7 @@
 #include "image/FirmwareId.h"
 #include "image/ImageLoader.h"
 #include "programming/DataFolder.h"
+#include "programming/IspLockout.h"
 #include "programming/RunFiles.h"
 
 namespace {
@@ -83,6 +84,7 @@ void ProgrammingRun::Sequence(TIspLink& link) {
     Outcome.Chip = link.ReadChipType();
     Step("chip type is " + Outcome.Chip);
     Report.ChipIdentified(Outcome.Chip);
+    CheckIspLockout(Outcome.Chip, Params);  // before any fuse is written or anything erased
     LoadImage(link);
     Step("setting port time to 100");
     link.SetPortTime(StartPortTime);

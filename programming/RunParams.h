@@ -11,4 +11,6 @@ struct RunParams {
     std::string Speed;       // port-time value; empty keeps 100
     std::string Bootloader;  // image length for the check value; empty or no number: loaded size
     std::string PortName;
+    // Fuse values that would shut serial programming are written only when this is set.
+    bool AllowIspLockout = false;
 };

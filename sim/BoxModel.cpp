@@ -28,6 +28,7 @@ void BoxModel::Reset() {
     RecentLetters.clear();
     EntryDone = false;
     ProgEnabled = false;
+    PendingDelayUs = 0;
 }
 
 void BoxModel::Send(uint8_t value) {

@@ -32,7 +32,8 @@ public:
 
     void Receive(const uint8_t* data, std::size_t count);
     void Receive(uint8_t byte) { Receive(&byte, 1); }
-    // DTR pulse: the box restarts, forgetting any half-received command.
+    // DTR pulse, or the host closing a pseudo-terminal: the box restarts, forgetting any
+    // half-received command, and is out of programming mode.
     void Reset();
 
     std::deque<OutByte> Output;

@@ -20,6 +20,7 @@ public:
     // False with Error() set when it does not start or names no port in time.
     bool Start(const std::vector<std::string>& options, int timeoutMs = StartTimeoutMs);
     bool Running() const { return Pid > 0; }
+    pid_t ProcessId() const { return Pid; }
     const std::string& PortPath() const { return Port; }
     const std::string& Error() const { return ErrorText; }
 

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -17,6 +18,8 @@ constexpr std::size_t ChunkBytes = 4096;  // per read() or write() on the master
 // much less: a long wait ends this early and the rest is slept again, so that answers
 // leave close to their time and never before it.
 constexpr int64_t WakeAheadNs = 50 * wire::NsPerUs;
+// Without inotify, how often a hung-up terminal is looked at for a new host.
+constexpr int64_t HostPollNs = 5 * wire::NsPerMs;
 
 bool MakeRaw(int fd) {
     termios tio{};
@@ -44,7 +47,6 @@ int64_t MonotonicNs() {
 PtyServer::PtyServer(BoxModel& box, const WireOptions& wire) : Box(box), Schedule(wire) {}
 
 PtyServer::~PtyServer() {
-    if (Slave >= 0) ::close(Slave);
     if (Master >= 0) ::close(Master);
 }
 
@@ -61,21 +63,67 @@ bool PtyServer::Open() {
     char name[128];
     if (ptsname_r(Master, name, sizeof name) != 0) return Fail("cannot name the pseudo-terminal");
     SlavePath = name;
-    Slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (Slave < 0) return Fail("cannot open " + SlavePath);
+    const int slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (slave < 0) return Fail("cannot open " + SlavePath);
     // Raw before anyone knows the path: a cooked slave would echo the first bytes back.
-    if (!MakeRaw(Slave)) return Fail("cannot set " + SlavePath + " to raw mode");
+    // The settings stay with the terminal while the master is open.
+    const bool raw = MakeRaw(slave);
+    ::close(slave);
+    if (!raw) return Fail("cannot set " + SlavePath + " to raw mode");
     if (fcntl(Master, F_SETFL, fcntl(Master, F_GETFL) | O_NONBLOCK) != 0)
         return Fail("cannot make the pseudo-terminal non-blocking");
+    int packetMode = 1;  // the host's buffer purges reach the server, in order with its bytes
+    if (ioctl(Master, TIOCPKT, &packetMode) != 0)
+        return Fail("cannot put the pseudo-terminal into packet mode");
+    OpenWatch.Start(SlavePath);  // or polling, see WaitForHost
     return true;
 }
 
 bool PtyServer::Serve(const volatile std::sig_atomic_t& stop, const sigset_t& waitMask) {
     while (!stop) {
+        if (!HostPresent) {
+            if (!WaitForHost(waitMask)) return false;
+            continue;
+        }
         if (!WriteDue(MonotonicNs())) return false;
         if (!WaitForWork(waitMask, MonotonicNs())) return false;
     }
     return true;
+}
+
+// Sleeps until a host has the port open: the master's hang-up has ended.
+bool PtyServer::WaitForHost(const sigset_t& waitMask) {
+    OpenWatch.Drain();  // opens from before this check are answered by it
+    pollfd master{Master, POLLIN, 0};
+    if (poll(&master, 1, 0) < 0 && errno != EINTR)
+        return Fail("waiting on the pseudo-terminal failed");
+    if (!(master.revents & POLLHUP)) {
+        HostPresent = true;
+        return true;
+    }
+    pollfd watch{OpenWatch.Fd(), POLLIN, 0};
+    const timespec every = ToTimespec(HostPollNs);
+    const bool watching = OpenWatch.Fd() >= 0;
+    const int n = ppoll(watching ? &watch : nullptr, watching ? 1 : 0, watching ? nullptr : &every,
+                        &waitMask);
+    if (n < 0 && errno != EINTR) return Fail("waiting for a host failed");
+    return true;
+}
+
+// What the host wrote before it let go ends with it.
+void PtyServer::HostGone() {
+    uint8_t sink[ChunkBytes];
+    while (::read(Master, sink, sizeof sink) > 0) {
+    }
+    ResetBox();
+    HostPresent = false;
+}
+
+// The box restarts; answers not yet sent are lost with it.
+void PtyServer::ResetBox() {
+    Held.clear();
+    WriteBlocked = false;
+    Box.Reset();
 }
 
 // Sleeps until input comes, the next held byte is due, or the client drains its queue.
@@ -91,13 +139,16 @@ bool PtyServer::WaitForWork(const sigset_t& waitMask, int64_t nowNs) {
     const int n = ppoll(&pfd, 1, limit, &waitMask);
     if (n < 0) return errno == EINTR ? true : Fail("waiting on the pseudo-terminal failed");
     if (n == 0) return true;
+    if (pfd.revents & POLLHUP) {
+        HostGone();
+        return true;
+    }
     if (pfd.revents & POLLOUT) WriteBlocked = false;
     if (pfd.revents & POLLIN) return TakeInput();
-    // The server holds the slave open, so a hang-up or error means the terminal broke;
-    // going on would spin on it.
-    if (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) {
+    // An error without a hang-up means the terminal broke; going on would spin on it.
+    if (pfd.revents & (POLLERR | POLLNVAL)) {
         errno = EIO;
-        return Fail("the pseudo-terminal hung up");
+        return Fail("the pseudo-terminal failed");
     }
     return true;
 }
@@ -105,14 +156,21 @@ bool PtyServer::WaitForWork(const sigset_t& waitMask, int64_t nowNs) {
 bool PtyServer::TakeInput() {
     uint8_t chunk[ChunkBytes];
     const ssize_t n = ::read(Master, chunk, sizeof chunk);
+    if (n == 0 || (n < 0 && errno == EIO)) {  // the host let go in the meantime
+        HostGone();
+        return true;
+    }
     if (n < 0) return (errno == EAGAIN || errno == EINTR) ? true : Fail("reading the port failed");
-    if (n == 0) {
-        errno = EIO;
-        return Fail("the pseudo-terminal hung up");
+    // Packet mode: every read starts with a status byte. A purge of the host's buffers
+    // follows the reset pulse of every open; taking it as the reset too covers a close and
+    // reopen so quick that the hang-up between them went unseen.
+    if (chunk[0] != TIOCPKT_DATA) {
+        if (chunk[0] & (TIOCPKT_FLUSHREAD | TIOCPKT_FLUSHWRITE)) ResetBox();
+        return true;
     }
     const int64_t arrival = MonotonicNs();
-    Counted.Received += n;
-    for (ssize_t i = 0; i < n; ++i) Feed(chunk[i], arrival);
+    Counted.Received += n - 1;
+    for (ssize_t i = 1; i < n; ++i) Feed(chunk[i], arrival);
     return true;
 }
 

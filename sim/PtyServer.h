@@ -2,6 +2,11 @@
 // Serves a BoxModel on a pseudo-terminal: clients open the slave side as their serial
 // port, the server talks through the master side. Bytes are held back as the wire
 // options say; waits are ppoll() time-outs on the monotonic clock.
+//
+// A real box is reset by the DTR pulse of the host's next open; a pseudo-terminal has no
+// DTR. So the host closing the port (its last user letting go) resets the box: a
+// half-received command is dropped, programming mode ends and unsent answers are lost.
+// The buffer purge that follows the reset pulse at every open resets it as well.
 
 #include <signal.h>
 
@@ -11,6 +16,7 @@
 #include <string>
 
 #include "sim/BoxModel.h"
+#include "sim/PortOpenWatch.h"
 #include "sim/WireSchedule.h"
 #include "sim/WireStats.h"
 
@@ -44,13 +50,18 @@ private:
     void Feed(uint8_t byte, int64_t arrivalNs);
     bool WriteDue(int64_t nowNs);
     bool WaitForWork(const sigset_t& waitMask, int64_t nowNs);
+    bool WaitForHost(const sigset_t& waitMask);
+    void HostGone();
+    void ResetBox();
 
     BoxModel& Box;
     WireSchedule Schedule;
     int Master = -1;
-    // Held open by the server itself, so the master never sees a hang-up between clients.
-    int Slave = -1;
+    // The server keeps no descriptor of the slave side, so the master shows a hang-up
+    // exactly while no host holds the port.
     std::string SlavePath;
+    PortOpenWatch OpenWatch;
+    bool HostPresent = false;
     std::deque<HeldByte> Held;  // answers not yet due, in order
     bool WriteBlocked = false;  // the client's input queue is full
     WireStats Counted;

@@ -45,6 +45,24 @@ TEST_F(RunValues, MissingKeysOfTheEntryAreEmpty) {
     EXPECT_EQ(v->Bootloader, "");
 }
 
+TEST_F(RunValues, LockoutPermissionIsYesInAnyCaseForThatEntryOnly) {
+    const struct {
+        const char* value;
+        bool allowed;
+    } cases[] = {{"YES", true}, {"yes", true}, {"Yes", true}, {" yes ", true},
+                 {"no", false}, {"1", false},  {"", false},   {"YES!", false}};
+    for (const auto& c : cases) {
+        const auto v = For(std::string("[ITEM_1]\nProcessor_1=ATmega644P\nLockout_2=YES\n"
+                                       "Processor_3=ATmega644P\nLockout_3=") +
+                               c.value + "\n",
+                           "ATmega644P");
+        ASSERT_TRUE(v);
+        EXPECT_EQ(v->AllowIspLockout, c.allowed) << "'" << c.value << "'";
+    }
+    EXPECT_FALSE(
+        For("[ITEM_1]\nProcessor_1=ATmega644P\nLockout_2=YES\n", "ATmega644P")->AllowIspLockout);
+}
+
 TEST_F(RunValues, NoEntryForTheChip) {
     EXPECT_FALSE(For("[ITEM_1]\nProcessor_1=ATmega644P\n", "ATmega644"));
     EXPECT_FALSE(For("[ITEM_1]\nFirmware=main.hex\n", "ATmega644"));

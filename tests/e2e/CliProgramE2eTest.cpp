@@ -149,6 +149,50 @@ TEST_F(CliProgram, ExitCodeTellsWhetherTheDeviceWasTouched) {
     EXPECT_EQ(ReadBytes(Scratch("eeprom.bin")), Eeprom);
 }
 
+TEST_F(CliProgram, IspLockoutNeedsExplicitPermission) {
+    StartDevice("ATmega644P", 0x10000, 0x800);
+    WriteBytes(Scratch("fw.bin"), RandomBytes(0x1000, 6));
+    const Fuses before = ReadFuses();
+    const std::vector<std::string> run{"program",         "--port",    Port(), "--firmware",
+                                       Scratch("fw.bin"), "--fuse-hi", "0xFF"};
+    CommandResult r = Cli(run);
+    EXPECT_EQ(r.ExitCode, ExitUntouched) << r.Out;
+    EXPECT_NE(r.Out.find("chip type is ATmega644P\nprogramming interrupted: Fuse value would lock "
+                         "out serial programming.\nHi fuse 0xFF would disable serial programming "
+                         "(SPIEN); to allow it"),
+              std::string::npos)
+        << r.Out;
+    EXPECT_EQ(ReadFuses().Hi, before.Hi);
+
+    std::vector<std::string> allowed = run;
+    allowed.push_back("--allow-isp-lockout");
+    r = Cli(allowed);
+    EXPECT_EQ(r.ExitCode, 0) << r.Out;
+    EXPECT_EQ(ReadFuses().Hi, 0xFF);
+
+    // From the catalogue: Lockout_<k> of the matching processor entry.
+    std::filesystem::create_directories(Scratch("Firmware"));
+    WriteBytes(Scratch("Firmware/main.bin"), RandomBytes(0x1000, 8));
+    for (const char* lockout : {"", "yes"}) {
+        SCOPED_TRACE(std::string("Lockout_1=") + lockout);
+        std::ofstream(Scratch("Q40Prog.INI"))
+            << "[ITEM_1]\nNAME=Main\nFirmware=main.bin\nProcessor_1=ATmega644P\n"
+               "Fuse_Hi_1=0xDE\nLockout_1="
+            << lockout << "\n";  // SPIEN stays programmed: allowed either way
+        r = Cli(
+            {"program", "--port", Port(), "--item", "1", "--catalogue", Scratch("Q40Prog.INI")});
+        EXPECT_EQ(r.ExitCode, 0) << r.Out;
+        std::ofstream(Scratch("Q40Prog.INI"))
+            << "[ITEM_1]\nNAME=Main\nFirmware=main.bin\nProcessor_1=ATmega644P\n"
+               "Fuse_Hi_1=0xF9\nLockout_1="
+            << lockout << "\n";
+        r = Cli(
+            {"program", "--port", Port(), "--item", "1", "--catalogue", Scratch("Q40Prog.INI")});
+        EXPECT_EQ(r.ExitCode, *lockout ? 0 : ExitUntouched) << r.Out;
+        EXPECT_EQ(ReadFuses().Hi, *lockout ? 0xF9 : 0xDE);
+    }
+}
+
 // Every number is checked before the port is opened: a bad speed after good fuses leaves the
 // fuses as they were, and the log holds the fixed text with the detail on the next line.
 TEST_F(CliProgram, BadNumbersFailBeforeThePortIsOpened) {

@@ -183,8 +183,8 @@ TEST_F(BoxSimTest, DoctorPrintsEveryCheckWithItsVerdict) {
     };
     StartBox();
     auto [exit, found] = doctor(Port());
-    EXPECT_EQ(verdict(found["holders"]), "note");
-    EXPECT_TRUE(Mentions(found["holders"], "q40prog-boxsim (pid ")) << found["holders"];
+    // The simulator keeps only the master side open, so between hosts nobody holds the port.
+    EXPECT_EQ(verdict(found["holders"]), "ok") << found["holders"];
     EXPECT_EQ(verdict(found["programmer"]), "ok");
     EXPECT_TRUE(Mentions(found["programmer"], "KARDO Programmer \"AVR\"  V2.5"));
     if (verdict(found["ModemManager"]) != "PROBLEM" && verdict(found["brltty"]) != "PROBLEM") {

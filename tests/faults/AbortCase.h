@@ -1,6 +1,6 @@
 #pragma once
-// Abort requests during the transfers. The command line has no abort, so these cases run
-// the programming run itself in this process, through the termios serial layer, against a
+// Abort requests during the transfers, at chosen progress calls: these cases run the
+// programming run itself in this process, through the termios serial layer, against a
 // q40prog-boxsim on its pseudo-terminal, with a report that asks to stop.
 
 #include "link/Progress.h"

@@ -30,7 +30,8 @@ TEST(ErrorText, FixedTextsAndUnknownCodes) {
         {27, "Error writing to the data folder."},
         {28, "Stopped before the erase: an EEPROM copy may belong to this device."},
         {29, "Error reading the EEPROM copy."},
-        {30, "Unknown Error"},
+        {30, "Fuse value would lock out serial programming."},
+        {31, "Unknown Error"},
         {255, "Unknown Error"},
         {-1, "Unknown Error"},
     };

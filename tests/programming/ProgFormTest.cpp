@@ -111,6 +111,17 @@ TEST_F(FormFixture, FailureIsRedWithTheBarBackAtItsStart) {
     EXPECT_EQ(Form.ProgressBar->value(), Form.ProgressBar->minimum());
 }
 
+TEST_F(FormFixture, IspLockoutRefusalShowsLikeAnyFailure) {
+    Form.Params.FuseHi = "0xFF";
+    RunOnce();
+    EXPECT_EQ(Form.StatusLabel->text(), "Fuse value would lock out serial programming.");
+    EXPECT_TRUE(LogLines().last().startsWith(
+        "Hi fuse 0xFF would disable serial programming (SPIEN); to allow it"));
+    EXPECT_EQ(StatusColour(), TProgForm::FailedColour);
+    EXPECT_EQ(Factory.Box.Target.ChipErases, 0);
+    EXPECT_NE(Factory.Box.Target.FuseHi, 0xFF);
+}
+
 TEST_F(FormFixture, ClickDuringTheFirstStepsAbortsAtTheEepromRead) {
     Form.SetLinkFactory([this] {
         // The click waits in the queue until the first progress report pumps messages.

@@ -302,11 +302,44 @@ TEST_F(RunFixture, BadNumbersFailBeforeThePortIsOpened) {
     }
 }
 
+// A fuse value that would shut serial programming: refused after identification, before
+// any fuse frame or the erase; allowed explicitly, it is written like any other.
+TEST_F(RunFixture, IspLockoutIsRefusedUnlessAllowed) {
+    Params.FuseLo = "$E2";
+    Params.FuseHi = "0xFF";  // SPIEN unprogrammed on the ATmega644P
+    RunOutcome o = Run();
+    EXPECT_EQ(o.Code, errIspLockout);
+    EXPECT_FALSE(o.DeviceTouched);
+    const auto n = Report.Lines.size();
+    ASSERT_GE(n, 3u);
+    EXPECT_EQ(Report.Lines[n - 3], "chip type is ATmega644P");
+    EXPECT_EQ(Report.Lines[n - 2],
+              "programming interrupted: Fuse value would lock out serial programming.");
+    EXPECT_EQ(Report.Lines[n - 1].rfind("Hi fuse 0xFF would disable serial programming (SPIEN); "
+                                        "to allow it, set Lockout_<k>=YES",
+                                        0),
+              0u)
+        << Report.Lines[n - 1];
+    EXPECT_EQ(Report.FailedText, o.Message);
+    for (const TraceFrame& f : IspFrames())  // only Programming Enable of the 0xAC kind
+        EXPECT_FALSE(f.Tail[0] == 0xAC && f.Tail[1] != 0x53) << "fuse or erase sent";
+    EXPECT_EQ(Factory->Box.Target.FuseLo, 0x62);
+    EXPECT_EQ(Factory->Box.Target.ChipErases, 0);
+
+    Configure({});
+    Params.FuseHi = "0xFF";
+    Params.AllowIspLockout = true;
+    o = Run();
+    EXPECT_TRUE(o.Success) << o.Message;
+    EXPECT_EQ(Factory->Box.Target.FuseHi, 0xFF);
+}
+
 TEST_F(RunFixture, ExtremeNumbersAreSentAsGiven) {
     Params.FuseLo = "0";
     Params.FuseHi = "$FF";
     Params.Speed = "65535";
     Params.Bootloader = "3";
+    Params.AllowIspLockout = true;  // 0xFF leaves the ATmega644P's SPIEN unprogrammed
     const RunOutcome o = Run();
     ASSERT_TRUE(o.Success) << o.Message << " " << o.Detail;
     EXPECT_EQ(Factory->Box.Target.FuseLo, 0x00);

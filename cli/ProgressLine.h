@@ -1,0 +1,22 @@
+#pragma once
+// The progress line drawn in place on a terminal: bar, status text and remaining time,
+// fitted to the terminal's width so that it never wraps. Narrow terminals lose the bar
+// first, then the phase text; the percent and the remaining time stay readable.
+
+#include <string>
+
+struct ProgressLineParts {
+    std::string Phase;    // the phase's status text, as the window shows it
+    std::string Percent;  // "41%"; empty for a finished phase
+    std::string Left;     // "9 s left"; empty while unknown
+    double Done = 0;      // 0 to 1, for the bar
+};
+
+constexpr int ProgressBarMaxWidth = 30;  // between the brackets
+constexpr int ProgressBarMinWidth = 10;  // narrower than this is no help
+
+// At most columns - 1 characters: writing the last column makes some terminals wrap.
+std::string FitProgressLine(const ProgressLineParts& parts, int columns);
+
+// "9 s left", "2 min 5 s left".
+std::string RemainingText(double seconds);

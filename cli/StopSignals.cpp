@@ -1,0 +1,65 @@
+#include "cli/StopSignals.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
+namespace {
+constexpr int Caught[] = {SIGINT, SIGTERM, SIGHUP};
+
+volatile std::sig_atomic_t SignalsSeen = 0;
+volatile std::sig_atomic_t OpenLine = 0;
+// Set before the handlers go in and left alone while they are in.
+const char* Notice = nullptr;
+const char* Again = nullptr;
+std::size_t NoticeLength = 0, AgainLength = 0;
+
+void Put(const char* text, std::size_t length) {
+    // Nothing to do about a failed write to stderr; the update goes on regardless.
+    if (::write(STDERR_FILENO, text, length) < 0) return;
+}
+
+void OnStopSignal(int) {
+    const int savedErrno = errno;
+    const bool first = SignalsSeen == 0;
+    SignalsSeen = 1;
+    if (OpenLine) {
+        Put("\n", 1);
+        OpenLine = 0;
+    }
+    if (first)
+        Put(Notice, NoticeLength);
+    else
+        Put(Again, AgainLength);
+    errno = savedErrno;
+}
+}  // namespace
+
+StopSignals::StopSignals(const char* notice, const char* again) {
+    Notice = notice;
+    Again = again;
+    NoticeLength = std::strlen(notice);
+    AgainLength = std::strlen(again);
+    SignalsSeen = 0;
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    for (int s : Caught) sigaddset(&action.sa_mask, s);  // one notice at a time
+    action.sa_flags = SA_RESTART;
+    for (int s : Caught) sigaction(s, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+bool StopSignals::Requested() const {
+    return SignalsSeen != 0;
+}
+
+void StopSignals::SetLineOpen(bool open) {
+    OpenLine = open ? 1 : 0;
+}
+
+bool StopSignals::LineOpen() {
+    return OpenLine != 0;
+}

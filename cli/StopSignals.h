@@ -1,0 +1,27 @@
+#pragma once
+// Ctrl-C, SIGTERM and SIGHUP while an update runs: the first asks it to stop, as the
+// window's Abort does, and says so on stderr at once; none of them ends the process, so
+// the run still writes its log, its record and the line that says what the device needs,
+// and the exit code still tells whether the device was touched. Later signals only repeat
+// that the stop is under way. SIGPIPE is ignored: a closed output pipe or terminal never
+// ends an update; output that cannot be written is dropped.
+//
+// The handlers stay in place until the process ends: a signal that comes while the
+// command writes its last lines must not end it with another exit code. One object per
+// process.
+
+class StopSignals {
+public:
+    // 'notice' goes to stderr at the first signal, 'again' at every later one; both are
+    // kept as given (string literals) and should end in a newline.
+    StopSignals(const char* notice, const char* again);
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+    bool Requested() const;
+
+    // The console tells whether its cursor stands after an unfinished line (a progress bar
+    // drawn in place), so that a notice starts on a line of its own.
+    static void SetLineOpen(bool open);
+    static bool LineOpen();
+};
