@@ -12,21 +12,15 @@ using namespace isp;
 
 namespace {
 
-EProgError WithOsError(int32_t code, int os, std::string detail = {}) {
-    EProgError e(code, std::move(detail));
-    e.OsError = static_cast<uint32_t>(os);
-    return e;
-}
-
 // What a user without rights on the device has to do about it.
-std::string PermissionCure(const std::string& path, int os) {
+std::string PermissionCure(const std::string& path) {
     std::string group = "dialout";
     struct stat st {};
     if (stat(path.c_str(), &st) == 0) {
         if (const struct group* g = getgrgid(st.st_gid)) group = g->gr_name;
     }
-    return path + ": " + std::strerror(os) + ". Add your user to the group '" + group +
-           "' that owns the port, e.g. sudo usermod -aG " + group + " $USER, then log in again.";
+    return ". Add your user to the group '" + group + "' that owns the port, e.g. sudo usermod -aG " +
+           group + " $USER, then log in again.";
 }
 }  // namespace
 
@@ -54,16 +48,19 @@ void TIspLink::FailOpen() {
     switch (os) {
         case EBUSY:
         case EWOULDBLOCK:
-            throw WithOsError(errPortInUse, os);
+            throw OsFailure(errPortInUse, os, {});
         case EACCES:
-        case EPERM:
-            throw WithOsError(errPortInUse, os, PermissionCure(Port->Path(), os));
+        case EPERM: {
+            EProgError e = OsFailure(errPortInUse, os, Port->Path());
+            e.Detail += PermissionCure(Port->Path());
+            throw e;
+        }
         case ENOENT:
         case ENODEV:
         case ENXIO:
-            throw WithOsError(errPortNotAvailable, os);
+            throw OsFailure(errPortNotAvailable, os, {});
         default:
-            throw WithOsError(errSerialPort, os, Port->Path() + ": " + std::strerror(os));
+            throw OsFailure(errSerialPort, os, Port->Path());
     }
 }
 
@@ -85,9 +82,9 @@ std::vector<std::string> TIspLink::ExplainFailure(const EProgError& e) const {
 }
 
 void TIspLink::ResetProgrammer() {
-    if (!Port->SetDtr(true)) throw WithOsError(errSerialPort, Port->LastError());
+    if (!Port->SetDtr(true)) throw OsFailure(errSerialPort, Port->LastError(), {});
     Clock.SleepMs(ResetPulseMs);
-    if (!Port->SetDtr(false)) throw WithOsError(errSerialPort, Port->LastError());
+    if (!Port->SetDtr(false)) throw OsFailure(errSerialPort, Port->LastError(), {});
     Clock.SleepMs(ResetSettleMs);
     Port->PurgeReceive();
     Port->PurgeTransmit();
@@ -106,20 +103,20 @@ uint8_t TIspLink::ReadByte() {
 
 void TIspLink::ReadBlock(uint8_t* dest, unsigned count) {
     std::size_t got = 0;
-    if (!Port->Read(dest, count, got)) throw WithOsError(errSerialPort, Port->LastError());
-    if (got < count) throw WithOsError(errNotConnected, 0);
+    if (!Port->Read(dest, count, got)) throw OsFailure(errSerialPort, Port->LastError(), {});
+    if (got < count) throw EProgError(errNotConnected);
 }
 
 void TIspLink::WriteBlock(const uint8_t* src, int count) {
     if (count <= 0) return;
     if (!Port->Write(src, static_cast<std::size_t>(count)))
-        throw WithOsError(errSerialPort, Port->LastError());
+        throw OsFailure(errSerialPort, Port->LastError(), {});
 }
 
 uint8_t TIspLink::SendCommand(int letter) {
     WriteByte(letter);
     const uint8_t echo = ReadByte();
-    if (echo != Lo8(letter)) throw WithOsError(errBadEcho, 0);
+    if (echo != Lo8(letter)) throw EProgError(errBadEcho);
     return echo;
 }
 
@@ -162,7 +159,7 @@ void TIspLink::EnableProgMode() {
         if (Reply[2] == EnableAnswer) return;
         SendCommand(CmdPulse);
     }
-    throw WithOsError(errProgMode, 0);
+    throw EProgError(errProgMode);
 }
 
 std::string TIspLink::ReadChipType() {
@@ -172,7 +169,7 @@ std::string TIspLink::ReadChipType() {
     IspCommand(0x30, 0x00, 0x02, 0x00, 0);
     const uint8_t sig2 = Reply[3];
     const DeviceEntry* row = FindDeviceBySignature(sig1, sig2);
-    if (!row) throw WithOsError(errUnknownChip, 0);
+    if (!row) throw EProgError(errUnknownChip);
     Device = *row;
     return Device.Name;
 }

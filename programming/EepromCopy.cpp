@@ -15,9 +15,7 @@
 
 namespace {
 EProgError CopyError(int32_t code, const std::string& path, int err) {
-    EProgError e(code, "File: " + path + ": " + std::strerror(err));
-    e.OsError = static_cast<uint32_t>(err);
-    return e;
+    return OsFailure(code, err, "File: " + path);
 }
 
 EProgError TooLarge(const std::string& path, long long size) {

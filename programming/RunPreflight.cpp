@@ -32,9 +32,7 @@ std::optional<uint8_t> Fuse(const std::string& text, const char* name) {
 }
 
 [[noreturn]] void FailWrite(int32_t code, const std::string& path, int os) {
-    EProgError e(code, path + ": " + std::strerror(os));
-    e.OsError = static_cast<uint32_t>(os);
-    throw e;
+    throw OsFailure(code, os, path);
 }
 
 // Makes the folder and proves that a file can be created in it (rights, read-only mounts and

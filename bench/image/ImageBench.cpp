@@ -19,7 +19,7 @@
 
 #include "image/CheckValue.h"
 #include "image/ImageLoader.h"
-#include "link/IspLink.h"
+#include "link/ImageBuffer.h"
 
 extern char** environ;
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <functional>
 
 #include "link/IspLink.h"
 #include "tests/support/ScriptedPort.h"
@@ -19,6 +20,15 @@ struct ScriptedLink {
     std::unique_ptr<TIspLink> Link;
 };
 
+EProgError FailureOf(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const EProgError& e) {
+        return e;
+    }
+    ADD_FAILURE() << "no failure";
+    return EProgError(NoFailure);
+}
 }  // namespace
 
 TEST(OpenPort, OsErrorsMapToCodes) {
@@ -123,6 +133,25 @@ TEST(Primitives, EchoAndReadFailures) {
     s.Port->WriteErrno = EIO;
     EXPECT_EQ(CodeOf([&] { s.Link->WriteByte('V'); }), 7);
     EXPECT_EQ(CodeOf([&] { s.Link->WriteBlock(block, 5); }), 7);
+}
+
+// A failed port call carries the OS's reason; an echo or a reply the box got wrong has none,
+// whatever errno the calls before it left.
+TEST(Primitives, OnlyPortFailuresCarryTheOsReason) {
+    ScriptedLink s;
+    s.Link->OpenPort("ttyUSB0");
+    s.Port->ReadErrno = EIO;
+    EXPECT_EQ(FailureOf([&] { s.Link->ReadByte(); }).OsError, static_cast<uint32_t>(EIO));
+    s.Port->ReadErrno = 0;
+    s.Port->Queue({'v'});
+    errno = EIO;
+    const EProgError badEcho = FailureOf([&] { s.Link->SendCommand('V'); });
+    EXPECT_EQ(badEcho.Code, errBadEcho);
+    EXPECT_EQ(badEcho.OsError, 0u);
+    errno = EIO;
+    const EProgError silent = FailureOf([&] { s.Link->SendCommand('V'); });
+    EXPECT_EQ(silent.Code, errNotConnected);
+    EXPECT_EQ(silent.OsError, 0u);
 }
 
 TEST(Primitives, WriteByteSendsLowEightBits) {

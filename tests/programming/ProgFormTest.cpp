@@ -202,6 +202,23 @@ TEST_F(FormFixture, AnEnlargedWindowGivesTheRoomToTheLog) {
     EXPECT_EQ(Form.size(), QSize(410, 267));  // never smaller than its design
 }
 
+// The window leaves the data folder to the run, as the command line does: both put their
+// files in the same place.
+TEST_F(FormFixture, WithoutADataFolderTheRunsOwnChoiceHolds) {
+    const char* old = std::getenv("XDG_DATA_HOME");
+    const std::string saved = old ? old : "";
+    setenv("XDG_DATA_HOME", Temp.File("xdg").c_str(), 1);
+    Form.SetDataFolder("");
+    RunOnce();
+    if (old)
+        setenv("XDG_DATA_HOME", saved.c_str(), 1);
+    else
+        unsetenv("XDG_DATA_HOME");
+    EXPECT_TRUE(Form.LastOutcome().Success);
+    EXPECT_EQ(Form.LastOutcome().LogPath.rfind(Temp.File("xdg/KARDO/Q40Prog/logs/run-"), 0), 0u)
+        << Form.LastOutcome().LogPath;
+}
+
 TEST_F(FormFixture, ShowProgressStatusColoursAndBar) {
     Form.show();
     Form.StartTimer->stop();
