@@ -19,8 +19,8 @@ std::string PermissionCure(const std::string& path) {
     if (stat(path.c_str(), &st) == 0) {
         if (const struct group* g = getgrgid(st.st_gid)) group = g->gr_name;
     }
-    return ". Add your user to the group '" + group + "' that owns the port, e.g. sudo usermod -aG " +
-           group + " $USER, then log in again.";
+    return ". Add your user to the group '" + group +
+           "' that owns the port, e.g. sudo usermod -aG " + group + " $USER, then log in again.";
 }
 }  // namespace
 
