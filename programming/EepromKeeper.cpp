@@ -8,12 +8,13 @@
 #include <cerrno>
 #include <cstring>
 
+#include "link/OsErrorText.h"
 #include "programming/EepromCopy.h"
 
 namespace {
 std::string RecordProblem(const char* what, const std::string& path, int err) {
     return std::string("could not ") + what + " the pending eeprom record " + path + ": " +
-           std::strerror(err);
+           OsErrorText(err);
 }
 
 // A descriptor holding the lock, or -1 when another run holds it (or the file is gone).
@@ -132,6 +133,7 @@ void EepromKeeper::Decide(const EepromQuestion& question,
         for (const PendingCopy& c : question.Candidates)
             if (c.Path == chosen) return WriteBack(*Find(pending, chosen), link, outcome);
     } else if (answer.Kind == EepromAnswer::KeepDevice) {
+        if (!answer.Detail.empty()) Log(answer.Detail);
         for (const PendingCopy& c : question.Candidates)
             Log("keeping the eeprom as read; pending eeprom copy " + c.Path + " not used");
         return;
