@@ -54,6 +54,14 @@ void PortBoard::Log(std::size_t port, const std::string& line) {
     Say(false, s.Name + ": " + line);
 }
 
+void PortBoard::LogLines(std::size_t port, const std::string& text) {
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = std::min(text.find('\n', at), text.size());
+        Log(port, text.substr(at, end - at));
+        at = end + 1;
+    }
+}
+
 void PortBoard::Warn(std::size_t port, const std::string& text) {
     std::lock_guard<std::mutex> lock(Mutex);
     Say(true, "q40prog-cli: " + Ports[port].Name + ": warning: " + text);

@@ -36,6 +36,8 @@ public:
 
     // From the runs' threads; 'port' is the index into the ports given.
     void Log(std::size_t port, const std::string& line);
+    // Several lines in one text, each a log line.
+    void LogLines(std::size_t port, const std::string& text);
     void Warn(std::size_t port, const std::string& text);
     void Chip(std::size_t port, const std::string& name);
     void Progress(std::size_t port, int32_t position, int32_t total, int32_t phase);

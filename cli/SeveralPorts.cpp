@@ -26,15 +26,7 @@ RunOutcome UpdateOnePort(const UpdateRequest& request, std::size_t index, PortBo
         request.KeepDeviceEeprom ? PortRunReport::KeepDevice : PortRunReport::StopUnlessKept;
     PortRunReport report(board, index, stop, policy);
     const PortUpdate u = UpdateDevice(request, request.Ports[index], report, makeLink, stop);
-    if (!u.Ran) {
-        board.Log(index, u.Outcome.Message);
-        for (std::size_t at = 0; at < u.Outcome.Detail.size();) {
-            const std::size_t end =
-                std::min(u.Outcome.Detail.find('\n', at), u.Outcome.Detail.size());
-            board.Log(index, u.Outcome.Detail.substr(at, end - at));
-            at = end + 1;
-        }
-    }
+    if (!u.Ran) board.LogLines(index, u.Outcome.Message + "\n" + u.Outcome.Detail);
     return u.Outcome;
 }
 }  // namespace

@@ -41,8 +41,9 @@ ProbeResult CheckProgrammer(const std::string& portName, const LinkFactory& make
     return RunProbe(portName, makeLink, true, ReadVersion);
 }
 
-ProbeResult QueryChipType(const std::string& portName, const LinkFactory& makeLink) {
-    return RunProbe(portName, makeLink, true, [](TIspLink& link, const std::string& port) {
+ProbeResult QueryChipType(const std::string& portName, const LinkFactory& makeLink,
+                          bool explain) {
+    return RunProbe(portName, makeLink, explain, [](TIspLink& link, const std::string& port) {
         std::string name = OpenAndIdentify(link, port);
         link.DisableProgMode();
         return name;
