@@ -24,10 +24,14 @@ void Put(FILE* stream, std::string& text) {
     text.clear();
 }
 
-std::string OutcomeText(const RunOutcome& o) {
-    return o.Success ? std::string("done") : "FAILED: " + o.Message;
-}
 }  // namespace
+
+// The failure texts end in a full stop or an exclamation mark; "done" gets one.
+std::string OutcomeSentence(const RunOutcome& o) {
+    if (o.Success) return "done.";
+    const std::string text = "FAILED: " + o.Message;
+    return text.back() == '.' || text.back() == '!' || text.back() == '?' ? text : text + ".";
+}
 
 PortBoard::PortBoard(const std::vector<std::string>& ports, const StopSignals& stop,
                      std::string notice, std::string again, bool station)
@@ -112,7 +116,7 @@ void PortBoard::Finished(std::size_t port, const RunOutcome& outcome) {
     std::lock_guard<std::mutex> lock(Mutex);
     PortState& s = Ports[port];
     ++(outcome.Success ? s.Counts.Done : s.Counts.Failed);
-    s.Text = OutcomeText(outcome);
+    s.Text = OutcomeSentence(outcome);
     s.InTransfer = false;
     if (!Station) return Wake.notify_one();
     UpdateCounts total;
@@ -120,8 +124,8 @@ void PortBoard::Finished(std::size_t port, const RunOutcome& outcome) {
         total.Done += p.Counts.Done;
         total.Failed += p.Counts.Failed;
     }
-    Say(false, s.Name + ": " + OutcomeText(outcome) + "; this port " + CountsText(s.Counts) +
-                   "; all ports " + CountsText(total));
+    Say(false, s.Name + ": " + OutcomeSentence(outcome) + " This port " + CountsText(s.Counts) +
+                   "; all ports " + CountsText(total) + ".");
     if (Width) ++Bells;
 }
 

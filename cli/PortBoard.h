@@ -26,6 +26,9 @@ struct UpdateCounts {
     int Failed = 0;
 };
 
+// "done." or "FAILED: " with the failure's text, as a sentence.
+std::string OutcomeSentence(const RunOutcome& outcome);
+
 class PortBoard {
 public:
     // 'notice' and 'again' are said at the first and at every later stop signal (with a
@@ -43,7 +46,8 @@ public:
     void Progress(std::size_t port, int32_t position, int32_t total, int32_t phase);
     // What the port does between updates ("waiting for a board").
     void State(std::size_t port, const std::string& text);
-    // An update's end: counted, and in a station told with its counts (and a bell).
+    // An update's end: counted, and in a station told with its counts (and a bell). The
+    // port's line shows "done." or "FAILED: " and the failure's text.
     void Finished(std::size_t port, const RunOutcome& outcome);
     // The port's thread has no more to say.
     void PortDone(std::size_t port);

@@ -76,9 +76,7 @@ private:
         if (!u.Ran) Board.LogLines(Index, u.Outcome.Message + "\n" + u.Outcome.Detail);
         Outcomes.push_back(u.Outcome);
         Board.Finished(Index, u.Outcome);
-        Board.State(Index,
-                    (u.Outcome.Success ? std::string("done") : "FAILED: " + u.Outcome.Message) +
-                        "; take the board off");
+        Board.State(Index, OutcomeSentence(u.Outcome) + " Take the board off.");
         return true;
     }
 

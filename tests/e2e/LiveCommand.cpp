@@ -105,6 +105,11 @@ bool LiveCommand::WaitForLine(const std::string& prefix, int timeoutMs) {
     return true;
 }
 
+void LiveCommand::TakeWhatHasCome() {
+    while (ReadSome(0)) {
+    }
+}
+
 void LiveCommand::Signal(int signal) {
     if (Pid > 0) kill(Pid, signal);
 }

@@ -25,6 +25,8 @@ public:
                       int timeoutMs = CommandTimeoutMs);
     // Complete lines starting with 'prefix' so far, on stdout and stderr.
     std::size_t CountLines(const std::string& prefix) const;
+    // Reads whatever output is there, without waiting.
+    void TakeWhatHasCome();
     // What has come so far.
     const CommandResult& SoFar() const { return Result; }
     void Signal(int signal);
