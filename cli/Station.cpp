@@ -76,7 +76,8 @@ private:
         if (!u.Ran) Board.LogLines(Index, u.Outcome.Message + "\n" + u.Outcome.Detail);
         Outcomes.push_back(u.Outcome);
         Board.Finished(Index, u.Outcome);
-        Board.State(Index, OutcomeSentence(u.Outcome) + " Take the board off.");
+        if (!Stop.Requested())
+            Board.State(Index, OutcomeSentence(u.Outcome) + " Take the board off.");
         return true;
     }
 
