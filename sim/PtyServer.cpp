@@ -30,6 +30,11 @@ bool MakeRaw(int fd) {
     return tcsetattr(fd, TCSANOW, &tio) == 0;
 }
 
+// The status byte of a packet-mode read that reports a purge of the host's buffers.
+bool IsPurge(uint8_t status) {
+    return status != TIOCPKT_DATA && (status & (TIOCPKT_FLUSHREAD | TIOCPKT_FLUSHWRITE)) != 0;
+}
+
 timespec ToTimespec(int64_t ns) {
     timespec ts{};
     ts.tv_sec = static_cast<time_t>(ns / wire::NsPerSecond);
@@ -111,13 +116,19 @@ bool PtyServer::WaitForHost(const sigset_t& waitMask) {
     return true;
 }
 
-// What the host wrote before it let go ends with it.
+// What the host wrote before it let go ends with it. A host that opens the port at once
+// again may already have written: its purge after the reset pulse comes first, and what
+// follows that purge belongs to the new host.
 void PtyServer::HostGone() {
-    uint8_t sink[ChunkBytes];
-    while (::read(Master, sink, sizeof sink) > 0) {
-    }
     ResetBox();
     HostPresent = false;
+    uint8_t chunk[ChunkBytes];
+    for (ssize_t n; (n = ::read(Master, chunk, sizeof chunk)) > 0;) {
+        if (IsPurge(chunk[0])) {
+            HostPresent = true;
+            return;
+        }
+    }
 }
 
 // The box restarts; answers not yet sent are lost with it.
@@ -166,7 +177,7 @@ bool PtyServer::TakeInput() {
     // follows the reset pulse of every open; taking it as the reset too covers a close and
     // reopen so quick that the hang-up between them went unseen.
     if (chunk[0] != TIOCPKT_DATA) {
-        if (chunk[0] & (TIOCPKT_FLUSHREAD | TIOCPKT_FLUSHWRITE)) ResetBox();
+        if (IsPurge(chunk[0])) ResetBox();
         return true;
     }
     const int64_t arrival = MonotonicNs();

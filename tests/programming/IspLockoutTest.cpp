@@ -7,8 +7,10 @@
 #include <algorithm>
 #include <cctype>
 #include <fstream>
-#include <regex>
+#include <iterator>
+#include <optional>
 #include <set>
+#include <sstream>
 #include <tuple>
 
 #include "link/DeviceTable.h"
@@ -31,26 +33,52 @@ std::string HeaderFor(const std::string& chip) {
     return {};
 }
 
+// The fuse byte a line such as "/* High Fuse Byte */" opens, if it is one.
+std::optional<FuseByte> SectionOf(const std::string& line) {
+    const std::pair<const char*, FuseByte> names[] = {{"Low Fuse Byte", FuseByte::Lo},
+                                                      {"High Fuse Byte", FuseByte::Hi},
+                                                      {"Extended Fuse Byte", FuseByte::Ex}};
+    if (line.find("/*") == std::string::npos) return std::nullopt;
+    for (const auto& [name, fuse] : names)
+        if (line.find(name) != std::string::npos) return fuse;
+    return std::nullopt;
+}
+
+// "#define FUSE_SPIEN (unsigned char)~_BV(5)" -> SPIEN in bit 5.
+std::optional<std::pair<LockoutBit, int>> DefinitionOf(const std::string& line) {
+    std::istringstream words(line);
+    std::string hash, define, name;
+    words >> hash;
+    if (hash == "#") words >> define;
+    if (hash != "#define" && !(hash == "#" && define == "define")) return std::nullopt;
+    words >> name;
+    const std::pair<const char*, LockoutBit> kinds[] = {{"FUSE_SPIEN", LockoutBit::Spien},
+                                                        {"FUSE_RSTDISBL", LockoutBit::Rstdisbl},
+                                                        {"FUSE_DWEN", LockoutBit::Dwen}};
+    const auto kind = std::find_if(std::begin(kinds), std::end(kinds),
+                                   [&](const auto& k) { return name == k.first; });
+    if (kind == std::end(kinds)) return std::nullopt;
+    const std::size_t bv = line.find("_BV(", line.find('~'));
+    if (line.find('~') == std::string::npos || bv == std::string::npos) return std::nullopt;
+    std::size_t at = bv + 4;
+    while (at < line.size() && line[at] == ' ') ++at;
+    if (at >= line.size() || line[at] < '0' || line[at] > '7') return std::nullopt;
+    return std::make_pair(kind->second, line[at] - '0');
+}
+
 // The lock-out bits the header defines; a definition outside a fuse-byte section fails.
 std::set<Bit> HeaderBits(const std::string& path) {
     std::ifstream in(path);
     EXPECT_TRUE(in) << path << " is missing: scripts/setup installs avr-libc";
-    static const std::regex section(R"(/\*\s*(Low|High|Extended) Fuse Byte\s*\*/)");
-    static const std::regex define(
-        R"(^\s*#\s*define\s+FUSE_(SPIEN|RSTDISBL|DWEN)\s+.*~\s*_BV\(\s*([0-7])\s*\))");
     std::set<Bit> bits;
     std::optional<FuseByte> fuse;
     std::string line;
-    std::smatch m;
     while (std::getline(in, line)) {
-        if (std::regex_search(line, m, section)) {
-            fuse = m[1] == "Low" ? FuseByte::Lo : m[1] == "High" ? FuseByte::Hi : FuseByte::Ex;
-        } else if (std::regex_search(line, m, define)) {
-            const LockoutBit kind = m[1] == "SPIEN"      ? LockoutBit::Spien
-                                    : m[1] == "RSTDISBL" ? LockoutBit::Rstdisbl
-                                                         : LockoutBit::Dwen;
+        if (const auto opened = SectionOf(line)) {
+            fuse = opened;
+        } else if (const auto definition = DefinitionOf(line)) {
             EXPECT_TRUE(fuse) << path << ": " << line << " stands in no fuse byte";
-            if (fuse) bits.insert({*fuse, std::stoi(m[2]), kind});
+            if (fuse) bits.insert({*fuse, definition->second, definition->first});
         }
     }
     return bits;
