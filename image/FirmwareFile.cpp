@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 
+#include "link/OsErrorText.h"
 #include "link/ProgError.h"
 
 namespace {
@@ -18,7 +18,7 @@ namespace {
 }
 
 [[noreturn]] void FailOs(const std::string& path, int os) {
-    Fail(path, os, std::strerror(os));
+    Fail(path, os, OsErrorText(os));
 }
 
 // What a path that is no regular file names instead.

@@ -1,12 +1,12 @@
 #include "link/IspLink.h"
 #include "link/Bytes.h"
+#include "link/OsErrorText.h"
 
 #include <grp.h>
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 using namespace isp;
 
@@ -23,9 +23,13 @@ std::string PermissionCure(const std::string& path, int os) {
     std::string group = "dialout";
     struct stat st {};
     if (stat(path.c_str(), &st) == 0) {
-        if (const struct group* g = getgrgid(st.st_gid)) group = g->gr_name;
+        struct group entry {};
+        struct group* found = nullptr;
+        char buffer[4096];  // the reentrant form: runs on other ports may ask at the same time
+        if (getgrgid_r(st.st_gid, &entry, buffer, sizeof buffer, &found) == 0 && found)
+            group = found->gr_name;
     }
-    return path + ": " + std::strerror(os) + ". Add your user to the group '" + group +
+    return path + ": " + OsErrorText(os) + ". Add your user to the group '" + group +
            "' that owns the port, e.g. sudo usermod -aG " + group + " $USER, then log in again.";
 }
 }  // namespace
@@ -63,7 +67,7 @@ void TIspLink::FailOpen() {
         case ENXIO:
             throw WithOsError(errPortNotAvailable, os);
         default:
-            throw WithOsError(errSerialPort, os, Port->Path() + ": " + std::strerror(os));
+            throw WithOsError(errSerialPort, os, Port->Path() + ": " + OsErrorText(os));
     }
 }
 

@@ -6,8 +6,8 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 
+#include "link/OsErrorText.h"
 #include "link/ProgError.h"
 #include "programming/DataFolder.h"
 #include "programming/PortFileName.h"
@@ -15,7 +15,7 @@
 
 namespace {
 EProgError CopyError(int32_t code, const std::string& path, int err) {
-    EProgError e(code, "File: " + path + ": " + std::strerror(err));
+    EProgError e(code, "File: " + path + ": " + OsErrorText(err));
     e.OsError = static_cast<uint32_t>(err);
     return e;
 }

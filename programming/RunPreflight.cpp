@@ -4,9 +4,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "link/IspLink.h"
+#include "link/OsErrorText.h"
 #include "link/ProgError.h"
 #include "programming/DataFolder.h"
 #include "programming/NumberText.h"
@@ -32,7 +32,7 @@ std::optional<uint8_t> Fuse(const std::string& text, const char* name) {
 }
 
 [[noreturn]] void FailWrite(int32_t code, const std::string& path, int os) {
-    EProgError e(code, path + ": " + std::strerror(os));
+    EProgError e(code, path + ": " + OsErrorText(os));
     e.OsError = static_cast<uint32_t>(os);
     throw e;
 }
