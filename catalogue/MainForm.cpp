@@ -29,6 +29,7 @@
 #include "catalogue/PictureFile.h"
 #include "catalogue/PortComboBox.h"
 #include "catalogue/PortSettings.h"
+#include "catalogue/UpdatePlan.h"
 #include "image/FirmwareId.h"
 #include "programming/MessageBoxes.h"
 #include "programming/PixelFont.h"
@@ -55,7 +56,6 @@ constexpr char EnglishWord[] = "YES";  // the confirmation word that chooses Eng
 const QString NoImageText = QStringLiteral("No Image available");
 constexpr char VersionLinePrefix[] = "Application Version: ";
 constexpr char BootloaderVersionPrefix[] = ", Bootloader Version: ";
-const QString NoMatchText = QStringLiteral("This item cannot be programmed using this selection!");
 
 QString Text(const std::string& s) {
     return QString::fromStdString(s);
@@ -359,28 +359,19 @@ void TMainForm::UpdateItem(int itemNumber) {
     } disabled{ButtonUpdate};
     ButtonUpdate->setEnabled(false);
 
-    const std::string firmwarePath =
-        ItemFirmwarePath(IniFile, Context.Location.ProgramFolder, itemNumber);
-    Programming().Params.PortName = PortText();
-    const std::string chip = Programming().QueryChipType();
-    const int entry = MatchProcessorEntry(IniFile, itemNumber, chip);
-    if (entry != 0) {
-        const ItemRunValues values = ReadItemRunValues(IniFile, itemNumber, entry, firmwarePath);
-        RunParams& params = Programming().Params;
-        params.PortName = PortText();
-        params.FirmwarePath = values.FirmwarePath;
-        params.FuseLo = values.FuseLo;
-        params.FuseHi = values.FuseHi;
-        params.FuseEx = values.FuseEx;
-        params.Speed = values.Speed;
-        params.Bootloader = values.Bootloader;
-        params.AllowIspLockout = values.AllowIspLockout;
-        Programming().SetFirmwareIdText(
-            IniFile.ReadValue(ItemSection(itemNumber), IdentifierKey, ""));
+    const UpdatePlan plan = PlanItemUpdate(IniFile, Context.Location.ProgramFolder, itemNumber,
+                                           PortText(), [this](const std::string& port) {
+                                               Programming().Params.PortName = port;
+                                               return Programming().QueryChipType();
+                                           });
+    if (plan.Result == UpdatePlan::Ready) {
+        Programming().Params = plan.Params;
+        Programming().Params.PortName = PortText();
+        Programming().SetFirmwareIdText(plan.FirmwareIdText);
         Programming().exec();
-    } else if (!chip.empty()) {
-        // An empty chip name means the query has shown its own error already.
-        Boxes().Plain(this, QString::fromLatin1(ApplicationTitle), NoMatchText);
+    } else if (plan.Result == UpdatePlan::NoMatch) {
+        Boxes().Plain(this, QString::fromLatin1(ApplicationTitle),
+                      QString::fromLatin1(NoMatchText));
     }
 }
 

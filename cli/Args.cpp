@@ -12,9 +12,9 @@ Args::Args(std::vector<std::string> argv, std::set<std::string> valued,
         const std::string name = a.substr(0, eq);
         if (valued.count(name)) {
             if (eq != std::string::npos) {
-                Values[name] = a.substr(eq + 1);
+                Values[name].push_back(a.substr(eq + 1));
             } else if (i + 1 < argv.size()) {
-                Values[name] = argv[++i];
+                Values[name].push_back(argv[++i]);
             } else {
                 Error = "option " + name + " needs a value";
                 return;
@@ -31,5 +31,10 @@ Args::Args(std::vector<std::string> argv, std::set<std::string> valued,
 std::optional<std::string> Args::Option(const std::string& name) const {
     const auto it = Values.find(name);
     if (it == Values.end()) return std::nullopt;
-    return it->second;
+    return it->second.back();
+}
+
+std::vector<std::string> Args::Options(const std::string& name) const {
+    const auto it = Values.find(name);
+    return it == Values.end() ? std::vector<std::string>{} : it->second;
 }

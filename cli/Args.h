@@ -16,11 +16,14 @@ public:
     const std::string& ErrorText() const { return Error; }
 
     bool Flag(const std::string& name) const { return Flags.count(name) != 0; }
+    // The last value given for the option.
     std::optional<std::string> Option(const std::string& name) const;
+    // Every value given for the option, in order (--port A --port B).
+    std::vector<std::string> Options(const std::string& name) const;
     const std::vector<std::string>& Positionals() const { return Positional; }
 
 private:
-    std::map<std::string, std::string> Values;
+    std::map<std::string, std::vector<std::string>> Values;
     std::set<std::string> Flags;
     std::vector<std::string> Positional;
     std::string Error;

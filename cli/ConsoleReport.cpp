@@ -10,9 +10,6 @@
 
 namespace {
 constexpr auto RedrawInterval = std::chrono::milliseconds(100);
-// The remaining time is guessed only once a phase has run a while and made some headway.
-constexpr double MinDoneForEstimate = 0.01;
-constexpr double MinSecondsForEstimate = 1.0;
 }  // namespace
 
 ConsoleReport::ConsoleReport(const StopSignals* stop) : Stop(stop) {
@@ -48,16 +45,9 @@ bool ConsoleReport::Progress(int32_t position, int32_t total, ProgressPhase phas
 }
 
 void ConsoleReport::DrawBar(int32_t position, int32_t total, int32_t phase) {
-    ProgressLineParts parts;
-    parts.Done = total > 0 ? static_cast<double>(position) / total : 1.0;
-    parts.Phase = PhaseText(phase);
-    if (IsKnownPhase(phase) && !IsFinishedPhase(phase)) {
-        parts.Percent = PercentText(position, total);
-        const double elapsed =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - PhaseStart).count();
-        if (parts.Done > MinDoneForEstimate && elapsed > MinSecondsForEstimate)
-            parts.Left = RemainingText(elapsed * (1 - parts.Done) / parts.Done);
-    }
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - PhaseStart).count();
+    const ProgressLineParts parts = MakeProgressParts(position, total, phase, elapsed);
     const int columns = Width->Columns();
     std::string line = FitProgressLine(parts, columns);
     const std::size_t room = static_cast<std::size_t>(std::max(columns - 1, 1));
@@ -88,8 +78,12 @@ void ConsoleReport::Ended(const RunOutcome& outcome) {
 }
 
 EepromAnswer ConsoleReport::AskAboutEeprom(const EepromQuestion& q) {
+    return AnswerFromOptions(q, KeepDeviceEeprom);
+}
+
+EepromAnswer AnswerFromOptions(const EepromQuestion& q, bool keepDevice) {
     EepromAnswer a;
-    if (KeepDeviceEeprom) {
+    if (keepDevice) {
         a.Kind = EepromAnswer::KeepDevice;
         return a;
     }

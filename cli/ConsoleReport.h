@@ -13,6 +13,10 @@
 
 class StopSignals;
 
+// The command line's answer about a pending EEPROM copy: go on with the EEPROM as read when
+// 'keepDevice' (--keep-device-eeprom), else stop with a detail that names the ways on.
+EepromAnswer AnswerFromOptions(const EepromQuestion& question, bool keepDevice);
+
 class ConsoleReport : public IRunReport {
 public:
     explicit ConsoleReport(const StopSignals* stop = nullptr);

@@ -22,7 +22,9 @@ int RunCheck(const Command& self, const Args& args) {
     return RunProbeCommand(self, args, CheckProgrammer);
 }
 int RunChip(const Command& self, const Args& args) {
-    return RunProbeCommand(self, args, QueryChipType);
+    return RunProbeCommand(self, args, [](const std::string& port, const LinkFactory& makeLink) {
+        return QueryChipType(port, makeLink);
+    });
 }
 
 const RegisterCommand check({"check",

@@ -2,8 +2,12 @@
 
 #include <algorithm>
 
+#include "programming/ProgressText.h"
+
 namespace {
 constexpr int SecondsPerMinute = 60;
+constexpr double MinDoneForEstimate = 0.01;
+constexpr double MinSecondsForEstimate = 1.0;
 const std::string LongTail = "100%, 99 s left";
 
 std::string Bar(double done, int width) {
@@ -19,6 +23,19 @@ std::string CutPhase(const std::string& phase, std::size_t room) {
     return cut + " ";
 }
 }  // namespace
+
+ProgressLineParts MakeProgressParts(int32_t position, int32_t total, int32_t phase,
+                                    double elapsed) {
+    ProgressLineParts parts;
+    parts.Done = total > 0 ? static_cast<double>(position) / total : 1.0;
+    parts.Phase = PhaseText(phase);
+    if (IsKnownPhase(phase) && !IsFinishedPhase(phase)) {
+        parts.Percent = PercentText(position, total);
+        if (parts.Done > MinDoneForEstimate && elapsed > MinSecondsForEstimate)
+            parts.Left = RemainingText(elapsed * (1 - parts.Done) / parts.Done);
+    }
+    return parts;
+}
 
 std::string RemainingText(double seconds) {
     const long s = std::max(0L, static_cast<long>(seconds + 0.5));

@@ -3,6 +3,7 @@
 // fitted to the terminal's width so that it never wraps. Narrow terminals lose the bar
 // first, then the phase text; the percent and the remaining time stay readable.
 
+#include <cstdint>
 #include <string>
 
 struct ProgressLineParts {
@@ -17,6 +18,10 @@ constexpr int ProgressBarMinWidth = 10;  // narrower than this is no help
 
 // At most columns - 1 characters: writing the last column makes some terminals wrap.
 std::string FitProgressLine(const ProgressLineParts& parts, int columns);
+
+// The parts for a transfer at 'position' of 'total' in 'phase', 'elapsed' seconds after the
+// phase began; the remaining time once the phase has run a while and made some headway.
+ProgressLineParts MakeProgressParts(int32_t position, int32_t total, int32_t phase, double elapsed);
 
 // "9 s left", "2 min 5 s left".
 std::string RemainingText(double seconds);

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -9,8 +10,10 @@
 namespace {
 constexpr int Caught[] = {SIGINT, SIGTERM, SIGHUP};
 
-volatile std::sig_atomic_t SignalsSeen = 0;
-volatile std::sig_atomic_t OpenLine = 0;
+// Lock-free atomics: safe in the handler, and read by every run's thread.
+static_assert(std::atomic<int>::is_always_lock_free);
+std::atomic<int> SignalsSeen{0};
+std::atomic<int> OpenLine{0};
 // Set before the handlers go in and left alone while they are in.
 const char* Notice = nullptr;
 const char* Again = nullptr;
@@ -23,8 +26,8 @@ void Put(const char* text, std::size_t length) {
 
 void OnStopSignal(int) {
     const int savedErrno = errno;
-    const bool first = SignalsSeen == 0;
-    SignalsSeen = 1;
+    const bool first = SignalsSeen.fetch_add(1) == 0;
+    if (Notice == nullptr) return;  // quiet: the command says it; nothing touched errno
     if (OpenLine) {
         Put("\n", 1);
         OpenLine = 0;
@@ -37,11 +40,13 @@ void OnStopSignal(int) {
 }
 }  // namespace
 
+StopSignals::StopSignals() : StopSignals(nullptr, nullptr) {}
+
 StopSignals::StopSignals(const char* notice, const char* again) {
     Notice = notice;
     Again = again;
-    NoticeLength = std::strlen(notice);
-    AgainLength = std::strlen(again);
+    NoticeLength = notice ? std::strlen(notice) : 0;
+    AgainLength = again ? std::strlen(again) : 0;
     SignalsSeen = 0;
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
@@ -54,6 +59,10 @@ StopSignals::StopSignals(const char* notice, const char* again) {
 
 bool StopSignals::Requested() const {
     return SignalsSeen != 0;
+}
+
+int StopSignals::Count() const {
+    return SignalsSeen;
 }
 
 void StopSignals::SetLineOpen(bool open) {

@@ -8,17 +8,22 @@
 //
 // The handlers stay in place until the process ends: a signal that comes while the
 // command writes its last lines must not end it with another exit code. One object per
-// process.
+// process; any thread may ask it.
 
 class StopSignals {
 public:
     // 'notice' goes to stderr at the first signal, 'again' at every later one; both are
     // kept as given (string literals) and should end in a newline.
     StopSignals(const char* notice, const char* again);
+    // Quiet: the handler writes nothing; the caller says what it must (several updates on
+    // one screen say it above their lines, where a handler's write would garble them).
+    StopSignals();
     StopSignals(const StopSignals&) = delete;
     StopSignals& operator=(const StopSignals&) = delete;
 
     bool Requested() const;
+    // Stop signals so far.
+    int Count() const;
 
     // The console tells whether its cursor stands after an unfinished line (a progress bar
     // drawn in place), so that a notice starts on a line of its own.

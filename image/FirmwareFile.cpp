@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 
+#include "link/OsErrorText.h"
 #include "link/ProgError.h"
 
 namespace {

@@ -1,12 +1,12 @@
 #include "link/IspLink.h"
 #include "link/Bytes.h"
+#include "link/OsErrorText.h"
 
 #include <grp.h>
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 using namespace isp;
 
@@ -17,7 +17,11 @@ std::string PermissionCure(const std::string& path) {
     std::string group = "dialout";
     struct stat st {};
     if (stat(path.c_str(), &st) == 0) {
-        if (const struct group* g = getgrgid(st.st_gid)) group = g->gr_name;
+        struct group entry {};
+        struct group* found = nullptr;
+        char buffer[4096];  // the reentrant form: runs on other ports may ask at the same time
+        if (getgrgid_r(st.st_gid, &entry, buffer, sizeof buffer, &found) == 0 && found)
+            group = found->gr_name;
     }
     return ". Add your user to the group '" + group +
            "' that owns the port, e.g. sudo usermod -aG " + group + " $USER, then log in again.";

@@ -1,11 +1,11 @@
 #include "link/ProgError.h"
 
-#include <cstring>
+#include "link/OsErrorText.h"
 
 EProgError::EProgError(int32_t code, std::string detail) : Code(code), Detail(std::move(detail)) {}
 
 EProgError OsFailure(int32_t code, int os, const std::string& what) {
-    EProgError e(code, what.empty() ? std::string() : what + ": " + std::strerror(os));
+    EProgError e(code, what.empty() ? std::string() : what + ": " + OsErrorText(os));
     e.OsError = static_cast<uint32_t>(os);
     return e;
 }

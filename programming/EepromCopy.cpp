@@ -6,8 +6,8 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 
+#include "link/OsErrorText.h"
 #include "link/ProgError.h"
 #include "programming/DataFolder.h"
 #include "programming/PortFileName.h"

@@ -8,12 +8,13 @@
 #include <cerrno>
 #include <cstring>
 
+#include "link/OsErrorText.h"
 #include "programming/EepromCopy.h"
 
 namespace {
 std::string RecordProblem(const char* what, const std::string& path, int err) {
     return std::string("could not ") + what + " the pending eeprom record " + path + ": " +
-           std::strerror(err);
+           OsErrorText(err);
 }
 
 // A descriptor holding the lock, or -1 when another run holds it (or the file is gone).
@@ -36,14 +37,14 @@ const PendingContent* Find(const std::vector<PendingContent>& pending, const std
     return nullptr;
 }
 
-// A copy whose run is still under way (in this process or another) is no pending copy yet.
-bool InUseByAnotherRun(const std::string& path) {
+}  // namespace
+
+bool EepromCopyInUse(const std::string& path) {
     const int fd = LockCopy(path, LOCK_SH);
     if (fd < 0) return errno == EWOULDBLOCK;
     ::close(fd);
     return false;
 }
-}  // namespace
 
 EepromKeeper::EepromKeeper(std::string dataFolder, std::string port, std::string copyToWrite,
                            LogLine log, IRunReport& report)
@@ -103,7 +104,7 @@ std::vector<PendingContent> EepromKeeper::PendingOfChip(const std::string& chip,
     if (const int err = ReadPendingCopies(DataFolder, marks))
         Log(RecordProblem("read", PendingRecordPath(DataFolder), err));
     for (const PendingCopy& mark : marks)
-        if (mark.Chip == chip && !InUseByAnotherRun(mark.Path)) idle.push_back(mark);
+        if (mark.Chip == chip && !EepromCopyInUse(mark.Path)) idle.push_back(mark);
     // A run clears its mark before it lets go of its copy: a mark still there now is no
     // longer part of a run under way.
     ReadPendingCopies(DataFolder, marks);
@@ -132,6 +133,7 @@ void EepromKeeper::Decide(const EepromQuestion& question,
         for (const PendingCopy& c : question.Candidates)
             if (c.Path == chosen) return WriteBack(*Find(pending, chosen), link, outcome);
     } else if (answer.Kind == EepromAnswer::KeepDevice) {
+        if (!answer.Detail.empty()) Log(answer.Detail);
         for (const PendingCopy& c : question.Candidates)
             Log("keeping the eeprom as read; pending eeprom copy " + c.Path + " not used");
         return;

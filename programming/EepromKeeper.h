@@ -12,6 +12,10 @@
 #include "programming/EepromVerdict.h"
 #include "programming/RunReport.h"
 
+// Whether a run (in this process or another) is writing the copy back at this moment: until
+// it has ended, its mark is no pending copy yet.
+bool EepromCopyInUse(const std::string& path);
+
 class EepromKeeper {
 public:
     using LogLine = std::function<void(const std::string&)>;

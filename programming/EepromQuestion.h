@@ -23,7 +23,9 @@ struct EepromAnswer {
     };
     Choice Kind = Stop;
     std::string CopyPath;
-    std::string Detail;  // Stop: how to go on, for the failure's detail; empty: a general one
+    // Stop: how to go on, for the failure's detail; empty: a general one. KeepDevice: a log
+    // line saying why, when there is one.
+    std::string Detail;
 };
 
 // "2026-12-09 22:50", local time.

@@ -4,14 +4,14 @@
 #include <cstring>
 #include <vector>
 
+#include "link/OsErrorText.h"
 #include "programming/DataFolder.h"
 #include "programming/EepromCopy.h"
+#include "programming/OpenAndIdentify.h"
 #include "programming/PendingCopies.h"
 #include "programming/RunFiles.h"
 
 namespace {
-constexpr int StartPortTime = 100;
-
 class Restore {
 public:
     Restore(const std::string& port, const std::string& copyPath, IRunReport& report,
@@ -69,17 +69,7 @@ RunOutcome Restore::Execute(const LinkFactory& makeLink) {
 void Restore::Sequence(TIspLink& link) {
     Step("loading eeprom copy " + CopyPath);
     const std::vector<uint8_t> copy = LoadEepromCopy(CopyPath);
-    Step("opening serial port " + Port);
-    link.OpenPort(Port);
-    Step("reseting programmer");
-    link.ResetProgrammer();
-    Step("setting port time to 100");
-    link.SetPortTime(StartPortTime);
-    Step("enabling programming mode");
-    link.EnableProgMode();
-    Step("reading chip type...");
-    Outcome.Chip = link.ReadChipType();
-    Step("chip type is " + Outcome.Chip);
+    Outcome.Chip = OpenAndIdentify(link, Port, [this](const std::string& line) { Step(line); });
     Report.ChipIdentified(Outcome.Chip);
     CheckCopyFits(CopyPath, copy, link.Device);
     Step("reading eeprom...");
@@ -99,7 +89,7 @@ void Restore::Sequence(TIspLink& link) {
     link.VerifyEeprom();
     if (const int err = ClearPending(DataFolder, {CopyPath}))
         Step("could not update the pending eeprom record " + PendingRecordPath(DataFolder) + ": " +
-             std::strerror(err));
+             OsErrorText(err));
     Step("disabling programming mode");
     link.DisableProgMode();
     Step("done without any problem.");

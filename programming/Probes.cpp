@@ -1,5 +1,7 @@
 #include "programming/Probes.h"
 
+#include "programming/OpenAndIdentify.h"
+
 namespace {
 void AddDetailLine(EProgError& e, const std::string& line) {
     e.Detail += (e.Detail.empty() ? "" : "\n") + line;
@@ -12,9 +14,7 @@ ProbeResult RunProbe(const std::string& portName, const LinkFactory& makeLink, b
     // The link lives only for this call; its destruction closes the port.
     std::unique_ptr<TIspLink> link = makeLink();
     try {
-        link->OpenPort(portName);
-        link->ResetProgrammer();
-        r.Text = body(*link);
+        r.Text = body(*link, portName);
         r.Ok = true;
     } catch (const EProgError& e) {
         r.Ok = false;
@@ -26,7 +26,9 @@ ProbeResult RunProbe(const std::string& portName, const LinkFactory& makeLink, b
     return r;
 }
 
-std::string ReadVersion(TIspLink& link) {
+std::string ReadVersion(TIspLink& link, const std::string& portName) {
+    link.OpenPort(portName);
+    link.ResetProgrammer();
     return link.ReadVersion();
 }
 }  // namespace
@@ -39,11 +41,10 @@ ProbeResult CheckProgrammer(const std::string& portName, const LinkFactory& make
     return RunProbe(portName, makeLink, true, ReadVersion);
 }
 
-ProbeResult QueryChipType(const std::string& portName, const LinkFactory& makeLink) {
-    return RunProbe(portName, makeLink, true, [](TIspLink& link) {
-        link.SetPortTime(100);
-        link.EnableProgMode();
-        std::string name = link.ReadChipType();
+ProbeResult QueryChipType(const std::string& portName, const LinkFactory& makeLink,
+                          bool explain) {
+    return RunProbe(portName, makeLink, explain, [](TIspLink& link, const std::string& port) {
+        std::string name = OpenAndIdentify(link, port);
         link.DisableProgMode();
         return name;
     });

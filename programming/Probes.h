@@ -19,7 +19,10 @@ struct ProbeResult {
 // Opens, resets and reads the box's version; never enters programming mode.
 ProbeResult CheckProgrammer(const std::string& portName, const LinkFactory& makeLink);
 // Opens, resets, port time 100, programming mode, signature, leaves programming mode.
-ProbeResult QueryChipType(const std::string& portName, const LinkFactory& makeLink);
+// 'explain': a port or box failure names the causes the system shows (which takes a look
+// at every process); a station asking every second for the next board leaves that out.
+ProbeResult QueryChipType(const std::string& portName, const LinkFactory& makeLink,
+                          bool explain = true);
 
 // The port doctor's last check: whether a box answers on the port with its version.
 PortFinding ProgrammerAnswers(const std::string& portName, const LinkFactory& makeLink);

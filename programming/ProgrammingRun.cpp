@@ -7,10 +7,10 @@
 #include "image/ImageLoader.h"
 #include "programming/DataFolder.h"
 #include "programming/IspLockout.h"
+#include "programming/OpenAndIdentify.h"
 #include "programming/RunFiles.h"
 
 namespace {
-constexpr int StartPortTime = 100;
 constexpr uint8_t FuseLoInstruction = 0xA0, FuseHiInstruction = 0xA8, FuseExInstruction = 0xA4;
 
 std::string Hex(const char* layout, unsigned value) {
@@ -72,17 +72,8 @@ void ProgrammingRun::Sequence(TIspLink& link) {
     Numbers = CheckRunNumbers(Params);
     CheckDataFolder(Options.DataFolder);
     Keeper.Prepare();
-    Step("opening serial port " + Params.PortName);
-    link.OpenPort(Params.PortName);
-    Step("reseting programmer");
-    link.ResetProgrammer();
-    Step("setting port time to 100");
-    link.SetPortTime(StartPortTime);
-    Step("enabling programming mode");
-    link.EnableProgMode();
-    Step("reading chip type...");
-    Outcome.Chip = link.ReadChipType();
-    Step("chip type is " + Outcome.Chip);
+    Outcome.Chip =
+        OpenAndIdentify(link, Params.PortName, [this](const std::string& line) { Step(line); });
     Report.ChipIdentified(Outcome.Chip);
     CheckIspLockout(Outcome.Chip, Params);  // before any fuse is written or anything erased
     LoadImage(link);

@@ -3,14 +3,13 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cstring>
-
+#include "link/OsErrorText.h"
 #include "programming/DataFolder.h"
 #include "programming/UniqueFile.h"
 
 namespace {
 std::string Problem(const char* what, const std::string& path, int err) {
-    return std::string("could not write the ") + what + " " + path + ": " + std::strerror(err);
+    return std::string("could not write the ") + what + " " + path + ": " + OsErrorText(err);
 }
 
 // Returns the problem, empty when the log was written.

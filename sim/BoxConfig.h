@@ -22,6 +22,9 @@ struct BoxConfig {
     // Read-back of the block holding ADDR never matches.
     std::set<uint32_t> StuckFlash, StuckEeprom;
 
+    // Boards come and go on a production bench (ConnectTarget, RemoveTarget).
+    bool TargetAbsent = false;  // at the start no target is connected
+
     // Realism.
     bool WriteDelays = false;  // the chip's own write times before the next echo
 };

@@ -20,7 +20,20 @@ const DeviceEntry& ChipByName(const std::string& name) {
     throw std::invalid_argument("unknown chip '" + name + "'");
 }
 
-BoxModel::BoxModel(const BoxConfig& config) : Target(ChipByName(config.Chip)), Config(config) {}
+BoxModel::BoxModel(const BoxConfig& config)
+    : Target(ChipByName(config.Chip)), Config(config), HasTarget(!config.TargetAbsent) {}
+
+void BoxModel::RemoveTarget() {
+    HasTarget = false;
+    ProgEnabled = false;
+}
+
+void BoxModel::ConnectTarget(const TargetModel& fresh) {
+    if (HasTarget) return;
+    Target = fresh;
+    HasTarget = true;
+    ++TargetsConnected;
+}
 
 void BoxModel::Reset() {
     Letter = 0;
@@ -137,7 +150,7 @@ void BoxModel::ExecuteIsp() {
     if (b1 == 0xAC && b2 == 0x53) {
         ++EnableAttempts;
         const bool answers =
-            EntryDone && !Config.NoTarget && EnableAttempts >= Config.EnableOnAttempt;
+            EntryDone && HasTarget && !Config.NoTarget && EnableAttempts >= Config.EnableOnAttempt;
         if (answers) ProgEnabled = true;
         // An AVR in sync echoes the second instruction byte while the third shifts in.
         reply[1] = answers ? b1 : 0;

@@ -35,6 +35,12 @@ public:
     // DTR pulse, or the host closing a pseudo-terminal: the box restarts, forgetting any
     // half-received command, and is out of programming mode.
     void Reset();
+    // A board taken off the box: it answers like a box without a target until another one
+    // is connected. A transfer under way reads blank bytes and writes nothing from then on.
+    void RemoveTarget();
+    // A board put on the box, holding what 'fresh' holds; nothing happens while one is on.
+    void ConnectTarget(const TargetModel& fresh);
+    bool TargetPresent() const { return HasTarget; }
 
     std::deque<OutByte> Output;
     TargetModel Target;
@@ -45,6 +51,7 @@ public:
     bool ProgEnabled = false;
     int EnableAttempts = 0;
     std::string CommandLetters;  // every command letter accepted, in order
+    int TargetsConnected = 0;    // boards connected after the start
     // Runs at every 'D', after its echo is queued; the simulator writes its dumps here.
     std::function<void()> OnDisable;
 
@@ -62,6 +69,7 @@ private:
     void MarkWritten(bool flash, uint32_t address, std::size_t count);
 
     BoxConfig Config;
+    bool HasTarget;
     uint8_t Letter = 0;  // command being received; 0 when idle
     std::vector<uint8_t> Frame;
     std::string RecentLetters;  // for the H, L, E, H, L entry

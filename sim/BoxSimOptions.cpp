@@ -34,6 +34,11 @@ const char* const BoxSimUsage =
     "  --stuck-flash ADDR     the read-back of the flash block at ADDR never matches\n"
     "  --flaky-eeprom ADDR:N  the same for the EEPROM\n"
     "  --stuck-eeprom ADDR    the same for the EEPROM\n"
+    "boards:\n"
+    "  --target-absent        start with no target connected\n"
+    "  SIGUSR1 connects a target, a fresh board holding what the start held (--flash-in,\n"
+    "  --eeprom-in, else blank); SIGUSR2 removes it, and the box then answers like a box\n"
+    "  without a target. So a rehearsal connects the next board with kill -USR1 <pid>.\n"
     "realism:\n"
     "  --baud-pace            bytes no faster than 115200 baud 8N1, both directions\n"
     "  --write-delays         the chip's write times before the box answers again\n"
@@ -169,6 +174,7 @@ const FlagOption FlagOptions[] = {
     {"--no-target", [](BoxSimOptions& o) { o.Box.NoTarget = true; }},
     {"--bad-echo", [](BoxSimOptions& o) { o.Box.BadEcho = true; }},
     {"--silent", [](BoxSimOptions& o) { o.Box.Silent = true; }},
+    {"--target-absent", [](BoxSimOptions& o) { o.Box.TargetAbsent = true; }},
     {"--baud-pace", [](BoxSimOptions& o) { o.Wire.BaudPace = true; }},
     {"--write-delays",
      [](BoxSimOptions& o) {

@@ -86,6 +86,7 @@ bool PtyServer::Open() {
 
 bool PtyServer::Serve(const volatile std::sig_atomic_t& stop, const sigset_t& waitMask) {
     while (!stop) {
+        if (OnWake) OnWake();
         if (!HostPresent) {
             if (!WaitForHost(waitMask)) return false;
             continue;

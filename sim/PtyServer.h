@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <string>
 
 #include "sim/BoxModel.h"
@@ -35,6 +36,10 @@ public:
     // 'waitMask', so a stop request is never lost between a check and a wait.
     // False with Error() set when the pseudo-terminal fails.
     bool Serve(const volatile std::sig_atomic_t& stop, const sigset_t& waitMask);
+
+    // Runs whenever the server wakes, before it looks at the port: signals that came in a
+    // wait are acted on here.
+    std::function<void()> OnWake;
 
     WireStats Stats() const { return Counted; }
     const std::string& Error() const { return ErrorText; }

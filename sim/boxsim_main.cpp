@@ -24,9 +24,17 @@ constexpr int ExitUsage = 2;
 constexpr unsigned long TimerSlackNs = 1;
 
 volatile std::sig_atomic_t StopRequested = 0;
+volatile std::sig_atomic_t ConnectRequested = 0;
+volatile std::sig_atomic_t RemoveRequested = 0;
 
 void RequestStop(int) {
     StopRequested = 1;
+}
+void RequestConnect(int) {
+    ConnectRequested = 1;
+}
+void RequestRemove(int) {
+    RemoveRequested = 1;
 }
 
 int Failure(const std::string& text) {
@@ -34,20 +42,45 @@ int Failure(const std::string& text) {
     return ExitFailure;
 }
 
-// Blocks the stop signals outside the server's waits; 'waitMask' lets them in there.
-void CatchStopSignals(sigset_t& waitMask) {
-    struct sigaction action {};
-    action.sa_handler = RequestStop;
-    sigemptyset(&action.sa_mask);
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    for (int s : {SIGTERM, SIGINT, SIGHUP}) {
-        sigaction(s, &action, nullptr);
-        sigaddset(&stopSignals, s);
+// Blocks the stop and board signals outside the server's waits; 'waitMask' lets them in there.
+void CatchSignals(sigset_t& waitMask) {
+    const struct {
+        int Signal;
+        void (*Handler)(int);
+    } caught[] = {{SIGTERM, RequestStop},
+                  {SIGINT, RequestStop},
+                  {SIGHUP, RequestStop},
+                  {SIGUSR1, RequestConnect},
+                  {SIGUSR2, RequestRemove}};
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    for (const auto& c : caught) {
+        struct sigaction action {};
+        action.sa_handler = c.Handler;
+        sigemptyset(&action.sa_mask);
+        sigaction(c.Signal, &action, nullptr);
+        sigaddset(&blocked, c.Signal);
     }
-    sigprocmask(SIG_BLOCK, &stopSignals, &waitMask);
-    for (int s : {SIGTERM, SIGINT, SIGHUP}) sigdelset(&waitMask, s);
+    sigprocmask(SIG_BLOCK, &blocked, &waitMask);
+    for (const auto& c : caught) sigdelset(&waitMask, c.Signal);
     std::signal(SIGPIPE, SIG_IGN);
+}
+
+// Boards put on and taken off the box, as the signals asked.
+void ChangeBoards(BoxModel& box, const TargetModel& fresh) {
+    if (RemoveRequested) {
+        RemoveRequested = 0;
+        if (box.TargetPresent()) std::fprintf(stderr, "q40prog-boxsim: target removed\n");
+        box.RemoveTarget();
+    }
+    if (ConnectRequested) {
+        ConnectRequested = 0;
+        if (!box.TargetPresent()) {
+            box.ConnectTarget(fresh);
+            std::fprintf(stderr, "q40prog-boxsim: target connected (board %d)\n",
+                         box.TargetsConnected);
+        }
+    }
 }
 
 bool Preload(const BoxSimOptions& o, TargetModel& target, std::string& error) {
@@ -112,8 +145,10 @@ int Run(const BoxSimOptions& o) {
     if (!o.LinkPath.empty() && !MakeLink(o.LinkPath, server.PortPath(), error))
         return Failure(error);
     box.OnDisable = [&] { WriteDumps(o, box.Target); };
+    const TargetModel fresh = box.Target;  // what every board connected later holds
+    server.OnWake = [&] { ChangeBoards(box, fresh); };
     sigset_t waitMask;
-    CatchStopSignals(waitMask);
+    CatchSignals(waitMask);
     prctl(PR_SET_TIMERSLACK, TimerSlackNs);
 
     std::printf("%s\n", server.PortPath().c_str());

@@ -74,15 +74,28 @@ bool LiveCommand::ReadSome(int timeoutMs) {
 }
 
 bool LiveCommand::HasLine(const std::string& prefix) const {
+    return CountLines(prefix) > 0;
+}
+
+std::size_t LiveCommand::CountLines(const std::string& prefix) const {
+    std::size_t count = 0;
     for (const std::string* text : {&Result.Out, &Result.Err}) {
         for (std::size_t start = 0; start < text->size();) {
             const std::size_t end = text->find('\n', start);
             if (end == std::string::npos) break;
-            if (text->compare(start, prefix.size(), prefix) == 0) return true;
+            if (text->compare(start, prefix.size(), prefix) == 0) ++count;
             start = end + 1;
         }
     }
-    return false;
+    return count;
+}
+
+bool LiveCommand::WaitForLines(const std::string& prefix, std::size_t count, int timeoutMs) {
+    const int64_t deadline = MonotonicNs() + int64_t{timeoutMs} * wire::NsPerMs;
+    while (CountLines(prefix) < count)
+        if (LeftMs(deadline) == 0 || !ReadSome(LeftMs(deadline)))
+            return CountLines(prefix) >= count;
+    return true;
 }
 
 bool LiveCommand::WaitForLine(const std::string& prefix, int timeoutMs) {
@@ -90,6 +103,11 @@ bool LiveCommand::WaitForLine(const std::string& prefix, int timeoutMs) {
     while (!HasLine(prefix))
         if (LeftMs(deadline) == 0 || !ReadSome(LeftMs(deadline))) return HasLine(prefix);
     return true;
+}
+
+void LiveCommand::TakeWhatHasCome() {
+    while (ReadSome(0)) {
+    }
 }
 
 void LiveCommand::Signal(int signal) {

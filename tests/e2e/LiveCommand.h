@@ -20,6 +20,15 @@ public:
     // Reads until a complete line starting with 'prefix' has come on stdout or stderr;
     // false when the program closed its output or the time ran out first.
     bool WaitForLine(const std::string& prefix, int timeoutMs = CommandTimeoutMs);
+    // The same until 'count' such lines have come.
+    bool WaitForLines(const std::string& prefix, std::size_t count,
+                      int timeoutMs = CommandTimeoutMs);
+    // Complete lines starting with 'prefix' so far, on stdout and stderr.
+    std::size_t CountLines(const std::string& prefix) const;
+    // Reads whatever output is there, without waiting.
+    void TakeWhatHasCome();
+    // What has come so far.
+    const CommandResult& SoFar() const { return Result; }
     void Signal(int signal);
     // Closes the reading ends of both pipes; later output of the program goes nowhere.
     void CloseOutput();

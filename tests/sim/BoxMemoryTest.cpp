@@ -216,3 +216,31 @@ TEST(WriteDelays, TheChipsWriteTimeSitsOnTheNextAnswer) {
     }
 }
 }  // namespace
+
+// A production bench: boards are taken off the box and others put on while it runs.
+TEST(Boards, RemovedTargetAnswersLikeNoneAndTheNextBoardIsFresh) {
+    BoxConfig config;
+    config.TargetAbsent = true;
+    BoxModel box(config);
+    EXPECT_FALSE(EnterProgMode(box));  // nothing on the box yet
+    TargetModel fresh(box.Target);
+    fresh.Eeprom.assign(fresh.Eeprom.size(), 0x11);
+    box.ConnectTarget(fresh);
+    ASSERT_TRUE(EnterProgMode(box));
+    EXPECT_EQ(Exchange(box, EepromRead(0x40)), WithEcho('r', Filled(32, 0x11)));
+    Exchange(box, EepromWrite(0x40, Filled(32, 0x22)));
+
+    box.RemoveTarget();  // in the middle of a transfer
+    Exchange(box, EepromWrite(0x60, Filled(32, 0x33)));
+    EXPECT_EQ(Exchange(box, EepromRead(0x40)), WithEcho('r', Filled(32, 0xFF)));
+    EXPECT_FALSE(EnterProgMode(box));
+    EXPECT_EQ(Exchange(box, {'V'}), Bytes({'V', 2, 5}));  // the box itself still answers
+
+    box.ConnectTarget(fresh);
+    ASSERT_TRUE(EnterProgMode(box));
+    EXPECT_EQ(Exchange(box, EepromRead(0x40)), WithEcho('r', Filled(32, 0x11)));
+    EXPECT_EQ(Exchange(box, EepromRead(0x60)), WithEcho('r', Filled(32, 0x11)));
+    box.ConnectTarget(TargetModel(box.Target.Chip()));  // one is on already: it stays
+    EXPECT_EQ(Exchange(box, EepromRead(0x40)), WithEcho('r', Filled(32, 0x11)));
+    EXPECT_EQ(box.TargetsConnected, 2);
+}

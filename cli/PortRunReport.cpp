@@ -1,0 +1,45 @@
+#include "cli/PortRunReport.h"
+
+#include "cli/ConsoleReport.h"
+#include "cli/PortBoard.h"
+#include "cli/StopSignals.h"
+
+PortRunReport::PortRunReport(PortBoard& board, std::size_t port, const StopSignals& stop,
+                             EepromPolicy policy)
+    : Board(board), Port(port), Stop(stop), Policy(policy) {}
+
+void PortRunReport::Log(const std::string& line) {
+    Board.Log(Port, line);
+}
+
+void PortRunReport::ChipIdentified(const std::string& name) {
+    Board.Chip(Port, name);
+}
+
+bool PortRunReport::Progress(int32_t position, int32_t total, ProgressPhase phase) {
+    Board.Progress(Port, position, total, phase);
+    return Stop.Requested();
+}
+
+void PortRunReport::Ended(const RunOutcome& outcome) {
+    for (const std::string& w : outcome.Warnings) Board.Warn(Port, w);
+}
+
+EepromAnswer PortRunReport::AskAboutEeprom(const EepromQuestion& question) {
+    if (Policy == Station) return StationAnswer(question);
+    return AnswerFromOptions(question, Policy == KeepDevice);
+}
+
+EepromAnswer StationAnswer(const EepromQuestion& q) {
+    EepromAnswer a;
+    if (!q.DeviceBlank) {
+        a.Detail = DescribeCandidates(q) +
+                   " Nothing was erased. Update this board with program --use-eeprom-copy and "
+                   "the copy that belongs to it.";
+        return a;
+    }
+    a.Kind = EepromAnswer::KeepDevice;
+    a.Detail = "the eeprom is empty and a pending eeprom copy of an " + q.Chip +
+               " exists; the station takes this board for a new one";
+    return a;
+}

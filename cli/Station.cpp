@@ -1,0 +1,132 @@
+#include "cli/Station.h"
+
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+
+#include "cli/Command.h"
+#include "cli/PortBoard.h"
+#include "cli/PortRunReport.h"
+#include "cli/ResultTable.h"
+#include "cli/StopSignals.h"
+#include "programming/Probes.h"
+
+namespace {
+using Clock = std::chrono::steady_clock;
+// A board is looked for, and its removal, about once a second.
+constexpr auto PollInterval = std::chrono::seconds(1);
+constexpr auto StopCheckInterval = std::chrono::milliseconds(50);
+
+const char* const StopNotice =
+    "q40prog-cli: stopping the station; updates under way stop safely at their next data "
+    "block, then the totals follow.";
+const char* const StopAgain =
+    "q40prog-cli: already stopping; updates under way end by themselves at their next data "
+    "block.";
+const char* const WaitingForBoard = "waiting for a board";
+
+class PortStation {
+public:
+    PortStation(const UpdateRequest& request, std::size_t index, PortBoard& board,
+                const StopSignals& stop)
+        : Request(request), Index(index), Port(request.Ports[index]), Board(board), Stop(stop) {}
+
+    void Run() {
+        while (!Stop.Requested()) {
+            const std::string chip = WaitForBoard();
+            if (chip.empty() || !Update(chip) || !WaitForRemoval()) break;
+        }
+        Board.PortDone(Index);
+    }
+
+    std::vector<RunOutcome> Outcomes;  // of every update made
+
+private:
+    // Sleeps until 'until'; false when a stop came first.
+    bool Pause(Clock::time_point until) const {
+        while (!Stop.Requested() && Clock::now() < until)
+            std::this_thread::sleep_for(
+                std::min<Clock::duration>(StopCheckInterval, until - Clock::now()));
+        return !Stop.Requested();
+    }
+
+    // The chip of the board that answers; empty when the station stops first.
+    std::string WaitForBoard() {
+        Board.State(Index, WaitingForBoard);
+        for (;;) {
+            const auto started = Clock::now();
+            const ProbeResult r = QueryChipType(Port, SystemLinkFactory(), false);
+            if (r.Ok) return r.Text;
+            // Without a board the box answers but no target does; anything else is worth
+            // seeing while it lasts.
+            Board.State(Index, r.Error.Code == errProgMode
+                                   ? std::string(WaitingForBoard)
+                                   : std::string(WaitingForBoard) + "; " + r.Text);
+            if (!Pause(started + PollInterval)) return {};
+        }
+    }
+
+    // False when the station stopped before the update began.
+    bool Update(const std::string& chip) {
+        Board.Chip(Index, chip);
+        PortRunReport report(Board, Index, Stop, PortRunReport::Station);
+        const PortUpdate u = UpdateDevice(Request, Port, report, SystemLinkFactory(), Stop, chip);
+        if (!u.Ran && Stop.Requested()) return false;
+        if (!u.Ran) Board.LogLines(Index, u.Outcome.Message + "\n" + u.Outcome.Detail);
+        Outcomes.push_back(u.Outcome);
+        Board.Finished(Index, u.Outcome);
+        if (!Stop.Requested())
+            Board.State(Index, OutcomeSentence(u.Outcome) + " Take the board off.");
+        return true;
+    }
+
+    // Until the box answers but the board does not; false when the station stops first.
+    // A box that cannot tell (gone, busy) is no removal: the board may still be on it.
+    bool WaitForRemoval() {
+        for (;;) {
+            if (!Pause(Clock::now() + PollInterval)) return false;
+            const ProbeResult r = QueryChipType(Port, SystemLinkFactory(), false);
+            if (!r.Ok && r.Error.Code == errProgMode) return true;
+        }
+    }
+
+    const UpdateRequest& Request;
+    const std::size_t Index;
+    const std::string Port;
+    PortBoard& Board;
+    const StopSignals& Stop;
+};
+
+void PrintTotals(const std::vector<std::string>& ports, const PortBoard& board) {
+    std::size_t width = std::string("all ports").size();
+    for (const std::string& p : ports) width = std::max(width, p.size());
+    const auto row = [&](const std::string& name, const UpdateCounts& c) {
+        std::printf("%-*s  %6d  %6d\n", static_cast<int>(width), name.c_str(), c.Done, c.Failed);
+    };
+    std::printf("\n%-*s  %6s  %6s\n", static_cast<int>(width), "port", "done", "failed");
+    for (std::size_t i = 0; i < ports.size(); ++i) row(ports[i], board.CountsOf(i));
+    row("all ports", board.Total());
+    std::fflush(stdout);
+}
+}  // namespace
+
+int RunStation(const UpdateRequest& request) {
+    const StopSignals stop;
+    if (const std::string problem = CheckRequestedItem(request); !problem.empty())
+        return Failure(problem);
+    PortBoard board(request.Ports, stop, StopNotice, StopAgain, true);
+    std::vector<std::unique_ptr<PortStation>> stations;
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < request.Ports.size(); ++i) {
+        stations.push_back(std::make_unique<PortStation>(request, i, board, stop));
+        threads.emplace_back([s = stations.back().get()] { s->Run(); });
+    }
+    board.Show();
+    for (std::thread& t : threads) t.join();
+    PrintTotals(request.Ports, board);
+    std::vector<RunOutcome> outcomes;
+    for (const auto& s : stations)
+        outcomes.insert(outcomes.end(), s->Outcomes.begin(), s->Outcomes.end());
+    return ExitCodeOfAll(outcomes);
+}

@@ -1,0 +1,205 @@
+// q40prog-cli station against q40prog-boxsim, whose target is connected and removed with
+// SIGUSR1 and SIGUSR2 as boards are on a bench: every board is updated once, never twice
+// while it stays on; Ctrl-C ends the station after the update under way; an empty EEPROM
+// with a pending copy is a new board, a half-restored one gets its copy back; pending lists
+// and forgets the marks.
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "image/CheckValue.h"
+#include "link/IspLink.h"
+#include "programming/PendingCopies.h"
+#include "tests/e2e/BoxSimFixture.h"
+#include "tests/e2e/LiveCommand.h"
+#include "tests/support/TestData.h"
+
+namespace {
+constexpr int ExitNeedsRun = 3;
+constexpr std::size_t FlashBytes = 0x10000, EepromBytes = 0x800;
+// Long enough for the station to ask the board at least twice whether it is still there
+// (a pause of a second, then the query with its reset of 0.6 s, each time), and for a station
+// that took a board still on for a new one to have begun its second update.
+constexpr auto SeveralRemovalChecks = std::chrono::milliseconds(4000);
+
+bool Has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// The words of the totals' last line, "all ports  3  0".
+std::vector<std::string> TotalRow(const std::string& out) {
+    const auto at = out.rfind("\nall ports ");
+    if (at == std::string::npos) return {};
+    std::istringstream in(out.substr(at + 1, out.find('\n', at + 1) - at - 1));
+    std::vector<std::string> words;
+    for (std::string w; in >> w;) words.push_back(w);
+    return words;
+}
+
+std::size_t Count(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
+
+class Station : public BoxSimTest {
+protected:
+    void SetUp() override {
+        BoxSimTest::SetUp();
+        setenv("XDG_DATA_HOME", Scratch("data").c_str(), 1);
+        Data = Scratch("data") + "/KARDO/Q40Prog";
+        Eeprom = RandomBytes(EepromBytes, 51);
+        WriteBytes(Scratch("eeprom.in"), Eeprom);
+        WriteBytes(Scratch("flash.in"), std::vector<uint8_t>(FlashBytes, 0x00));
+        Image = RandomBytes(0x3000, 52);
+        WriteBytes(Scratch("fw.bin"), Image);
+    }
+
+    void StartBench(std::vector<std::string> options) {
+        options.insert(options.end(),
+                       {"--flash-in", Scratch("flash.in"), "--dump-flash", Scratch("flash.bin"),
+                        "--dump-eeprom", Scratch("eeprom.bin")});
+        StartBox(options);
+    }
+
+    std::vector<std::string> StationCommand() const {
+        return {Q40_CLI, "station", "--port", Port(), "--firmware", Scratch("fw.bin")};
+    }
+
+    void Board(int signal) { kill(Sim.ProcessId(), signal); }
+
+    std::vector<uint8_t> Stamped() const {
+        std::vector<uint8_t> flash(isp::FlashImageSize, isp::Blank);
+        std::copy(Image.begin(), Image.end(), flash.begin());
+        StampCheckValue(flash.data(), static_cast<uint32_t>(Image.size()));
+        flash.resize(FlashBytes);
+        return flash;
+    }
+
+    std::size_t RecordCount() const {
+        std::ifstream in(Data + "/runs.jsonl");
+        std::size_t n = 0;
+        for (std::string line; std::getline(in, line);) ++n;
+        return n;
+    }
+
+    std::string Data;
+    std::vector<uint8_t> Eeprom, Image;
+};
+}  // namespace
+
+TEST_F(Station, ThreeBoardsInARowEachUpdatedOnce) {
+    StartBench({"--target-absent", "--eeprom-in", Scratch("eeprom.in")});
+    LiveCommand station;
+    ASSERT_TRUE(station.Start(StationCommand()));
+    const std::string waiting = Port() + ": waiting for a board";
+    ASSERT_TRUE(station.WaitForLine(waiting));
+    for (int board = 1; board <= 3; ++board) {
+        SCOPED_TRACE(board);
+        Board(SIGUSR1);
+        ASSERT_TRUE(station.WaitForLine(Port() + ": done. This port " + std::to_string(board) +
+                                        " done, 0 failed; all ports " + std::to_string(board) +
+                                        " done, 0 failed."))
+            << station.SoFar().Out << station.SoFar().Err;
+        std::this_thread::sleep_for(SeveralRemovalChecks);  // the board stays on meanwhile
+        station.TakeWhatHasCome();
+        EXPECT_EQ(Count(station.SoFar().Out, Port() + ": opening serial port"),
+                  static_cast<std::size_t>(board));
+        EXPECT_EQ(RecordCount(), static_cast<std::size_t>(board));
+        EXPECT_EQ(ReadBytes(Scratch("flash.bin")), Stamped());
+        EXPECT_EQ(ReadBytes(Scratch("eeprom.bin")), Eeprom);
+        Board(SIGUSR2);
+        ASSERT_TRUE(station.WaitForLines(waiting, static_cast<std::size_t>(board) + 1));
+    }
+    station.Signal(SIGINT);
+    const CommandResult r = station.Finish();
+    EXPECT_EQ(r.ExitCode, 0) << r.Out << r.Err;
+    EXPECT_TRUE(Has(r.Err, "q40prog-cli: stopping the station")) << r.Err;
+    EXPECT_EQ(TotalRow(r.Out), (std::vector<std::string>{"all", "ports", "3", "0"})) << r.Out;
+    EXPECT_EQ(Count(r.Out, "done without any problem."), 3u);
+}
+
+TEST_F(Station, CtrlCEndsItAfterTheUpdateUnderWayHasStopped) {
+    StartBench({"--eeprom-in", Scratch("eeprom.in"), "--baud-pace"});
+    WriteBytes(Scratch("fw.bin"), RandomBytes(FlashBytes, 53));
+    LiveCommand station;
+    ASSERT_TRUE(station.Start(StationCommand()));
+    ASSERT_TRUE(station.WaitForLine(Port() + ": Programming/Verifying flash... 10%"));
+    station.Signal(SIGINT);
+    const CommandResult r = station.Finish();
+    EXPECT_EQ(r.ExitCode, ExitNeedsRun) << r.Out << r.Err;
+    EXPECT_TRUE(Has(r.Out, Port() + ": programming interrupted: Aborted.\n")) << r.Out;
+    EXPECT_TRUE(Has(r.Out, Port() + ": the device needs another update; its eeprom copy is "))
+        << r.Out;
+    EXPECT_TRUE(Has(r.Out, Port() + ": FAILED: Aborted. This port 0 done, 1 failed; all ports 0 "
+                                    "done, 1 failed.\n"))
+        << r.Out;
+    EXPECT_EQ(TotalRow(r.Out), (std::vector<std::string>{"all", "ports", "0", "1"})) << r.Out;
+    EXPECT_EQ(RecordCount(), 1u);
+}
+
+// A pending copy of the chip: an empty EEPROM is a new board, said in the log; a device that
+// holds the first blocks of the copy gets the whole copy back; both without a question.
+TEST_F(Station, NeverAsksAboutAPendingCopy) {
+    const std::string copy = Data + "/eeprom/eeprom-ATmega644P-ttyUSB9-20260101-000000-000.bin";
+    std::filesystem::create_directories(Data + "/eeprom");
+    WriteBytes(copy, Eeprom);
+    ASSERT_EQ(MarkPending(Data, {copy, "ATmega644P", "ttyUSB9", std::chrono::system_clock::now()}),
+              0);
+
+    StartBench({});  // a new board: its EEPROM is empty
+    LiveCommand fresh;
+    ASSERT_TRUE(fresh.Start(StationCommand()));
+    ASSERT_TRUE(fresh.WaitForLine(Port() + ": done. "));
+    fresh.Signal(SIGINT);
+    CommandResult r = fresh.Finish();
+    EXPECT_EQ(r.ExitCode, 0) << r.Out << r.Err;
+    EXPECT_TRUE(Has(r.Out, Port() +
+                               ": the eeprom is empty and a pending eeprom copy of an ATmega644P "
+                               "exists; the station takes this board for a new one\n" +
+                               Port() + ": keeping the eeprom as read; pending eeprom copy " +
+                               copy + " not used\n"))
+        << r.Out;
+    CommandResult listed = Cli({"pending"});
+    EXPECT_EQ(listed.ExitCode, 0);
+    EXPECT_TRUE(Has(listed.Out, "ATmega644P  ttyUSB9  " + copy + "\n")) << listed.Out;
+    ASSERT_EQ(StopBox(), 0);
+
+    std::vector<uint8_t> half(EepromBytes, isp::Blank);  // a write-back cut after 8 blocks
+    std::copy(Eeprom.begin(), Eeprom.begin() + 0x100, half.begin());
+    WriteBytes(Scratch("half.in"), half);
+    StartBench({"--eeprom-in", Scratch("half.in")});
+    LiveCommand retry;
+    ASSERT_TRUE(retry.Start(StationCommand()));
+    ASSERT_TRUE(retry.WaitForLine(Port() + ": done. "));
+    retry.Signal(SIGINT);
+    r = retry.Finish();
+    EXPECT_EQ(r.ExitCode, 0) << r.Out << r.Err;
+    EXPECT_TRUE(
+        Has(r.Out, Port() + ": restoring eeprom from " + copy + " left by an interrupted update\n"))
+        << r.Out;
+    ASSERT_EQ(StopBox(), 0);
+    EXPECT_EQ(ReadBytes(Scratch("eeprom.bin")), Eeprom);
+    EXPECT_EQ(Cli({"pending"}).Out, "no pending eeprom copies\n");
+}
+
+TEST_F(Station, PendingForgetsAMarkAndKeepsTheCopy) {
+    const std::string copy = Data + "/eeprom/eeprom-ATmega644P-ttyUSB9-20260101-000000-000.bin";
+    std::filesystem::create_directories(Data + "/eeprom");
+    WriteBytes(copy, Eeprom);
+    ASSERT_EQ(MarkPending(Data, {copy, "ATmega644P", "ttyUSB9", std::chrono::system_clock::now()}),
+              0);
+    CommandResult r = Cli({"pending", "--forget", Scratch("no-such.bin")});
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_TRUE(Has(r.Err, "no-such.bin is not pending")) << r.Err;
+    EXPECT_TRUE(Has(Cli({"pending"}).Out, copy));
+
+    r = Cli({"pending", "--forget", copy});
+    EXPECT_EQ(r.ExitCode, 0) << r.Err;
+    EXPECT_EQ(r.Out, "forgotten: " + copy + "\n");
+    EXPECT_EQ(Cli({"pending"}).Out, "no pending eeprom copies\n");
+    EXPECT_EQ(ReadBytes(copy), Eeprom);
+}
