@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "link/OsErrorText.h"
 #include "link/ProgError.h"
 
 namespace {

@@ -1,6 +1,5 @@
 #include "link/IspLink.h"
 #include "link/Bytes.h"
-#include "link/OsErrorText.h"
 
 #include <grp.h>
 #include <sys/stat.h>

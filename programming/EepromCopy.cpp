@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "link/OsErrorText.h"
 #include "link/ProgError.h"
 #include "programming/DataFolder.h"
 #include "programming/PortFileName.h"

@@ -6,7 +6,6 @@
 #include <cerrno>
 
 #include "link/IspLink.h"
-#include "link/OsErrorText.h"
 #include "link/ProgError.h"
 #include "programming/DataFolder.h"
 #include "programming/NumberText.h"
