@@ -1,14 +1,21 @@
 #pragma once
 // The catalogue file: which firmware items exist and how each is programmed. Every read
-// goes to the file again, so an edit made while the program runs is seen by the next read.
+// looks at the file again, so an edit made while the program runs is seen by the next read;
+// the file is parsed anew only when it has changed (CatalogueSnapshot).
 // A missing or unreadable file reads as empty; Problem() tells why, for those who report it.
 
+#include <memory>
 #include <string>
 #include <utility>
 
+struct CatalogueSnapshot;
+
 class Catalogue {
 public:
-    explicit Catalogue(std::string path) : FilePath(std::move(path)) {}
+    explicit Catalogue(std::string path);
+    ~Catalogue();
+    Catalogue(const Catalogue&);
+    Catalogue& operator=(const Catalogue&);
 
     const std::string& Path() const { return FilePath; }
 
@@ -22,5 +29,9 @@ public:
     std::string Problem() const;
 
 private:
+    // The file as it is now: the kept parse while the file is unchanged, else a fresh one.
+    std::shared_ptr<const CatalogueSnapshot> Current() const;
+
     std::string FilePath;
+    mutable std::shared_ptr<const CatalogueSnapshot> Kept;
 };

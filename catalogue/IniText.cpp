@@ -1,8 +1,7 @@
 #include "catalogue/IniText.h"
 
 #include <algorithm>
-
-#include "catalogue/TextCase.h"
+#include <optional>
 
 namespace {
 bool IsBlank(char c) {
@@ -19,6 +18,14 @@ std::string_view Unquote(std::string_view s) {
     if (s.size() >= 2 && (s.front() == '"' || s.front() == '\'') && s.back() == s.front())
         return s.substr(1, s.size() - 2);
     return s;
+}
+
+// The name with its ASCII letters in lower case: the form names are compared in.
+std::string Folded(std::string_view name) {
+    std::string folded(name);
+    for (char& c : folded)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return folded;
 }
 
 // Splits off the next line; handles LF, CRLF and CR.
@@ -40,23 +47,31 @@ std::optional<std::string_view> SectionName(std::string_view line) {
 }
 }  // namespace
 
-std::optional<std::string_view> FindIniValue(std::string_view text, std::string_view section,
-                                             std::string_view key) {
-    bool inSection = false;
+IniSections IniSections::Parse(std::string_view text) {
+    IniSections ini;
+    Keys* current = nullptr;  // null outside a section and in a section's later occurrences
     while (!text.empty()) {
         const std::string_view line = Trim(NextLine(text));
         if (line.empty() || line.front() == ';') continue;
         if (const auto name = SectionName(line)) {
-            if (inSection) return std::nullopt;  // the first occurrence of the section ended
-            inSection = EqualNoCase(*name, section);
+            const auto [it, first] = ini.Sections.try_emplace(Folded(*name));
+            current = first ? &it->second : nullptr;
             continue;
         }
-        if (!inSection) continue;
         const auto eq = line.find('=');
-        if (eq == std::string_view::npos) continue;
-        if (EqualNoCase(Trim(line.substr(0, eq)), key)) return Unquote(Trim(line.substr(eq + 1)));
+        if (!current || eq == std::string_view::npos) continue;
+        // try_emplace keeps the first occurrence of a key.
+        current->try_emplace(Folded(Trim(line.substr(0, eq))),
+                             CutIniValue(Unquote(Trim(line.substr(eq + 1)))));
     }
-    return std::nullopt;
+    return ini;
+}
+
+const std::string* IniSections::Find(std::string_view section, std::string_view key) const {
+    const auto s = Sections.find(Folded(section));
+    if (s == Sections.end()) return nullptr;
+    const auto k = s->second.find(Folded(key));
+    return k == s->second.end() ? nullptr : &k->second;
 }
 
 std::string CutIniValue(std::string_view utf8) {

@@ -9,7 +9,7 @@
 #include "image/CheckValue.h"
 #include "image/FirmwareId.h"
 #include "image/ImageLoader.h"
-#include "link/IspLink.h"
+#include "link/ImageBuffer.h"
 
 namespace {
 // Decimal, or hexadecimal after "0x"; a leading "-" counts down from 2^32 (as the run would

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "link/IspLink.h"
+#include "link/ImageBuffer.h"
 #include "link/ProgError.h"
 
 namespace {

@@ -6,19 +6,17 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "link/OsErrorText.h"
 #include "link/ProgError.h"
 
 namespace {
 
-[[noreturn]] void Fail(const std::string& path, int os, const std::string& reason) {
-    EProgError e(errFileOpen, "File: " + path + ": " + reason);
-    e.OsError = static_cast<uint32_t>(os);
-    throw e;
+// The file is not what a firmware file must be; the OS has no part in it.
+[[noreturn]] void Fail(const std::string& path, const std::string& reason) {
+    throw EProgError(errFileOpen, "File: " + path + ": " + reason);
 }
 
 [[noreturn]] void FailOs(const std::string& path, int os) {
-    Fail(path, os, OsErrorText(os));
+    throw OsFailure(errFileOpen, os, "File: " + path);
 }
 
 // What a path that is no regular file names instead.
@@ -50,18 +48,14 @@ FirmwareFile::FirmwareFile(const std::string& path, std::size_t maxBytes) : Path
         ::close(Fd);
         FailOs(path, os);
     }
-    int os = 0;
     std::string reason;
-    if (!S_ISREG(Opened.st_mode)) {
-        os = S_ISDIR(Opened.st_mode) ? EISDIR : EINVAL;
+    if (!S_ISREG(Opened.st_mode))
         reason = std::string("is ") + KindOf(Opened.st_mode) + ", not a firmware file";
-    } else if (Size() > maxBytes) {
-        os = EFBIG;
+    else if (Size() > maxBytes)
         reason = "is larger than " + SizeText(maxBytes) + ", not a firmware file";
-    }
     if (!reason.empty()) {
         ::close(Fd);
-        Fail(path, os, reason);
+        Fail(path, reason);
     }
 }
 
@@ -93,7 +87,7 @@ bool FirmwareFile::StillAsOpened() const {
 
 void FirmwareFile::RequireUnchanged(std::size_t expected, std::size_t bytesRead) const {
     if (bytesRead != expected || !StillAsOpened())
-        Fail(Path, EAGAIN, "changed while it was read; is it still being written?");
+        Fail(Path, "changed while it was read; is it still being written?");
 }
 
 std::size_t ReadFilePrefix(const std::string& path, uint8_t* dest, std::size_t limit) {

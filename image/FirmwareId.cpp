@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "image/ImageLoader.h"
-#include "link/IspLink.h"
+#include "link/ImageBuffer.h"
 
 bool MatchFirmwareId(std::string_view a, std::string_view b) {
     if (a.size() < FirmwareIdLength || b.size() < FirmwareIdLength) return false;

@@ -10,7 +10,7 @@
 
 #include "image/FirmwareFile.h"
 #include "image/IntelHexReader.h"
-#include "link/IspLink.h"
+#include "link/ImageBuffer.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <utility>
 
-#include "link/IspLink.h"
+#include "link/ImageBuffer.h"
 #include "link/ProgError.h"
 
 namespace {

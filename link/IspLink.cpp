@@ -1,6 +1,5 @@
 #include "link/IspLink.h"
 #include "link/Bytes.h"
-#include "link/OsErrorText.h"
 
 #include <grp.h>
 #include <sys/stat.h>
@@ -12,14 +11,8 @@ using namespace isp;
 
 namespace {
 
-EProgError WithOsError(int32_t code, int os, std::string detail = {}) {
-    EProgError e(code, std::move(detail));
-    e.OsError = static_cast<uint32_t>(os);
-    return e;
-}
-
 // What a user without rights on the device has to do about it.
-std::string PermissionCure(const std::string& path, int os) {
+std::string PermissionCure(const std::string& path) {
     std::string group = "dialout";
     struct stat st {};
     if (stat(path.c_str(), &st) == 0) {
@@ -29,7 +22,7 @@ std::string PermissionCure(const std::string& path, int os) {
         if (getgrgid_r(st.st_gid, &entry, buffer, sizeof buffer, &found) == 0 && found)
             group = found->gr_name;
     }
-    return path + ": " + OsErrorText(os) + ". Add your user to the group '" + group +
+    return ". Add your user to the group '" + group +
            "' that owns the port, e.g. sudo usermod -aG " + group + " $USER, then log in again.";
 }
 }  // namespace
@@ -58,16 +51,19 @@ void TIspLink::FailOpen() {
     switch (os) {
         case EBUSY:
         case EWOULDBLOCK:
-            throw WithOsError(errPortInUse, os);
+            throw OsFailure(errPortInUse, os, {});
         case EACCES:
-        case EPERM:
-            throw WithOsError(errPortInUse, os, PermissionCure(Port->Path(), os));
+        case EPERM: {
+            EProgError e = OsFailure(errPortInUse, os, Port->Path());
+            e.Detail += PermissionCure(Port->Path());
+            throw e;
+        }
         case ENOENT:
         case ENODEV:
         case ENXIO:
-            throw WithOsError(errPortNotAvailable, os);
+            throw OsFailure(errPortNotAvailable, os, {});
         default:
-            throw WithOsError(errSerialPort, os, Port->Path() + ": " + OsErrorText(os));
+            throw OsFailure(errSerialPort, os, Port->Path());
     }
 }
 
@@ -89,9 +85,9 @@ std::vector<std::string> TIspLink::ExplainFailure(const EProgError& e) const {
 }
 
 void TIspLink::ResetProgrammer() {
-    if (!Port->SetDtr(true)) throw WithOsError(errSerialPort, Port->LastError());
+    if (!Port->SetDtr(true)) throw OsFailure(errSerialPort, Port->LastError(), {});
     Clock.SleepMs(ResetPulseMs);
-    if (!Port->SetDtr(false)) throw WithOsError(errSerialPort, Port->LastError());
+    if (!Port->SetDtr(false)) throw OsFailure(errSerialPort, Port->LastError(), {});
     Clock.SleepMs(ResetSettleMs);
     Port->PurgeReceive();
     Port->PurgeTransmit();
@@ -110,20 +106,20 @@ uint8_t TIspLink::ReadByte() {
 
 void TIspLink::ReadBlock(uint8_t* dest, unsigned count) {
     std::size_t got = 0;
-    if (!Port->Read(dest, count, got)) throw WithOsError(errSerialPort, Port->LastError());
-    if (got < count) throw WithOsError(errNotConnected, 0);
+    if (!Port->Read(dest, count, got)) throw OsFailure(errSerialPort, Port->LastError(), {});
+    if (got < count) throw EProgError(errNotConnected);
 }
 
 void TIspLink::WriteBlock(const uint8_t* src, int count) {
     if (count <= 0) return;
     if (!Port->Write(src, static_cast<std::size_t>(count)))
-        throw WithOsError(errSerialPort, Port->LastError());
+        throw OsFailure(errSerialPort, Port->LastError(), {});
 }
 
 uint8_t TIspLink::SendCommand(int letter) {
     WriteByte(letter);
     const uint8_t echo = ReadByte();
-    if (echo != Lo8(letter)) throw WithOsError(errBadEcho, 0);
+    if (echo != Lo8(letter)) throw EProgError(errBadEcho);
     return echo;
 }
 
@@ -166,7 +162,7 @@ void TIspLink::EnableProgMode() {
         if (Reply[2] == EnableAnswer) return;
         SendCommand(CmdPulse);
     }
-    throw WithOsError(errProgMode, 0);
+    throw EProgError(errProgMode);
 }
 
 std::string TIspLink::ReadChipType() {
@@ -176,7 +172,7 @@ std::string TIspLink::ReadChipType() {
     IspCommand(0x30, 0x00, 0x02, 0x00, 0);
     const uint8_t sig2 = Reply[3];
     const DeviceEntry* row = FindDeviceBySignature(sig1, sig2);
-    if (!row) throw WithOsError(errUnknownChip, 0);
+    if (!row) throw EProgError(errUnknownChip);
     Device = *row;
     return Device.Name;
 }

@@ -9,19 +9,17 @@
 
 #include "link/Clock.h"
 #include "link/DeviceTable.h"
+#include "link/ImageBuffer.h"
 #include "link/ProgError.h"
 #include "link/Progress.h"
 #include "link/SerialPort.h"
 
 // Protocol constants of the programmer box.
 namespace isp {
-constexpr int32_t FlashImageSize = 0x40000;
-constexpr int32_t EepromImageSize = 0x10000;
 constexpr int BufferSize = 1024;  // Frame and Reply
 constexpr int BlockSize = 32;     // data bytes of every 'r', 'w', 'R', 'W' frame
 constexpr int AttemptsPerBlock = 10;
 constexpr int EnableAttempts = 64;
-constexpr uint8_t Blank = 0xFF;
 constexpr int32_t ExtendedAddressLimit = 0x20000;  // flash above this needs Load Extended Address
 
 constexpr int ReadIntervalMs = 1000;

@@ -81,7 +81,3 @@ std::vector<std::string> PortNames(const std::vector<SerialPortInfo>& ports) {
     for (const SerialPortInfo& port : ports) names.push_back(port.Name);
     return names;
 }
-
-std::vector<std::string> EnumerateSerialPorts() {
-    return PortNames(ListSerialPorts());
-}

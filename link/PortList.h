@@ -21,7 +21,6 @@ struct SerialPortInfo {
 // Ports with a device behind them, in natural order (ttyS2 before ttyS10).
 std::vector<SerialPortInfo> ListSerialPorts();
 // Their names only.
-std::vector<std::string> EnumerateSerialPorts();
 std::vector<std::string> PortNames(const std::vector<SerialPortInfo>& ports);
 
 // Whether a tty is a serial port worth listing: it has a device behind it, and a UART

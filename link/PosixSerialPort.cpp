@@ -99,9 +99,10 @@ bool PosixSerialPort::ConfigureLine() {
     termios tio{};
     if (tcgetattr(Fd, &tio) != 0) return Fail(errno);
     cfmakeraw(&tio);
-    tio.c_cflag &= ~(CSTOPB | PARENB | CRTSCTS | CSIZE);
+    // No parity of any kind: what another program left for odd or mark parity goes too.
+    tio.c_cflag &= ~(CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS | CSIZE);
     tio.c_cflag |= CS8 | CLOCAL | CREAD;
-    tio.c_iflag &= ~(IXON | IXOFF | IXANY);
+    tio.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK);
     tio.c_cc[VMIN] = 0;
     tio.c_cc[VTIME] = 0;
     cfsetispeed(&tio, B115200);

@@ -1,9 +1,14 @@
 #include "link/ProgError.h"
 
-#include <cerrno>
+#include "link/OsErrorText.h"
 
-EProgError::EProgError(int32_t code, std::string detail)
-    : Code(code), OsError(static_cast<uint32_t>(errno)), Detail(std::move(detail)) {}
+EProgError::EProgError(int32_t code, std::string detail) : Code(code), Detail(std::move(detail)) {}
+
+EProgError OsFailure(int32_t code, int os, const std::string& what) {
+    EProgError e(code, what.empty() ? std::string() : what + ": " + OsErrorText(os));
+    e.OsError = static_cast<uint32_t>(os);
+    return e;
+}
 
 std::string GetErrorText(int32_t code) {
     switch (code) {

@@ -42,7 +42,8 @@ enum ProgErrorCode : int32_t {
 
 struct EProgError {
     int32_t Code = 0;
-    uint32_t OsError = 0;  // errno at the moment the failure was made
+    // The OS's reason (errno) for a failure that comes from the OS; 0 for every other one.
+    uint32_t OsError = 0;
     // What the fixed text cannot say (file and line, OS reason, port, cure), shown on a line of
     // its own below that text: never inside it, so the fixed text reads the same everywhere.
     std::string Detail;
@@ -50,6 +51,10 @@ struct EProgError {
     EProgError() = default;
     explicit EProgError(int32_t code, std::string detail = {});
 };
+
+// A failure that comes from the OS: keeps errno 'os' and gives "what: <the OS's reason>" as
+// the detail; with 'what' empty the detail stays empty.
+EProgError OsFailure(int32_t code, int os, const std::string& what);
 
 // Fixed text of a code; "Unknown Error" for every code without one.
 std::string GetErrorText(int32_t code);

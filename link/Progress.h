@@ -24,5 +24,3 @@ enum ProgressPhase : int32_t {
 // stops the transfer with code 14.
 using ProgressCallback = bool (*)(void* userData, int32_t position, int32_t total,
                                   ProgressPhase phase);
-
-const char* ProgressPhaseName(int32_t phase);

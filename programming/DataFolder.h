@@ -4,8 +4,8 @@
 #include <chrono>
 #include <string>
 
-// $XDG_DATA_HOME/KARDO/Q40Prog, else ~/.local/share/KARDO/Q40Prog (the same folder the
-// desktop program's standard application-data location names).
+// $XDG_DATA_HOME/KARDO/Q40Prog, else ~/.local/share/KARDO/Q40Prog. The one place that
+// decides it: the window and the command line leave it to the run.
 std::string DefaultDataFolder();
 
 // Creates the folder and its parents; the OS's reason (errno) when that is impossible, else 0.

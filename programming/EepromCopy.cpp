@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "link/OsErrorText.h"
 #include "link/ProgError.h"
 #include "programming/DataFolder.h"
 #include "programming/PortFileName.h"
@@ -15,9 +14,7 @@
 
 namespace {
 EProgError CopyError(int32_t code, const std::string& path, int err) {
-    EProgError e(code, "File: " + path + ": " + OsErrorText(err));
-    e.OsError = static_cast<uint32_t>(err);
-    return e;
+    return OsFailure(code, err, "File: " + path);
 }
 
 EProgError TooLarge(const std::string& path, long long size) {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "link/IspLink.h"
+#include "link/ImageBuffer.h"
 
 namespace {
 bool IsBlank(const uint8_t* bytes, std::size_t size) {

@@ -42,7 +42,3 @@ std::optional<int32_t> ParseNumber(const std::string& text) {
     const auto bits = static_cast<uint32_t>(negative ? (~value + 1) : value);
     return static_cast<int32_t>(bits);
 }
-
-int32_t NumberOr(const std::string& text, int32_t fallback) {
-    return ParseNumber(text).value_or(fallback);
-}

@@ -8,5 +8,3 @@
 
 // The value, or nothing when the text is no number in 32 bits.
 std::optional<int32_t> ParseNumber(const std::string& text);
-// The value, or the default when the text is no number.
-int32_t NumberOr(const std::string& text, int32_t fallback);

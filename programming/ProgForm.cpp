@@ -8,7 +8,6 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QStandardPaths>
 #include <QTimer>
 
 #include "programming/MessageBoxes.h"
@@ -153,11 +152,8 @@ void TProgForm::StartTimerTimer() {
     StartTimer->stop();
     AbortRequested = false;
     Running = true;
-    RunOptions options{DataFolder, FirmwareIdText};
-    if (options.DataFolder.empty())
-        options.DataFolder =
-            QStandardPaths::writableLocation(QStandardPaths::AppDataLocation).toStdString();
-    ProgrammingRun run(Params, *this, MakeLink, options);
+    // An empty data folder leaves the choice to the run, which makes it for every front end.
+    ProgrammingRun run(Params, *this, MakeLink, RunOptions{DataFolder, FirmwareIdText});
     run.Execute();
 }
 

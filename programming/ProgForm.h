@@ -36,7 +36,8 @@ public:
     void CheckProgrammer();
     std::string QueryChipType();
 
-    // Where links come from (tests: the in-process box) and where EEPROM copies go.
+    // Where links come from (tests: the in-process box) and where EEPROM copies go (empty:
+    // the run's default data folder).
     void SetLinkFactory(LinkFactory factory) { MakeLink = std::move(factory); }
     void SetDataFolder(const std::string& folder) { DataFolder = folder; }
     void SetFirmwareIdText(const std::string& id) { FirmwareIdText = id; }

@@ -6,7 +6,6 @@
 #include <cerrno>
 
 #include "link/IspLink.h"
-#include "link/OsErrorText.h"
 #include "link/ProgError.h"
 #include "programming/DataFolder.h"
 #include "programming/NumberText.h"
@@ -32,9 +31,7 @@ std::optional<uint8_t> Fuse(const std::string& text, const char* name) {
 }
 
 [[noreturn]] void FailWrite(int32_t code, const std::string& path, int os) {
-    EProgError e(code, path + ": " + OsErrorText(os));
-    e.OsError = static_cast<uint32_t>(os);
-    throw e;
+    throw OsFailure(code, os, path);
 }
 
 // Makes the folder and proves that a file can be created in it (rights, read-only mounts and

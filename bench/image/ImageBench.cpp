@@ -19,7 +19,8 @@
 
 #include "image/CheckValue.h"
 #include "image/ImageLoader.h"
-#include "link/IspLink.h"
+#include "link/ImageBuffer.h"
+#include "link/ProgError.h"
 
 extern char** environ;
 
@@ -83,8 +84,10 @@ std::string ReadFile(const std::string& path) {
     return s.str();
 }
 
-// Runs argv as a whole process with stdout to 'out' (stderr kept); returns seconds, or -1
-// when it could not run or did not exit with 0.
+constexpr double NotStarted = -1, FailedRun = -2;
+
+// Runs argv as a whole process with stdout to 'out' (stderr kept); returns seconds, NotStarted
+// when there is no such program, FailedRun when it did not exit with 0.
 double TimeProcess(const std::vector<std::string>& argv, const std::string& out) {
     std::vector<char*> args;
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
@@ -96,17 +99,30 @@ double TimeProcess(const std::vector<std::string>& argv, const std::string& out)
     pid_t pid = 0;
     const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) return -1;
+    if (rc != 0) return NotStarted;
     int status = 0;
     waitpid(pid, &status, 0);
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? seconds : -1;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? seconds : FailedRun;
 }
 
 double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     const std::size_t n = v.size();
     return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+// Generates the file, checks that both tools read it right, then times them.
+int Bench(const std::string& cli, int reps, const std::string& hex, const std::string& bin,
+          const std::string& out);
+
+int Failed(const std::string& what) {
+    std::fprintf(stderr, "image_bench: %s\n", what.c_str());
+    return 1;
+}
+
+std::string Round(int i) {
+    return i < 0 ? "warm-up " + std::to_string(i + 4) : std::to_string(i + 1);
 }
 
 int Usage() {
@@ -136,6 +152,19 @@ int main(int argc, char** argv) {
     char pattern[] = "/tmp/q40bench-XXXXXX";
     const std::string dir = keep.empty() ? std::string(mkdtemp(pattern)) : keep;
     const std::string hex = dir + "/firmware.hex", bin = dir + "/out.bin", out = dir + "/cli.out";
+    const int result = Bench(cli, reps, hex, bin, out);
+    if (keep.empty()) {
+        std::remove(hex.c_str());
+        std::remove(bin.c_str());
+        std::remove(out.c_str());
+        rmdir(dir.c_str());
+    }
+    return result;
+}
+
+namespace {
+int Bench(const std::string& cli, int reps, const std::string& hex, const std::string& bin,
+          const std::string& out) {
     const std::vector<uint8_t> firmware = MakeFirmware();
     WriteFile(hex, ToIntelHex(firmware));
     std::printf("file: %s, %zu bytes of Intel HEX for %d bytes of flash\n", hex.c_str(),
@@ -152,7 +181,9 @@ int main(int argc, char** argv) {
                      expected);
         return 1;
     }
-    const bool haveObjcopy = TimeProcess(objcopyRun, "/dev/null") >= 0;
+    const double objcopyFirst = TimeProcess(objcopyRun, "/dev/null");
+    if (objcopyFirst == FailedRun) return Failed("objcopy failed on the file");
+    const bool haveObjcopy = objcopyFirst != NotStarted;
     if (haveObjcopy && ReadFile(bin) != std::string(firmware.begin(), firmware.end())) {
         std::fprintf(stderr, "objcopy made a different image\n");
         return 1;
@@ -163,20 +194,29 @@ int main(int argc, char** argv) {
     std::vector<double> loads;
     for (int i = 0; i < reps; ++i) {
         const auto start = Clock::now();
-        LoadFlashFile(hex, image.data());
+        int32_t size = 0;
+        try {
+            size = LoadFlashFile(hex, image.data());
+        } catch (const EProgError& e) {
+            return Failed("LoadFlashFile failed: " + GetErrorText(e.Code) + " " + e.Detail);
+        }
         loads.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+        if (size != isp::FlashImageSize || image != firmware)
+            return Failed("LoadFlashFile loaded a different image");
     }
     std::printf("LoadFlashFile in process:      median %8.3f ms\n", Median(loads) * 1e3);
 
-    // Whole processes, alternating so that drift of the machine hits both alike.
+    // Whole processes, alternating so that drift of the machine hits both alike. A run that
+    // fails is an error: its time would be no measurement of the work.
     std::vector<double> cliTimes, objcopyTimes;
-    for (int i = 0; i < 3; ++i) {  // warm-up
-        TimeProcess(cliRun, "/dev/null");
-        if (haveObjcopy) TimeProcess(objcopyRun, "/dev/null");
-    }
-    for (int i = 0; i < reps; ++i) {
-        cliTimes.push_back(TimeProcess(cliRun, "/dev/null"));
-        if (haveObjcopy) objcopyTimes.push_back(TimeProcess(objcopyRun, "/dev/null"));
+    for (int i = -3; i < reps; ++i) {  // three warm-up rounds first
+        const double cliSeconds = TimeProcess(cliRun, "/dev/null");
+        if (cliSeconds < 0) return Failed("q40prog-cli image failed in round " + Round(i));
+        const double objcopySeconds = haveObjcopy ? TimeProcess(objcopyRun, "/dev/null") : 0;
+        if (objcopySeconds < 0) return Failed("objcopy failed in round " + Round(i));
+        if (i < 0) continue;
+        cliTimes.push_back(cliSeconds);
+        if (haveObjcopy) objcopyTimes.push_back(objcopySeconds);
     }
     const double cliMedian = Median(cliTimes);
     std::printf("q40prog-cli image (process):   median %8.3f ms, min %8.3f ms (%d runs)\n",
@@ -192,11 +232,6 @@ int main(int argc, char** argv) {
     } else {
         std::printf("objcopy is not installed: no comparison\n");
     }
-    if (keep.empty()) {
-        std::remove(hex.c_str());
-        std::remove(bin.c_str());
-        std::remove(out.c_str());
-        rmdir(dir.c_str());
-    }
     return 0;
 }
+}  // namespace

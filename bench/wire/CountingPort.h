@@ -1,9 +1,11 @@
 #pragma once
 // A serial port that counts the link's calls on the way through: every read is one wait
-// for the box (an echo or a reply), every write one hand-over to the line.
+// for the box (an echo or a reply), every write one hand-over to the line. It keeps what the
+// link wrote, to tell which writes the chip had to carry out.
 
 #include <memory>
 #include <utility>
+#include <vector>
 
 #include "link/SerialPort.h"
 
@@ -25,6 +27,7 @@ public:
     }
     bool Write(const uint8_t* src, std::size_t count) override {
         ++Writes;
+        Written.insert(Written.end(), src, src + count);
         return Inner->Write(src, count);
     }
     int LastError() const override { return Inner->LastError(); }
@@ -32,6 +35,7 @@ public:
 
     long long Reads = 0;
     long long Writes = 0;
+    std::vector<uint8_t> Written;
 
 private:
     std::unique_ptr<ISerialPort> Inner;

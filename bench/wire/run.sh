@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds bench_wire and the simulator, then programs a random 256 KB image into a paced
-# ATmega2560 and a 64 KB image into a paced ATmega644P: without adapter latency, with
-# 1 ms and with 16 ms (a USB adapter's default latency timer). Takes about 15 minutes;
-# extra arguments go to bench_wire instead, e.g. --latency 0 --chip ATmega644P.
+# Builds bench_wire and the simulator, then runs a whole update (EEPROM read, erase, EEPROM
+# written back, flash programmed and verified) of a paced ATmega644P (64 KB random flash) and
+# ATmega2560 (256 KB) with the chip's write times: without adapter latency, with 1 ms and
+# with 16 ms (a USB adapter's default latency timer). Takes about 20 minutes; extra arguments
+# go to bench_wire instead, e.g. --latency 0 --chip ATmega644P.
 # Run it on an otherwise idle machine: the simulator stands in for hardware with a
 # processor of its own, and other load on the same cores shows up in the ratio.
 set -euo pipefail

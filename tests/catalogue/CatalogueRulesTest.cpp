@@ -1,7 +1,11 @@
 // The reading rules of the catalogue, one small catalogue per case, seen the way the
 // program's readers see it: a value, the item tree, description lines, the processor match.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <cstdio>
+#include <fstream>
 #include <functional>
 #include <string>
 
@@ -14,6 +18,17 @@
 
 namespace {
 using View = std::function<std::string(const CatalogueFolder&)>;
+
+timespec ModifiedAt(const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(stat(path.c_str(), &st), 0) << path;
+    return st.st_mtim;
+}
+
+void SetModified(const std::string& path, const timespec& when) {
+    const timespec times[2] = {when, when};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+}
 
 // NAME of ITEM_1 as <value>, or "missing".
 std::string Item1Name(const CatalogueFolder& f) {
@@ -196,6 +211,43 @@ TEST_F(CatalogueFile, EditIsSeenByTheNextRead) {
     EXPECT_EQ(catalogue.ReadValue("ITEM_1", "NAME", ""), "before");
     Folder.WriteCatalogue("[ITEM_1]\nNAME=after\n");
     EXPECT_EQ(catalogue.ReadValue("ITEM_1", "NAME", ""), "after");
+}
+
+// The catalogue is parsed once and the parse kept while the file keeps its identity, size and
+// modification time; whatever an edit changes of those, the next read sees the edit.
+TEST_F(CatalogueFile, EveryChangeOfTheFileIsSeenByTheNextRead) {
+    const std::string path = Folder.CataloguePath();
+    const Catalogue catalogue = Folder.Reader();
+    const auto name = [&] { return catalogue.ReadValue("ITEM_1", "NAME", "-"); };
+    Folder.WriteCatalogue("[ITEM_1]\nNAME=before\n");
+    EXPECT_EQ(name(), "before");
+    const timespec first = ModifiedAt(path);
+
+    // Rewritten in place with the same size: the time stamp tells, to the nanosecond.
+    Folder.WriteCatalogue("[ITEM_1]\nNAME=BEFORE\n");
+    SetModified(path, {first.tv_sec, first.tv_nsec == 0 ? 1 : first.tv_nsec - 1});
+    EXPECT_EQ(name(), "BEFORE");
+
+    // Replaced by another file of the same size and time stamp: its identity tells.
+    const timespec second = ModifiedAt(path);
+    const std::string other = Folder.Folder() + "/new.INI";
+    std::ofstream(other, std::ios::binary) << "[ITEM_1]\nNAME=beFORE\n";
+    SetModified(other, second);
+    ASSERT_EQ(std::rename(other.c_str(), path.c_str()), 0);
+    EXPECT_EQ(name(), "beFORE");
+
+    // Gone, then back.
+    ASSERT_EQ(std::remove(path.c_str()), 0);
+    EXPECT_EQ(name(), "-");
+    Folder.WriteCatalogue("[ITEM_1]\nNAME=again\n");
+    EXPECT_EQ(name(), "again");
+
+    // What keeping the parse rests on: an edit that left identity, size and time stamp as
+    // they were would not be seen. Every write moves the time stamp, so none does.
+    const timespec kept = ModifiedAt(path);
+    Folder.WriteCatalogue("[ITEM_1]\nNAME=AGAIN\n");
+    SetModified(path, kept);
+    EXPECT_EQ(name(), "again");
 }
 
 TEST_F(CatalogueFile, MissingFileReadsAsEmptyAndSaysSo) {

@@ -68,9 +68,12 @@ Replay ReplayUpdate(const TestDevice& device, long long dropAfter, const std::st
 }
 
 // A read of n bytes gives up 1000 x n + 1000 ms after it began when nothing came, or
-// 1000 ms after the last byte that did.
+// 1000 ms after the last byte that did. The numbers are written out here: they are what the
+// matrix holds the program to, not whatever the link's constants say.
+constexpr int ReadIntervalMs = 1000;
+
 int TotalTimeoutMs(std::size_t count) {
-    return isp::ReadTotalPerByteMs * static_cast<int>(count) + isp::ReadTotalConstantMs;
+    return 1000 * static_cast<int>(count) + 1000;
 }
 }  // namespace
 
@@ -94,7 +97,7 @@ Expected ForecastDrop(const TestDevice& device, long long dropAfter, const std::
         if (r.Log[i].rfind(InterruptedPrefix, 0) == 0) want.StopStep = r.Log[i - 1];
     if (!r.Outcome.Success) {
         want.MaxWaitMs = TotalTimeoutMs(r.Last.Asked);
-        want.MinWaitMs = r.Last.Got == 0 ? want.MaxWaitMs : isp::ReadIntervalMs;
+        want.MinWaitMs = r.Last.Got == 0 ? want.MaxWaitMs : ReadIntervalMs;
     }
     return want;
 }

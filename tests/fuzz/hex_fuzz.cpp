@@ -10,7 +10,7 @@
 #include "image/FirmwareId.h"
 #include "image/ImageLoader.h"
 #include "image/IntelHexReader.h"
-#include "link/IspLink.h"
+#include "link/ImageBuffer.h"
 
 namespace {
 // A small limit, where the fuzzer reaches the buffer's end easily.

@@ -13,7 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "link/IspLink.h"
+#include "link/ImageBuffer.h"
+#include "link/ProgError.h"
 
 // A fresh folder under the system's temporary folder, removed with everything in it.
 class TempDir {

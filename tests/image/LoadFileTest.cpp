@@ -99,6 +99,7 @@ TEST_F(LoadFile, FolderNamedBinIsAFailureNamingIt) {
     EXPECT_EQ(e.Code, errFileOpen);
     EXPECT_EQ(GetErrorText(e.Code), "Error opening firmware file.");
     EXPECT_EQ(e.Detail, "File: " + Dir.Path("x.bin") + ": is a folder, not a firmware file");
+    EXPECT_EQ(e.OsError, 0u);  // the loader's own verdict, not the OS's
 }
 
 TEST_F(LoadFile, FolderNamedHexIsAFailure) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include "link/ProgError.h"
 
 TEST(ErrorText, FixedTextsAndUnknownCodes) {
@@ -43,4 +45,19 @@ TEST(ErrorText, DetailStaysApartFromTheText) {
     EXPECT_EQ(GetErrorText(e.Code), "Error opening firmware file.");
     EXPECT_EQ(e.Detail, "File: /tmp/x.hex: No such file or directory");
     EXPECT_EQ(EProgError(errAborted).Detail, "");
+}
+
+// The OS's reason belongs to failures the OS gave; a failure of the link's own making does not
+// pick up whatever errno a call before it left behind.
+TEST(ErrorText, OsErrorOnlyForFailuresFromTheOs) {
+    errno = EIO;
+    EXPECT_EQ(EProgError(errBadEcho).OsError, 0u);
+    EXPECT_EQ(EProgError(errImageTooLarge, "application length 2").OsError, 0u);
+
+    const EProgError os = OsFailure(errDataFolder, ENOSPC, "/data/logs");
+    EXPECT_EQ(os.OsError, static_cast<uint32_t>(ENOSPC));
+    EXPECT_EQ(os.Detail, "/data/logs: No space left on device");
+    const EProgError bare = OsFailure(errPortInUse, EBUSY, "");
+    EXPECT_EQ(bare.OsError, static_cast<uint32_t>(EBUSY));
+    EXPECT_EQ(bare.Detail, "");
 }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <functional>
 
 #include "link/IspLink.h"
 #include "tests/support/ScriptedPort.h"
@@ -19,6 +20,15 @@ struct ScriptedLink {
     std::unique_ptr<TIspLink> Link;
 };
 
+EProgError FailureOf(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const EProgError& e) {
+        return e;
+    }
+    ADD_FAILURE() << "no failure";
+    return EProgError(NoFailure);
+}
 }  // namespace
 
 TEST(OpenPort, OsErrorsMapToCodes) {
@@ -82,6 +92,16 @@ TEST(Lifecycle, ClosesOnlyWhatWasOpened) {
     EXPECT_EQ(closes, 0);
 }
 
+// A read of n bytes waits 1000 ms between two bytes and 1000 x n + 1000 ms in all: a single
+// echo at most 2 s, a 32-byte block at most 33 s.
+TEST(OpenPort, SetsTheReadTimeOuts) {
+    ScriptedLink s;
+    s.Link->OpenPort("ttyUSB0");
+    EXPECT_EQ(s.Port->Timeouts.IntervalMs, 1000);
+    EXPECT_EQ(s.Port->Timeouts.TotalMultiplierMs, 1000);
+    EXPECT_EQ(s.Port->Timeouts.TotalConstantMs, 1000);
+}
+
 TEST(ResetProgrammer, PulsesDtrThenWaitsAndPurges) {
     ScriptedLink s;
     s.Link->OpenPort("ttyUSB0");
@@ -123,6 +143,67 @@ TEST(Primitives, EchoAndReadFailures) {
     s.Port->WriteErrno = EIO;
     EXPECT_EQ(CodeOf([&] { s.Link->WriteByte('V'); }), 7);
     EXPECT_EQ(CodeOf([&] { s.Link->WriteBlock(block, 5); }), 7);
+}
+
+// A failed port call carries the OS's reason; an echo or a reply the box got wrong has none,
+// whatever errno the calls before it left.
+TEST(Primitives, OnlyPortFailuresCarryTheOsReason) {
+    ScriptedLink s;
+    s.Link->OpenPort("ttyUSB0");
+    s.Port->ReadErrno = EIO;
+    EXPECT_EQ(FailureOf([&] { s.Link->ReadByte(); }).OsError, static_cast<uint32_t>(EIO));
+    s.Port->ReadErrno = 0;
+    s.Port->Queue({'v'});
+    errno = EIO;
+    const EProgError badEcho = FailureOf([&] { s.Link->SendCommand('V'); });
+    EXPECT_EQ(badEcho.Code, errBadEcho);
+    EXPECT_EQ(badEcho.OsError, 0u);
+    errno = EIO;
+    const EProgError silent = FailureOf([&] { s.Link->SendCommand('V'); });
+    EXPECT_EQ(silent.Code, errNotConnected);
+    EXPECT_EQ(silent.OsError, 0u);
+}
+
+// Only the Programming Enable answer is tried again; a failed echo or a missing reply anywhere
+// in the entry ends it at once, with nothing sent after the failing command.
+TEST(EnableProgMode, FailedEchoEndsTheEntryAtOnce) {
+    const std::vector<uint8_t> enableFrame = {'I', 0xAC, 0x53, 0x00, 0x00, 0x00};
+    const std::vector<uint8_t> refusal = {'I', 0x00, 0x00, 0x00, 0x00};  // no 0x53
+    const struct {
+        const char* Title;
+        std::vector<uint8_t> Answers;
+        int Code;
+        std::vector<uint8_t> Written;
+        std::vector<int> Waits;
+    } cases[] = {
+        {"wrong echo of the first L", {'H', 'x'}, 2, {'H', 'L'}, {30}},
+        {"no echo of E", {'H', 'L'}, 4, {'H', 'L', 'E'}, {30, 30, 30}},
+        {"short reply to Programming Enable",
+         {'H', 'L', 'E', 'H', 'L', 'I', 0x00, 0x00},
+         4,
+         {'H', 'L', 'E', 'H', 'L', 'I', 0xAC, 0x53, 0x00, 0x00, 0x00},
+         {30, 30, 30, 30, 30}},
+    };
+    for (const auto& c : cases) {
+        ScriptedLink s;
+        s.Link->OpenPort("ttyUSB0");
+        s.Port->Queue(c.Answers);
+        EXPECT_EQ(CodeOf([&] { s.Link->EnableProgMode(); }), c.Code) << c.Title;
+        EXPECT_EQ(s.Port->Written, c.Written) << c.Title;
+        EXPECT_EQ(s.Clock.Waits, c.Waits) << c.Title;
+    }
+
+    // A wrong echo of the P after a refused attempt: no second attempt.
+    ScriptedLink s;
+    s.Link->OpenPort("ttyUSB0");
+    s.Port->Queue({'H', 'L', 'E', 'H', 'L'});
+    s.Port->Queue(refusal);
+    s.Port->Queue({'p'});
+    EXPECT_EQ(CodeOf([&] { s.Link->EnableProgMode(); }), 2);
+    std::vector<uint8_t> written = {'H', 'L', 'E', 'H', 'L'};
+    written.insert(written.end(), enableFrame.begin(), enableFrame.end());
+    written.push_back('P');
+    EXPECT_EQ(s.Port->Written, written);
 }
 
 TEST(Primitives, WriteByteSendsLowEightBits) {

@@ -106,6 +106,5 @@ TEST(PortList, ThisMachinesPortsWithoutOpeningAny) {
     EXPECT_TRUE(std::is_sorted(ports.begin(), ports.end(), [](const auto& a, const auto& b) {
         return PortNameLess(a.Name, b.Name);
     }));
-    EXPECT_EQ(EnumerateSerialPorts(), PortNames(ports));
 }
 }  // namespace

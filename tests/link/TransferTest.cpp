@@ -17,6 +17,10 @@ struct Call {
     }
 };
 
+void PrintTo(const Call& c, std::ostream* os) {
+    *os << "(" << c.Position << ", " << c.Total << ", " << c.Phase << ")";
+}
+
 struct Recorder {
     std::vector<Call> Calls;
     int AbortAtCall = -1;  // 0-based index of the progress call that asks to stop
@@ -279,6 +283,48 @@ TEST(EepromTransfer, OverwriteWritesEveryDifferingBlockBlankOnesToo) {
     } catch (const EProgError& e) {
         EXPECT_EQ(e.Code, errEepromVerify);
         EXPECT_NE(e.Detail.find("address 0x0123 holds"), std::string::npos) << e.Detail;
+    }
+}
+
+// Every progress call of a whole update's transfers, positions and totals included: before each
+// block or page its byte address and the memory's size, repeats at the same address, blank
+// pages too; at the end (1, 1) with the finished phase. The sizes are written out here.
+TEST(Progress, PositionsAndTotalsOfTheWholeUpdate) {
+    const struct {
+        const char* Chip;
+        int32_t EepromSize, FlashSize, FlashStep;
+    } chips[] = {
+        {"ATmega644P", 2048, 65536, 128},
+        {"AT90S2313", 128, 2048, 32},  // byte mode
+        {"ATmega2560", 4096, 262144, 128},
+    };
+    for (const auto& c : chips) {
+        BoxConfig flaky;
+        flaky.FlakyFlash[256] = 1;  // one repeat at 256
+        flaky.FlakyEeprom[64] = 2;  // two at 64
+        TransferFixture t(c.Chip, flaky);
+        FillRandom(t.Box.Target.Eeprom.data(), t.Box.Target.Eeprom.size(), 7);
+        FillRandom(t.Link->FlashImage, static_cast<std::size_t>(c.FlashSize / 2), 8);
+
+        t.Link->ReadEeprom();
+        t.Link->EraseChip();
+        t.Link->ProgramEeprom();
+        t.Link->ProgramFlash();
+
+        std::vector<Call> want;
+        for (int32_t p = 0; p < c.EepromSize; p += 32) want.push_back({p, c.EepromSize, 6});
+        want.push_back({1, 1, 7});
+        for (int32_t p = 0; p < c.EepromSize; p += 32) {
+            want.push_back({p, c.EepromSize, 10});
+            if (p == 64) want.insert(want.end(), 2, {p, c.EepromSize, 10});
+        }
+        want.push_back({1, 1, 11});
+        for (int32_t p = 0; p < c.FlashSize; p += c.FlashStep) {
+            want.push_back({p, c.FlashSize, 2});
+            if (p == 256) want.push_back({p, c.FlashSize, 2});
+        }
+        want.push_back({1, 1, 3});
+        EXPECT_EQ(t.Progress.Calls, want) << c.Chip;
     }
 }
 

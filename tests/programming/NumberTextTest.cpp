@@ -34,9 +34,3 @@ TEST(NumberText, RejectedForms) {
                              "$100000000", "1.5", "\t12", "0x-1"})
         EXPECT_FALSE(ParseNumber(text).has_value()) << '"' << text << '"';
 }
-
-TEST(NumberText, LenientFormFallsBack) {
-    EXPECT_EQ(NumberOr("$1F00", 5), 0x1F00);
-    EXPECT_EQ(NumberOr("", 5), 5);
-    EXPECT_EQ(NumberOr("abc", 5), 5);
-}

@@ -4,6 +4,7 @@
 
 #include "programming/Probes.h"
 #include "tests/support/BoxFactory.h"
+#include "tests/support/Trace.h"
 
 TEST(Probes, CheckReadsTheVersionWithoutProgrammingMode) {
     BoxFactory f;
@@ -22,6 +23,33 @@ TEST(Probes, ChipQueryEndsWithD) {
     EXPECT_EQ(r.Text, "ATmega2560");
     EXPECT_EQ(f.Box.CommandLetters, "tHLEHLIIID");
     EXPECT_FALSE(f.Box.ProgEnabled);
+}
+
+// The query sets the port time to 100 (high byte first) before it enters programming mode.
+TEST(Probes, ChipQuerySendsPortTime100First) {
+    BoxFactory f;
+    ASSERT_TRUE(QueryChipType("ttySIM0", f.Factory()).Ok);
+    const std::vector<TraceFrame> frames = SplitTrace(f.Written);
+    ASSERT_FALSE(frames.empty());
+    EXPECT_EQ(frames[0].Letter, 't');
+    EXPECT_EQ(frames[0].Tail, (std::vector<uint8_t>{0x00, 0x64}));
+    EXPECT_EQ(Letters(frames).substr(1, 5), "HLEHL");
+}
+
+// Leaving programming mode belongs to the query: when it fails, the name read before it is
+// no result, and the failure is what the user sees.
+TEST(Probes, ChipQueryWhoseLeavingFailsGivesNoName) {
+    BoxFactory good;
+    ASSERT_TRUE(QueryChipType("ttySIM0", good.Factory()).Ok);
+    ASSERT_EQ(good.Written.back(), 'D');
+    BoxConfig silentAtD;
+    silentAtD.DropAfter = static_cast<long long>(good.Written.size()) - 1;
+    BoxFactory f(silentAtD);
+    const ProbeResult r = QueryChipType("ttySIM0", f.Factory());
+    EXPECT_FALSE(r.Ok);
+    EXPECT_EQ(r.Text, "Programmer not connected.");
+    EXPECT_EQ(r.Error.Code, errNotConnected);
+    EXPECT_EQ(f.Written, good.Written);  // the D went out; its echo never came
 }
 
 TEST(Probes, FailuresGiveTheMessageAndNoName) {

@@ -28,6 +28,11 @@
 namespace {
 constexpr int RunTimeoutMs = 20000;
 
+// The status colours as the window must show them, written out here rather than taken from
+// the window: black while a phase runs, green 0x008000 when it has finished, red after a
+// failure.
+const QColor Black(QRgb(0x000000)), Green(QRgb(0x008000)), Red(QRgb(0xFF0000));
+
 struct FormFixture : ::testing::Test {
     FormFixture() {
         std::vector<uint8_t> image(0x2000);
@@ -91,8 +96,8 @@ TEST_F(FormFixture, SuccessfulRunShowsItsLogAndGreenStatus) {
     EXPECT_EQ(lines.last(), "done without any problem.");
     EXPECT_EQ(Form.ChipLabel->text(), "ATmega644P");
     EXPECT_EQ(Form.StatusLabel->text(), "Flash programmed ok.");
-    EXPECT_EQ(StatusColour(), TProgForm::FinishedColour);
-    EXPECT_EQ(BarColour(), TProgForm::FinishedColour);
+    EXPECT_EQ(StatusColour(), Green);
+    EXPECT_EQ(BarColour(), Green);
     EXPECT_EQ(Form.ProgressBar->value(), Form.ProgressBar->maximum());
     EXPECT_EQ(Factory.Box.Target.FuseHi, 0xD9);
     QTest::mouseClick(Form.CloseButton, Qt::LeftButton);
@@ -107,7 +112,7 @@ TEST_F(FormFixture, FailureIsRedWithTheBarBackAtItsStart) {
                                        "programming interrupted: Error opening serial port. Port "
                                        "not available."}));
     EXPECT_EQ(Form.StatusLabel->text(), "Error opening serial port. Port not available.");
-    EXPECT_EQ(StatusColour(), TProgForm::FailedColour);
+    EXPECT_EQ(StatusColour(), Red);
     EXPECT_EQ(Form.ProgressBar->value(), Form.ProgressBar->minimum());
 }
 
@@ -117,7 +122,7 @@ TEST_F(FormFixture, IspLockoutRefusalShowsLikeAnyFailure) {
     EXPECT_EQ(Form.StatusLabel->text(), "Fuse value would lock out serial programming.");
     EXPECT_TRUE(LogLines().last().startsWith(
         "Hi fuse 0xFF would disable serial programming (SPIEN); to allow it"));
-    EXPECT_EQ(StatusColour(), TProgForm::FailedColour);
+    EXPECT_EQ(StatusColour(), Red);
     EXPECT_EQ(Factory.Box.Target.ChipErases, 0);
     EXPECT_NE(Factory.Box.Target.FuseHi, 0xFF);
 }
@@ -142,7 +147,7 @@ TEST_F(FormFixture, FrameCloseDuringARunAbortsAndTheWindowShowsTheOutcome) {
     EXPECT_FALSE(Form.RunActive());
     EXPECT_EQ(Form.LastOutcome().Code, errAborted);
     EXPECT_EQ(Form.StatusLabel->text(), "Aborted.");
-    EXPECT_EQ(StatusColour(), TProgForm::FailedColour);
+    EXPECT_EQ(StatusColour(), Red);
     EXPECT_EQ(LogLines().at(LogLines().size() - 2), "programming interrupted: Aborted.");
     EXPECT_TRUE(LogLines().last().startsWith("the device needs another update"));
     EXPECT_EQ(Factory.Box.Target.ChipErases, 1);
@@ -202,12 +207,30 @@ TEST_F(FormFixture, AnEnlargedWindowGivesTheRoomToTheLog) {
     EXPECT_EQ(Form.size(), QSize(410, 267));  // never smaller than its design
 }
 
+// The window leaves the data folder to the run, as the command line does: both put their
+// files in the same place.
+TEST_F(FormFixture, WithoutADataFolderTheRunsOwnChoiceHolds) {
+    const char* old = std::getenv("XDG_DATA_HOME");
+    const std::string saved = old ? old : "";
+    setenv("XDG_DATA_HOME", Temp.File("xdg").c_str(), 1);
+    Form.SetDataFolder("");
+    RunOnce();
+    if (old)
+        setenv("XDG_DATA_HOME", saved.c_str(), 1);
+    else
+        unsetenv("XDG_DATA_HOME");
+    EXPECT_TRUE(Form.LastOutcome().Success);
+    EXPECT_EQ(Form.LastOutcome().LogPath.rfind(Temp.File("xdg/KARDO/Q40Prog/logs/run-"), 0), 0u)
+        << Form.LastOutcome().LogPath;
+}
+
 TEST_F(FormFixture, ShowProgressStatusColoursAndBar) {
     Form.show();
     Form.StartTimer->stop();
     EXPECT_FALSE(Form.ShowProgress(0, 100, phProgramFlash));
     EXPECT_EQ(Form.StatusLabel->text(), "Programming/Verifying flash... 0%");
-    EXPECT_EQ(StatusColour(), TProgForm::RunningColour);
+    EXPECT_EQ(StatusColour(), Black);
+    EXPECT_EQ(BarColour(), Black);
     EXPECT_EQ(Form.ProgressBar->value(), 0);
     EXPECT_EQ(Form.ProgressBar->maximum(), 100);
 
@@ -216,14 +239,14 @@ TEST_F(FormFixture, ShowProgressStatusColoursAndBar) {
 
     Form.ShowProgress(1, 1, phEepromRead);
     EXPECT_EQ(Form.StatusLabel->text(), "Reading EEProm ok.");
-    EXPECT_EQ(StatusColour(), TProgForm::FinishedColour);
-    EXPECT_EQ(BarColour(), TProgForm::FinishedColour);
+    EXPECT_EQ(StatusColour(), Green);
+    EXPECT_EQ(BarColour(), Green);
 
     // Unknown phases leave text and colour, but still move the bar.
     Form.ShowProgress(7, 10, 12);
     Form.ShowProgress(8, 10, -1);
     EXPECT_EQ(Form.StatusLabel->text(), "Reading EEProm ok.");
-    EXPECT_EQ(StatusColour(), TProgForm::FinishedColour);
+    EXPECT_EQ(StatusColour(), Green);
     EXPECT_EQ(Form.ProgressBar->value(), 8);
 
     // A total of zero neither divides by it nor turns the bar into a spinner.
@@ -268,6 +291,21 @@ TEST_F(FormFixture, ProbesShowTheirBoxes) {
     EXPECT_EQ(boxes.All[1].Kind, "error");
     EXPECT_EQ(boxes.All[1].Text, "Error opening serial port. Port not available.");
     EXPECT_EQ(boxes.All[1].Detail, "");
+}
+
+// A query that read the chip but could not leave programming mode has no chip to offer.
+TEST_F(FormFixture, ChipQueryWhoseLeavingFailsReturnsAnEmptyName) {
+    RecordingBoxes boxes;
+    EXPECT_EQ(Form.QueryChipType(), "ATmega644P");
+    BoxConfig silentAtD;
+    silentAtD.DropAfter = static_cast<long long>(Factory.Written.size()) - 1;
+    BoxFactory dropping(silentAtD);
+    Form.SetLinkFactory(dropping.Factory());
+    EXPECT_EQ(Form.QueryChipType(), "");
+    ASSERT_EQ(boxes.All.size(), 1u);
+    EXPECT_EQ(boxes.All[0].Kind, "error");
+    EXPECT_EQ(boxes.All[0].Text, "Programmer not connected.");
+    EXPECT_EQ(dropping.Written.back(), 'D');
 }
 
 // The box's text is the code's fixed text; the cure is its informative text, below.
@@ -322,7 +360,7 @@ TEST_F(FormFixture, BlankEepromWithAPendingCopyAsks) {
     EXPECT_EQ(boxes.All[0].Text, question);
     EXPECT_EQ(Form.StatusLabel->text(),
               "Stopped before the erase: an EEPROM copy may belong to this device.");
-    EXPECT_EQ(StatusColour(), TProgForm::FailedColour);
+    EXPECT_EQ(StatusColour(), Red);
     EXPECT_EQ(Factory.Box.Target.ChipErases, 0);
     Form.CloseButton->click();
 
@@ -334,28 +372,43 @@ TEST_F(FormFixture, BlankEepromWithAPendingCopyAsks) {
     EXPECT_EQ(Factory.Box.Target.Eeprom, original);
 }
 
-// Renders the window in its four states into $Q40_SCREENSHOT_DIR (scripts/screenshots).
+// Renders the window in its four states into $Q40_SCREENSHOT_DIR (scripts/screenshots), each
+// from a real run against the simulated box, so that every picture shows what a run writes.
 TEST_F(FormFixture, Screenshots) {
     const char* dir = std::getenv("Q40_SCREENSHOT_DIR");
     if (!dir) GTEST_SKIP() << "Q40_SCREENSHOT_DIR not set";
+    // A whole 64 KB image: the running picture catches the bar on its way through the flash.
+    std::vector<uint8_t> image(0x10000);
+    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 7 + 1);
+    std::ofstream(Temp.File("fw64.bin"), std::ios::binary)
+        .write(reinterpret_cast<const char*>(image.data()),
+               static_cast<std::streamsize>(image.size()));
+    Form.Params.FirmwarePath = Temp.File("fw64.bin");
+    Form.Params.PortName = "ttyUSB0";
     Form.Params.FuseHi = "$D9";
+
+    QStringList logWhileRunning;
+    Poll.setInterval(0);
+    const auto whileRunning = QObject::connect(&Poll, &QTimer::timeout, [&] {
+        if (!Form.StatusLabel->text().startsWith("Programming/Verifying flash") ||
+            Form.ProgressBar->value() < 0x6A00)
+            return;
+        Poll.stop();
+        logWhileRunning = LogLines();
+        EXPECT_TRUE(Form.grab().save(QString(dir) + "/programming-running.png"));
+    });
+    Poll.start();
     RunOnce();
+    QObject::disconnect(whileRunning);
+    // What the running window showed is the finished run's log up to the flash programming.
+    ASSERT_FALSE(logWhileRunning.isEmpty());
+    EXPECT_EQ(logWhileRunning.last(), "programming flash...");
+    EXPECT_EQ(LogLines().mid(0, logWhileRunning.size()), logWhileRunning);
+    EXPECT_EQ(LogLines().last(), "done without any problem.");
     EXPECT_TRUE(Form.grab().save(QString(dir) + "/programming-success.png"));
-    Form.Memo->clear();
-    Form.show();
-    Form.StartTimer->stop();
-    Form.Memo->setPlainText(
-        "opening serial port ttyUSB0\nreseting programmer\n"
-        "setting port time to 100\nenabling programming mode\n"
-        "reading chip type...\nchip type is ATmega644P\n"
-        "loading flash file...\nflash file size is 65536\n"
-        "setting port time to 100\nreading eeprom...\nerasing chip\n"
-        "programming eeprom...\nprogramming flash...");
-    Form.ChipLabel->setText("ATmega644P");
-    Form.CloseButton->setText("Abort");
-    Form.ShowProgress(0x6A00, 0x10000, phProgramFlash);
-    EXPECT_TRUE(Form.grab().save(QString(dir) + "/programming-running.png"));
-    Form.close();
+    Form.CloseButton->click();
+
+    // Aborted before the first transfer: the click comes as the run makes its link.
     Form.SetLinkFactory([this] {
         QMetaObject::invokeMethod(Form.CloseButton, "click", Qt::QueuedConnection);
         return Factory.Factory()();
@@ -366,7 +419,6 @@ TEST_F(FormFixture, Screenshots) {
 
     // Aborted after the chip erase, the window enlarged until the whole log shows.
     Form.SetLinkFactory(Factory.Factory());
-    Form.Params.PortName = "ttyUSB0";
     DuringFlashProgramming([this] { Form.CloseButton->click(); });
     RunOnce();
     while (Form.Memo->verticalScrollBar()->maximum() > 0 && Form.height() < 2000)

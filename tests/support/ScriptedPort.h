@@ -29,7 +29,10 @@ public:
         ++Closes;
     }
     bool ConfigureLine() override { return true; }
-    bool SetReadTimeouts(const ReadTimeouts&) override { return true; }
+    bool SetReadTimeouts(const ReadTimeouts& t) override {
+        Timeouts = t;
+        return true;
+    }
     bool SetDtr(bool asserted) override {
         DtrChanges.push_back(asserted);
         return DtrErrno ? Fail(DtrErrno) : true;
@@ -56,6 +59,7 @@ public:
     std::deque<uint8_t> Replies;
     std::vector<uint8_t> Written;
     std::vector<bool> DtrChanges;
+    ReadTimeouts Timeouts{-1, -1, -1};  // as the link last set them
     int Purges = 0, Closes = 0;
     int OpenErrno = 0, DtrErrno = 0, ReadErrno = 0, WriteErrno = 0;
 

@@ -1,0 +1,23 @@
+# Fails when a file of image/ includes more of the link than the image areas and the failure
+# record: the image code must build and make sense without the serial driver.
+#   cmake -DFOLDER=<source>/image -P LinkIncludes.cmake
+cmake_minimum_required(VERSION 3.20)
+set(allowed "link/ImageBuffer.h" "link/ProgError.h")
+file(GLOB sources "${FOLDER}/*.h" "${FOLDER}/*.cpp")
+set(found "")
+foreach(source ${sources})
+    file(STRINGS "${source}" includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"link/")
+    foreach(line ${includes})
+        string(REGEX REPLACE ".*\"(link/[^\"]*)\".*" "\\1" header "${line}")
+        if(NOT header IN_LIST allowed)
+            get_filename_component(name "${source}" NAME)
+            string(APPEND found "  ${name} includes ${header}\n")
+        endif()
+    endforeach()
+endforeach()
+if(NOT sources)
+    message(FATAL_ERROR "no sources in ${FOLDER}")
+endif()
+if(found)
+    message(FATAL_ERROR "image/ reaches into the link beyond ${allowed}:\n${found}")
+endif()
