@@ -68,8 +68,10 @@ unsigned long long Number(const std::string& name, const std::string& text,
 
 std::string KnownChips() {
     std::string known;
-    for (const DeviceEntry& d : DeviceTable)
-        known += (known.empty() ? "" : ", ") + std::string(d.Name);
+    for (const DeviceEntry& d : DeviceTable) {
+        if (!known.empty()) known += ", ";
+        known += d.Name;
+    }
     return known;
 }
 
@@ -133,23 +135,22 @@ void AddBoxOptions(CLI::App& app, BoxSimOptions& o) {
                [&o, member = field](const std::string&, const std::string& v) { o.*member = v; });
 }
 
-void AddFaultOptions(CLI::App& app, BoxConfig& box) {
-    for (const auto& [name, field] : {std::pair{"--flaky-flash", &BoxConfig::FlakyFlash},
-                                      {"--flaky-eeprom", &BoxConfig::FlakyEeprom}})
-        Valued(app, name, [&box, member = field](const std::string& n, const std::string& v) {
-            const auto colon = v.find(':');
-            unsigned long long address = 0, times = 0;
-            if (colon == std::string::npos ||
-                !ParseAddressOrCount(v.substr(0, colon), MaxAddress, address) ||
-                !ParseAddressOrCount(v.substr(colon + 1), MaxCount, times) || times == 0)
-                Refuse(n + " wants ADDR:N with N at least 1, not '" + v + "'");
-            (box.*member)[static_cast<uint32_t>(address)] = static_cast<int>(times);
-        });
-    for (const auto& [name, field] : {std::pair{"--stuck-flash", &BoxConfig::StuckFlash},
-                                      {"--stuck-eeprom", &BoxConfig::StuckEeprom}})
-        Valued(app, name, [&box, member = field](const std::string& n, const std::string& v) {
-            (box.*member).insert(static_cast<uint32_t>(Number(n, v, MaxAddress)));
-        });
+void AddFlaky(CLI::App& app, const std::string& name, std::map<uint32_t, int>& faults) {
+    Valued(app, name, [&faults](const std::string& n, const std::string& v) {
+        const auto colon = v.find(':');
+        unsigned long long address = 0, times = 0;
+        if (colon == std::string::npos ||
+            !ParseAddressOrCount(v.substr(0, colon), MaxAddress, address) ||
+            !ParseAddressOrCount(v.substr(colon + 1), MaxCount, times) || times == 0)
+            Refuse(n + " wants ADDR:N with N at least 1, not '" + v + "'");
+        faults[static_cast<uint32_t>(address)] = static_cast<int>(times);
+    });
+}
+
+void AddStuck(CLI::App& app, const std::string& name, std::set<uint32_t>& faults) {
+    Valued(app, name, [&faults](const std::string& n, const std::string& v) {
+        faults.insert(static_cast<uint32_t>(Number(n, v, MaxAddress)));
+    });
 }
 
 void AddFlags(CLI::App& app, BoxSimOptions& o) {
@@ -227,7 +228,10 @@ bool ParseBoxSimOptions(const std::vector<std::string>& args, BoxSimOptions& opt
     app.set_help_flag();  // --help is an option like the others: the usage is our own text
     app.allow_extras();   // named below in our words, in the order given
     AddBoxOptions(app, options);
-    AddFaultOptions(app, options.Box);
+    AddFlaky(app, "--flaky-flash", options.Box.FlakyFlash);
+    AddFlaky(app, "--flaky-eeprom", options.Box.FlakyEeprom);
+    AddStuck(app, "--stuck-flash", options.Box.StuckFlash);
+    AddStuck(app, "--stuck-eeprom", options.Box.StuckEeprom);
     AddFlags(app, options);
     std::vector<std::string> reversed = ForParser(args);
     try {
