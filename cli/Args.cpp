@@ -1,40 +1,72 @@
 #include "cli/Args.h"
 
-Args::Args(std::vector<std::string> argv, std::set<std::string> valued,
-           std::set<std::string> flags) {
-    for (std::size_t i = 0; i < argv.size(); ++i) {
-        const std::string& a = argv[i];
-        if (a.size() < 2 || a.compare(0, 2, "--") != 0 || a == "--") {
-            Positional.push_back(a);
-            continue;
-        }
-        const auto eq = a.find('=');
-        const std::string name = a.substr(0, eq);
-        if (valued.count(name)) {
-            if (eq != std::string::npos) {
-                Values[name].push_back(a.substr(eq + 1));
-            } else if (i + 1 < argv.size()) {
-                Values[name].push_back(argv[++i]);
-            } else {
-                Error = "option " + name + " needs a value";
-                return;
-            }
-        } else if (flags.count(name) && eq == std::string::npos) {
-            Flags.insert(name);
-        } else {
+#include <CLI/CLI.hpp>
+
+namespace {
+// CLI11 reads "--name=" as "--name" still waiting for its value; here it is the empty value,
+// which the commands refuse in their own words. CLI11 wants the arguments last first.
+std::vector<std::string> ForParser(const std::vector<std::string>& argv) {
+    std::vector<std::string> out;
+    for (auto a = argv.rbegin(); a != argv.rend(); ++a) {
+        const bool emptyValue = a->size() > 3 && a->rfind("--", 0) == 0 && a->back() == '=';
+        if (emptyValue) out.emplace_back();
+        out.push_back(emptyValue ? a->substr(0, a->size() - 1) : *a);
+    }
+    return out;
+}
+
+void AddValued(CLI::App& app, const std::string& name, std::vector<std::string>& values) {
+    app.add_option_function<std::string>(
+           name, [&values](const std::string& value) { values.push_back(value); })
+        ->trigger_on_parse();
+}
+
+// CLI11 hands a flag "true", or the text after "=" where one was given.
+void AddFlag(CLI::App& app, const std::string& name, std::set<std::string>& given) {
+    app.add_option_function<std::string>(
+           name,
+           [name, &given](const std::string& value) {
+               if (value != "true")
+                   throw CLI::ValidationError("unknown option " + name + "=" + value);
+               given.insert(name);
+           })
+        ->expected(0)
+        ->trigger_on_parse();
+}
+}  // namespace
+
+Args::Args(const std::vector<std::string>& argv, const std::set<std::string>& valued,
+           const std::set<std::string>& flags) {
+    CLI::App app;
+    app.set_help_flag();  // each command answers --help with its own text before this
+    app.allow_extras();   // positionals and unknown options, named below in order
+    for (const std::string& name : valued) AddValued(app, name, Values[name]);
+    for (const std::string& name : flags) AddFlag(app, name, Flags);
+    std::vector<std::string> reversed = ForParser(argv);
+    try {
+        app.parse(reversed);
+    } catch (const CLI::ValidationError& e) {
+        Error = e.what();
+    } catch (const CLI::ParseError&) {
+        Error = "option " + argv.back() + " needs a value";  // only the last one can lack it
+    }
+    // What CLI11 left over came before any problem it stopped at.
+    for (const std::string& a : app.remaining()) {
+        if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
             Error = "unknown option " + a;
-            return;
+            break;
         }
+        Positional.push_back(a);
     }
 }
 
 std::optional<std::string> Args::Option(const std::string& name) const {
     const auto it = Values.find(name);
-    if (it == Values.end()) return std::nullopt;
+    if (it == Values.end() || it->second.empty()) return std::nullopt;
     return it->second.back();
 }
 
 std::vector<std::string> Args::Options(const std::string& name) const {
     const auto it = Values.find(name);
-    return it == Values.end() ? std::vector<std::string>{} : it->second;
+    return it == Values.end() ? std::vector<std::string>{} : it->second;  // empty when not given
 }

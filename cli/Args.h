@@ -1,5 +1,5 @@
 #pragma once
-// Small option parser: "--name value", "--name=value", flags and positionals.
+// Options by CLI11: "--name value", "--name=value", flags and positionals, with our messages.
 
 #include <map>
 #include <optional>
@@ -10,7 +10,8 @@
 class Args {
 public:
     // 'valued' lists the options that take a value; every other "--x" is a flag.
-    Args(std::vector<std::string> argv, std::set<std::string> valued, std::set<std::string> flags);
+    Args(const std::vector<std::string>& argv, const std::set<std::string>& valued,
+         const std::set<std::string>& flags);
 
     bool Ok() const { return Error.empty(); }
     const std::string& ErrorText() const { return Error; }

@@ -1,10 +1,10 @@
 #include "sim/BoxSimOptions.h"
 
+#include <CLI/CLI.hpp>
 #include <cctype>
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
-#include <cstring>
+#include <functional>
 
 #include "link/DeviceTable.h"
 
@@ -53,142 +53,118 @@ constexpr unsigned long long MaxLatencyMs = 10000;
 constexpr unsigned long long MaxCount = 1000000000;  // drop-after, attempts, flaky repeats
 constexpr unsigned long long MaxAddress = 0xFFFFFF;  // 24-bit addresses of the box
 
-// Each option's handler gets its own name for the messages.
-using Handler = bool (*)(BoxSimOptions&, const std::string& name, const std::string& value,
-                         std::string& error);
-
-bool Fail(std::string& error, const std::string& text) {
-    error = text;
-    return false;
+// A value refused in our own words; the parser passes the text on unchanged.
+[[noreturn]] void Refuse(const std::string& text) {
+    throw CLI::ValidationError(text);
 }
 
-bool Number(const std::string& name, const std::string& text, unsigned long long max,
-            unsigned long long& value, std::string& error) {
-    if (ParseAddressOrCount(text, max, value)) return true;
-    return Fail(error,
-                name + " wants a number from 0 to " + std::to_string(max) + ", not '" + text + "'");
+unsigned long long Number(const std::string& name, const std::string& text,
+                          unsigned long long max) {
+    unsigned long long value = 0;
+    if (!ParseAddressOrCount(text, max, value))
+        Refuse(name + " wants a number from 0 to " + std::to_string(max) + ", not '" + text + "'");
+    return value;
 }
 
 std::string KnownChips() {
     std::string known;
-    for (const DeviceEntry& d : DeviceTable)
-        known += (known.empty() ? "" : ", ") + std::string(d.Name);
+    for (const DeviceEntry& d : DeviceTable) {
+        if (!known.empty()) known += ", ";
+        known += d.Name;
+    }
     return known;
 }
 
-bool Chip(BoxSimOptions& o, const std::string&, const std::string& v, std::string& e) {
-    if (!FindDeviceByName(v.c_str()))
-        return Fail(e, "unknown chip '" + v + "'; known chips: " + KnownChips());
-    o.Box.Chip = v;
-    return true;
+using Apply = std::function<void(const std::string& name, const std::string& value)>;
+
+// Each value is applied as it is read, so the first bad one on the command line is the one
+// reported.
+void Valued(CLI::App& app, const std::string& name, const Apply& apply) {
+    app.add_option_function<std::string>(name,
+                                         [name, apply](const std::string& value) {
+                                             if (value.empty()) Refuse(name + " needs a value");
+                                             apply(name, value);
+                                         })
+        ->trigger_on_parse();
 }
 
-bool Version(BoxSimOptions& o, const std::string& name, const std::string& v, std::string& e) {
-    const auto dot = v.find('.');
-    unsigned long long major = 0, minor = 0;
-    if (dot == std::string::npos || !ParseAddressOrCount(v.substr(0, dot), MaxVersionByte, major) ||
-        !ParseAddressOrCount(v.substr(dot + 1), MaxVersionByte, minor))
-        return Fail(e, name + " wants MAJOR.MINOR with numbers from 0 to 255, not '" + v + "'");
-    o.Box.VersionMajor = static_cast<int>(major);
-    o.Box.VersionMinor = static_cast<int>(minor);
-    return true;
+// The parser hands a flag "true", or the text after "=" where one was given.
+void Flag(CLI::App& app, const std::string& name, const std::function<void()>& set) {
+    app.add_option_function<std::string>(name,
+                                         [name, set](const std::string& value) {
+                                             if (value != "true") Refuse(name + " takes no value");
+                                             set();
+                                         })
+        ->expected(0)
+        ->trigger_on_parse();
 }
 
-bool DropAfter(BoxSimOptions& o, const std::string& name, const std::string& v, std::string& e) {
-    unsigned long long n = 0;
-    if (!Number(name, v, MaxCount, n, e)) return false;
-    o.Box.DropAfter = static_cast<long long>(n);
-    return true;
+void AddBoxOptions(CLI::App& app, BoxSimOptions& o) {
+    Valued(app, "--chip", [&o](const std::string&, const std::string& v) {
+        if (!FindDeviceByName(v.c_str()))
+            Refuse("unknown chip '" + v + "'; known chips: " + KnownChips());
+        o.Box.Chip = v;
+    });
+    Valued(app, "--version", [&o](const std::string& name, const std::string& v) {
+        const auto dot = v.find('.');
+        unsigned long long major = 0, minor = 0;
+        if (dot == std::string::npos ||
+            !ParseAddressOrCount(v.substr(0, dot), MaxVersionByte, major) ||
+            !ParseAddressOrCount(v.substr(dot + 1), MaxVersionByte, minor))
+            Refuse(name + " wants MAJOR.MINOR with numbers from 0 to 255, not '" + v + "'");
+        o.Box.VersionMajor = static_cast<int>(major);
+        o.Box.VersionMinor = static_cast<int>(minor);
+    });
+    Valued(app, "--drop-after", [&o](const std::string& name, const std::string& v) {
+        o.Box.DropAfter = static_cast<long long>(Number(name, v, MaxCount));
+    });
+    Valued(app, "--enable-on-attempt", [&o](const std::string& name, const std::string& v) {
+        const unsigned long long attempt = Number(name, v, MaxCount);
+        if (attempt == 0) Refuse(name + " counts from 1");
+        o.Box.EnableOnAttempt = static_cast<int>(attempt);
+    });
+    Valued(app, "--latency", [&o](const std::string& name, const std::string& v) {
+        o.Wire.LatencyMs = static_cast<int>(Number(name, v, MaxLatencyMs));
+    });
+    for (const auto& [name, field] : {std::pair{"--link", &BoxSimOptions::LinkPath},
+                                      {"--flash-in", &BoxSimOptions::FlashIn},
+                                      {"--eeprom-in", &BoxSimOptions::EepromIn},
+                                      {"--dump-flash", &BoxSimOptions::DumpFlash},
+                                      {"--dump-eeprom", &BoxSimOptions::DumpEeprom}})
+        Valued(app, name,
+               [&o, member = field](const std::string&, const std::string& v) { o.*member = v; });
 }
 
-bool EnableOnAttempt(BoxSimOptions& o, const std::string& name, const std::string& v,
-                     std::string& e) {
-    unsigned long long n = 0;
-    if (!Number(name, v, MaxCount, n, e)) return false;
-    if (n == 0) return Fail(e, name + " counts from 1");
-    o.Box.EnableOnAttempt = static_cast<int>(n);
-    return true;
+void AddFlaky(CLI::App& app, const std::string& name, std::map<uint32_t, int>& faults) {
+    Valued(app, name, [&faults](const std::string& n, const std::string& v) {
+        const auto colon = v.find(':');
+        unsigned long long address = 0, times = 0;
+        if (colon == std::string::npos ||
+            !ParseAddressOrCount(v.substr(0, colon), MaxAddress, address) ||
+            !ParseAddressOrCount(v.substr(colon + 1), MaxCount, times) || times == 0)
+            Refuse(n + " wants ADDR:N with N at least 1, not '" + v + "'");
+        faults[static_cast<uint32_t>(address)] = static_cast<int>(times);
+    });
 }
 
-bool Latency(BoxSimOptions& o, const std::string& name, const std::string& v, std::string& e) {
-    unsigned long long ms = 0;
-    if (!Number(name, v, MaxLatencyMs, ms, e)) return false;
-    o.Wire.LatencyMs = static_cast<int>(ms);
-    return true;
+void AddStuck(CLI::App& app, const std::string& name, std::set<uint32_t>& faults) {
+    Valued(app, name, [&faults](const std::string& n, const std::string& v) {
+        faults.insert(static_cast<uint32_t>(Number(n, v, MaxAddress)));
+    });
 }
 
-template <std::string BoxSimOptions::*Field>
-bool Text(BoxSimOptions& o, const std::string&, const std::string& v, std::string&) {
-    o.*Field = v;
-    return true;
-}
-
-template <std::map<uint32_t, int> BoxConfig::*Field>
-bool Flaky(BoxSimOptions& o, const std::string& name, const std::string& v, std::string& e) {
-    const auto colon = v.find(':');
-    unsigned long long address = 0, times = 0;
-    if (colon == std::string::npos ||
-        !ParseAddressOrCount(v.substr(0, colon), MaxAddress, address) ||
-        !ParseAddressOrCount(v.substr(colon + 1), MaxCount, times) || times == 0)
-        return Fail(e, name + " wants ADDR:N with N at least 1, not '" + v + "'");
-    (o.Box.*Field)[static_cast<uint32_t>(address)] = static_cast<int>(times);
-    return true;
-}
-
-template <std::set<uint32_t> BoxConfig::*Field>
-bool Stuck(BoxSimOptions& o, const std::string& name, const std::string& v, std::string& e) {
-    unsigned long long address = 0;
-    if (!Number(name, v, MaxAddress, address, e)) return false;
-    (o.Box.*Field).insert(static_cast<uint32_t>(address));
-    return true;
-}
-
-struct ValuedOption {
-    const char* Name;
-    Handler Apply;
-};
-
-const ValuedOption ValuedOptions[] = {
-    {"--chip", Chip},
-    {"--version", Version},
-    {"--drop-after", DropAfter},
-    {"--enable-on-attempt", EnableOnAttempt},
-    {"--latency", Latency},
-    {"--link", Text<&BoxSimOptions::LinkPath>},
-    {"--flash-in", Text<&BoxSimOptions::FlashIn>},
-    {"--eeprom-in", Text<&BoxSimOptions::EepromIn>},
-    {"--dump-flash", Text<&BoxSimOptions::DumpFlash>},
-    {"--dump-eeprom", Text<&BoxSimOptions::DumpEeprom>},
-    {"--flaky-flash", Flaky<&BoxConfig::FlakyFlash>},
-    {"--flaky-eeprom", Flaky<&BoxConfig::FlakyEeprom>},
-    {"--stuck-flash", Stuck<&BoxConfig::StuckFlash>},
-    {"--stuck-eeprom", Stuck<&BoxConfig::StuckEeprom>},
-};
-
-struct FlagOption {
-    const char* Name;
-    void (*Apply)(BoxSimOptions&);
-};
-
-const FlagOption FlagOptions[] = {
-    {"--no-target", [](BoxSimOptions& o) { o.Box.NoTarget = true; }},
-    {"--bad-echo", [](BoxSimOptions& o) { o.Box.BadEcho = true; }},
-    {"--silent", [](BoxSimOptions& o) { o.Box.Silent = true; }},
-    {"--target-absent", [](BoxSimOptions& o) { o.Box.TargetAbsent = true; }},
-    {"--baud-pace", [](BoxSimOptions& o) { o.Wire.BaudPace = true; }},
-    {"--write-delays",
-     [](BoxSimOptions& o) {
-         o.Wire.WriteDelays = true;
-         o.Box.WriteDelays = true;
-     }},
-    {"--help", [](BoxSimOptions& o) { o.Help = true; }},
-};
-
-template <typename Option, std::size_t N>
-const Option* Find(const Option (&table)[N], const std::string& name) {
-    for (const Option& o : table)
-        if (name == o.Name) return &o;
-    return nullptr;
+void AddFlags(CLI::App& app, BoxSimOptions& o) {
+    Flag(app, "--no-target", [&o] { o.Box.NoTarget = true; });
+    Flag(app, "--bad-echo", [&o] { o.Box.BadEcho = true; });
+    Flag(app, "--silent", [&o] { o.Box.Silent = true; });
+    Flag(app, "--target-absent", [&o] { o.Box.TargetAbsent = true; });
+    Flag(app, "--baud-pace", [&o] { o.Wire.BaudPace = true; });
+    Flag(app, "--write-delays", [&o] { o.Wire.WriteDelays = o.Box.WriteDelays = true; });
+    Flag(app, "--help", [&o] { o.Help = true; });
+    // --stats takes its file only when one follows; "--stats=FILE" says it plainly.
+    app.add_option("--stats", o.StatsFile)
+        ->expected(0, 1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
 }
 
 // Fault addresses outside the chip's memories would never be hit: say so at once.
@@ -196,8 +172,9 @@ bool CheckFaultAddresses(const BoxSimOptions& o, std::string& e) {
     const DeviceEntry* chip = FindDeviceByName(o.Box.Chip.c_str());
     const auto check = [&](uint32_t address, int32_t size, const char* memory) {
         if (static_cast<int64_t>(address) < size) return true;
-        return Fail(e, "fault address " + std::to_string(address) + " lies outside the " +
-                           std::to_string(size) + "-byte " + memory + " of the " + o.Box.Chip);
+        e = "fault address " + std::to_string(address) + " lies outside the " +
+            std::to_string(size) + "-byte " + memory + " of the " + o.Box.Chip;
+        return false;
     };
     for (const auto& f : o.Box.FlakyFlash)
         if (!check(f.first, chip->FlashSize, "flash")) return false;
@@ -210,14 +187,22 @@ bool CheckFaultAddresses(const BoxSimOptions& o, std::string& e) {
     return true;
 }
 
-// --stats takes its file only when one follows; "--stats=FILE" says it plainly.
-void TakeStats(BoxSimOptions& o, const std::vector<std::string>& args, std::size_t& i,
-               const std::string* inlineValue) {
-    o.Stats = true;
-    if (inlineValue)
-        o.StatsFile = *inlineValue;
-    else if (i + 1 < args.size() && args[i + 1].rfind('-', 0) != 0)
-        o.StatsFile = args[++i];
+// The parser reads "--name=" as "--name" still waiting for its value; here it is the empty
+// value, refused as such. The parser wants the arguments last first.
+std::vector<std::string> ForParser(const std::vector<std::string>& args) {
+    std::vector<std::string> out;
+    for (auto a = args.rbegin(); a != args.rend(); ++a) {
+        const bool emptyValue = a->size() > 3 && a->rfind("--", 0) == 0 && a->back() == '=';
+        if (emptyValue) out.emplace_back();
+        out.push_back(emptyValue ? a->substr(0, a->size() - 1) : *a);
+    }
+    return out;
+}
+
+// What the parser left over, the first of it named: an unknown option or a stray argument.
+std::string LeftOver(const std::string& arg) {
+    return arg.rfind('-', 0) == 0 ? "unknown option '" + arg.substr(0, arg.find('=')) + "'"
+                                  : "unexpected argument '" + arg + "'";
 }
 }  // namespace
 
@@ -239,29 +224,27 @@ bool ParseAddressOrCount(const std::string& text, unsigned long long max,
 
 bool ParseBoxSimOptions(const std::vector<std::string>& args, BoxSimOptions& options,
                         std::string& error) {
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string name = args[i];
-        std::string inlineValue;
-        const auto eq = name.find('=');
-        const bool hasInline = name.rfind("--", 0) == 0 && eq != std::string::npos;
-        if (hasInline) {
-            inlineValue = name.substr(eq + 1);
-            name.erase(eq);
-        }
-        if (name == "--stats") {
-            TakeStats(options, args, i, hasInline ? &inlineValue : nullptr);
-        } else if (const FlagOption* flag = Find(FlagOptions, name)) {
-            if (hasInline) return Fail(error, name + " takes no value");
-            flag->Apply(options);
-        } else if (const ValuedOption* valued = Find(ValuedOptions, name)) {
-            if (!hasInline && i + 1 >= args.size()) return Fail(error, name + " needs a value");
-            const std::string value = hasInline ? inlineValue : args[++i];
-            if (value.empty()) return Fail(error, name + " needs a value");
-            if (!valued->Apply(options, name, value, error)) return false;
-        } else {
-            return Fail(error, name.rfind('-', 0) == 0 ? "unknown option '" + name + "'"
-                                                       : "unexpected argument '" + name + "'");
-        }
+    CLI::App app;
+    app.set_help_flag();  // --help is an option like the others: the usage is our own text
+    app.allow_extras();   // named below in our words, in the order given
+    AddBoxOptions(app, options);
+    AddFlaky(app, "--flaky-flash", options.Box.FlakyFlash);
+    AddFlaky(app, "--flaky-eeprom", options.Box.FlakyEeprom);
+    AddStuck(app, "--stuck-flash", options.Box.StuckFlash);
+    AddStuck(app, "--stuck-eeprom", options.Box.StuckEeprom);
+    AddFlags(app, options);
+    std::vector<std::string> reversed = ForParser(args);
+    try {
+        app.parse(reversed);
+    } catch (const CLI::ValidationError& e) {
+        error = e.what();
+    } catch (const CLI::ParseError&) {
+        // Only a value missing at the very end gets here.
+        error = args.back() + " needs a value";
     }
+    // Anything left over came before the value refused.
+    if (!app.remaining().empty()) error = LeftOver(app.remaining().front());
+    if (!error.empty()) return false;
+    options.Stats = app.count("--stats") > 0;
     return CheckFaultAddresses(options, error);
 }

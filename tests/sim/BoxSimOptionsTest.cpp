@@ -103,6 +103,10 @@ TEST(BoxSimOptions, BadInputIsRefusedWithAMessageThatNamesIt) {
         {{"--silent=yes"}, "takes no value"},
         {{"--bogus"}, "unknown option '--bogus'"},
         {{"ttyUSB0"}, "unexpected argument 'ttyUSB0'"},
+        // The first problem on the command line is the one named.
+        {{"--latency", "x", "--bogus"}, "--latency wants a number"},
+        {{"--bogus", "--latency", "x"}, "unknown option '--bogus'"},
+        {{"--chip=", "--silent"}, "--chip needs a value"},
     };
     for (const auto& c : cases) {
         std::string joined;
