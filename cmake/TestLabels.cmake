@@ -29,13 +29,24 @@ function(q40_add_test)
     set_tests_properties(${arg_NAME} PROPERTIES LABELS "${arg_LABELS}")
 endfunction()
 
-# q40_discover_tests(<target> LABELS <label>... [SLOW <regex>] [gtest_discover_tests args]):
+# q40_discover_tests(<target> LABELS <label>... [SLOW <regex>] [DISCOVERY_TIMEOUT <s>]
+#                    [PROPERTIES <name> <value>...]):
 # the target's GoogleTest cases, all with these labels; cases whose names match SLOW also get
 # `slow`. The labels are set after discovery, since discovery passes no list through.
 function(q40_discover_tests target)
-    cmake_parse_arguments(PARSE_ARGV 1 arg "" "SLOW" "LABELS")
+    cmake_parse_arguments(PARSE_ARGV 1 arg "" "SLOW;DISCOVERY_TIMEOUT" "LABELS;PROPERTIES")
     _q40_check_labels("the tests of ${target}" ${arg_LABELS})
-    gtest_discover_tests(${target} ${arg_UNPARSED_ARGUMENTS} TEST_LIST ${target}_TESTS)
+    if(arg_UNPARSED_ARGUMENTS)
+        message(FATAL_ERROR "q40_discover_tests(${target}): unknown ${arg_UNPARSED_ARGUMENTS}")
+    endif()
+    set(options TEST_LIST ${target}_TESTS)
+    if(arg_DISCOVERY_TIMEOUT)
+        list(APPEND options DISCOVERY_TIMEOUT ${arg_DISCOVERY_TIMEOUT})
+    endif()
+    if(arg_PROPERTIES)
+        list(APPEND options PROPERTIES ${arg_PROPERTIES})
+    endif()
+    gtest_discover_tests(${target} ${options})
     set(script "${CMAKE_CURRENT_BINARY_DIR}/${target}_labels.cmake")
     set(text "if(${target}_TESTS)\n")
     string(APPEND text "  set_tests_properties(\${${target}_TESTS} PROPERTIES LABELS \"${arg_LABELS}\")\n")
