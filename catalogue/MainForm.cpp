@@ -271,24 +271,24 @@ QTreeWidgetItem* TMainForm::SelectedNode() const {
 void TMainForm::SelectByIdentifier(const std::string& text) {
     // The tree holds one selected node: the last match in tree order stays.
     for (QTreeWidgetItemIterator it(TreeView); *it; ++it) {
-        const auto data = NodeData(*it);
-        if (data && IdentifierSelects(text, data->Identifier)) TreeView->setCurrentItem(*it);
+        const auto item = NodeData(*it);
+        if (item && IdentifierSelects(text, item->Identifier)) TreeView->setCurrentItem(*it);
     }
     if (isVisible()) TreeView->setFocus();
 }
 
-int TMainForm::CopyData(quint32 kind, const QByteArray& data) {
+int TMainForm::CopyData(quint32 kind, const QByteArray& payload) {
     if (kind == IdentifierDataKind) {
-        qsizetype end = data.indexOf('\0');
-        if (end < 0) end = data.size();
-        SelectByIdentifier(data.left(end).toStdString());
+        qsizetype end = payload.indexOf('\0');
+        if (end < 0) end = payload.size();
+        SelectByIdentifier(payload.left(end).toStdString());
     }
     return CopyDataAnswer;
 }
 
 void TMainForm::TreeViewChange(QTreeWidgetItem* node) {
-    if (const auto data = NodeData(node)) {
-        ShowItemDetails(data->ItemNumber);
+    if (const auto item = NodeData(node)) {
+        ShowItemDetails(item->ItemNumber);
         return;
     }
     // A group: the support button and the panel's caption stay as the last item left them.
@@ -348,7 +348,7 @@ void TMainForm::CheckButtonClick() {
 }
 
 void TMainForm::ButtonUpdateClick() {
-    if (const auto data = NodeData(SelectedNode())) UpdateItem(data->ItemNumber);
+    if (const auto item = NodeData(SelectedNode())) UpdateItem(item->ItemNumber);
 }
 
 void TMainForm::UpdateItem(int itemNumber) {

@@ -67,7 +67,7 @@ public:
     void SelectByIdentifier(const std::string& text);
     // Another program's request; works whether the window is hidden, shown, or behind the
     // programming window.
-    int CopyData(quint32 kind, const QByteArray& data);
+    int CopyData(quint32 kind, const QByteArray& payload);
 
     void TreeViewChange(QTreeWidgetItem* node);
     void ShowItemDetails(int itemNumber);

@@ -1,6 +1,7 @@
 #include "cli/ProgressLine.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "programming/ProgressText.h"
 
@@ -38,7 +39,7 @@ ProgressLineParts MakeProgressParts(int32_t position, int32_t total, int32_t pha
 }
 
 std::string RemainingText(double seconds) {
-    const long s = std::max(0L, static_cast<long>(seconds + 0.5));
+    const long s = std::max(0L, std::lround(seconds));
     if (s < 100) return std::to_string(s) + " s left";
     return std::to_string(s / SecondsPerMinute) + " min " + std::to_string(s % SecondsPerMinute) +
            " s left";
@@ -63,7 +64,7 @@ std::string FitProgressLine(const ProgressLineParts& p, int columns) {
     constexpr std::size_t MinPhase = 4;
     if (!p.Percent.empty() && room >= tail.size() + MinPhase)
         return CutPhase(p.Phase, room - tail.size()) + tail;
-    if (tail.size() > 0 && tail.size() <= room) return tail;
+    if (!tail.empty() && tail.size() <= room) return tail;
     if (!p.Percent.empty() && p.Percent.size() <= room) return p.Percent;
     return text.substr(0, room);
 }

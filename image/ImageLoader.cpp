@@ -16,7 +16,7 @@ namespace {
 
 // The HEX file is read in pieces of about this size, each cut after its last line end: small
 // enough to stay in the processor's cache, so that reading costs no more than mapping the file.
-constexpr std::size_t HexPieceBytes = 64 * 1024;
+constexpr std::size_t HexPieceBytes = std::size_t{64} * 1024;
 
 bool IsSeparator(char c) {
 #ifdef _WIN32

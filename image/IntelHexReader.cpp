@@ -9,18 +9,19 @@
 #include "link/ProgError.h"
 
 namespace {
-// Value of a hex digit, -1 for any other character.
-constexpr std::array<int8_t, 256> MakeHexTable() {
-    std::array<int8_t, 256> t{};
+// Value of a hex digit, NoDigit for any other character.
+constexpr uint8_t NoDigit = 0xFF;
+constexpr std::array<uint8_t, 256> MakeHexTable() {
+    std::array<uint8_t, 256> t{};
     for (int c = 0; c < 256; ++c) {
-        t[c] = -1;
-        if (c >= '0' && c <= '9') t[c] = static_cast<int8_t>(c - '0');
-        if (c >= 'A' && c <= 'F') t[c] = static_cast<int8_t>(c - 'A' + 10);
-        if (c >= 'a' && c <= 'f') t[c] = static_cast<int8_t>(c - 'a' + 10);
+        t[c] = NoDigit;
+        if (c >= '0' && c <= '9') t[c] = static_cast<uint8_t>(c - '0');
+        if (c >= 'A' && c <= 'F') t[c] = static_cast<uint8_t>(c - 'A' + 10);
+        if (c >= 'a' && c <= 'f') t[c] = static_cast<uint8_t>(c - 'a' + 10);
     }
     return t;
 }
-constexpr std::array<int8_t, 256> HexValue = MakeHexTable();
+constexpr std::array<uint8_t, 256> HexValue = MakeHexTable();
 
 constexpr int RecordData = 0;
 constexpr int RecordSegment = 2;        // extended segment address: base = value * 16
@@ -51,7 +52,7 @@ void IntelHexReader::Feed(const char* text, std::size_t length, bool last) {
         unsigned sum = static_cast<unsigned>(count + addressHigh + addressLow + type);
 
         if (type == RecordData) {
-            int64_t address = LinearBase + SegmentBase + addressHigh * 256 + addressLow;
+            int64_t address = LinearBase + SegmentBase + int64_t{addressHigh} * 256 + addressLow;
             for (int i = 0; i < count; ++i) {
                 const int value = NextByte();
                 sum += static_cast<unsigned>(value);
@@ -84,15 +85,15 @@ int IntelHexReader::NextByte() {
     if (End - P < 2) {
         // A character that is no digit breaks the record wherever the piece ends; only the
         // text's end itself can cut a record off.
-        if (P < End && HexValue[static_cast<uint8_t>(*P)] < 0)
+        if (P < End && HexValue[static_cast<uint8_t>(*P)] == NoDigit)
             Fail(errHexSyntax, ": not a hexadecimal digit");
         P = RecordStart;
         Fail(errHexSyntax, ": the file ends inside a record");
     }
     const int high = HexValue[static_cast<uint8_t>(P[0])];
     const int low = HexValue[static_cast<uint8_t>(P[1])];
-    if ((high | low) < 0) {
-        if (high >= 0) ++P;
+    if (high == NoDigit || low == NoDigit) {
+        if (high != NoDigit) ++P;
         Fail(errHexSyntax, ": not a hexadecimal digit");
     }
     P += 2;

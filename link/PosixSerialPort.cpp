@@ -154,8 +154,9 @@ bool PosixSerialPort::Read(uint8_t* dest, std::size_t count, std::size_t& receiv
     received = 0;
     if (Fd < 0) return Fail(EBADF);
     const long long start = NowMs();
-    const long long total = start + static_cast<long long>(Timeouts.TotalMultiplierMs) * count +
-                            Timeouts.TotalConstantMs;
+    const long long total =
+        start + static_cast<long long>(Timeouts.TotalMultiplierMs) * static_cast<long long>(count) +
+        Timeouts.TotalConstantMs;
     long long interval = total;  // the gap limit starts with the first byte
     while (received < count) {
         const int ready = WaitFor(POLLIN, std::min(total, interval));

@@ -41,8 +41,7 @@ ProbeResult CheckProgrammer(const std::string& portName, const LinkFactory& make
     return RunProbe(portName, makeLink, true, ReadVersion);
 }
 
-ProbeResult QueryChipType(const std::string& portName, const LinkFactory& makeLink,
-                          bool explain) {
+ProbeResult QueryChipType(const std::string& portName, const LinkFactory& makeLink, bool explain) {
     return RunProbe(portName, makeLink, explain, [](TIspLink& link, const std::string& port) {
         std::string name = OpenAndIdentify(link, port);
         link.DisableProgMode();

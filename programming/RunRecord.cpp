@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
@@ -19,7 +20,7 @@ std::string Hex4(unsigned value) {
 
 // Milliseconds are plenty for a run's duration.
 double Rounded(double seconds) {
-    return static_cast<double>(static_cast<long long>(seconds * 1000 + 0.5)) / 1000;
+    return static_cast<double>(std::llround(seconds * 1000)) / 1000;
 }
 
 int AppendLocked(int fd, const std::string& text) {

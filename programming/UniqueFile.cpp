@@ -64,7 +64,9 @@ int WriteFileDurably(const std::string& path, const void* data, std::size_t size
 FileResult ClaimUniqueFile(const std::string& stem, const std::string& extension) {
     FileResult r;
     for (int n = 1; n <= MaxNameAttempts; ++n) {
-        const std::string path = stem + (n == 1 ? "" : "-" + std::to_string(n)) + extension;
+        std::string path = stem;
+        if (n > 1) path += "-" + std::to_string(n);
+        path += extension;
         const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
         if (fd >= 0) {
             ::close(fd);

@@ -39,14 +39,15 @@ void WriteHex(const std::string& path, const Image& image) {
     char line[80];
     for (std::size_t at = 0; at < image.size(); at += HexBytesPerRecord) {
         const std::size_t n = std::min<std::size_t>(HexBytesPerRecord, image.size() - at);
-        unsigned sum = n + (at >> 8 & 0xFF) + (at & 0xFF);
+        std::size_t sum = n + (at >> 8 & 0xFF) + (at & 0xFF);
         int len = std::snprintf(line, sizeof line, ":%02X%04X00", static_cast<unsigned>(n),
                                 static_cast<unsigned>(at));
         for (std::size_t i = 0; i < n; ++i) {
             sum += image[at + i];
             len += std::snprintf(line + len, sizeof line - len, "%02X", image[at + i]);
         }
-        std::snprintf(line + len, sizeof line - len, "%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
+        std::snprintf(line + len, sizeof line - len, "%02X\n",
+                      static_cast<unsigned>((0x100 - (sum & 0xFF)) & 0xFF));
         out << line;
     }
     out << ":00000001FF\n";

@@ -216,8 +216,8 @@ uint8_t BoxModel::CorruptIfFaulty(bool flash, uint32_t address, std::size_t coun
 
 void BoxModel::ReadBlock(bool flash) {
     const uint32_t address = flash ? Address24(Frame) : Address16(Frame);
-    const std::size_t count = flash ? Frame[3] : Frame[2];
-    for (std::size_t i = 0; i < count; ++i) {
+    const uint32_t count = flash ? Frame[3] : Frame[2];
+    for (uint32_t i = 0; i < count; ++i) {
         uint8_t v = 0xFF;
         if (ProgEnabled) v = flash ? Target.ReadFlash(address + i) : Target.ReadEeprom(address + i);
         Send(CorruptIfFaulty(flash, address, count, i, v));
@@ -226,19 +226,19 @@ void BoxModel::ReadBlock(bool flash) {
 
 void BoxModel::WriteEepromBlock() {
     const uint32_t address = Address16(Frame);
-    const std::size_t count = Frame[2];
+    const uint32_t count = Frame[2];
     if (!ProgEnabled) return;
-    for (std::size_t i = 0; i < count; ++i) Target.WriteEeprom(address + i, Frame[4 + i]);
+    for (uint32_t i = 0; i < count; ++i) Target.WriteEeprom(address + i, Frame[4 + i]);
     MarkWritten(false, address, count);
     if (Config.WriteDelays) PendingDelayUs += chiptime::EepromByteUs * count;
 }
 
 void BoxModel::WriteFlashBlock() {
     const uint32_t address = Address24(Frame);
-    const std::size_t count = Frame[3];
+    const uint32_t count = Frame[3];
     const bool byteMode = Frame[4] != 0 || Frame[5] != 0;
     if (!ProgEnabled) return;
-    for (std::size_t i = 0; i < count; ++i) {
+    for (uint32_t i = 0; i < count; ++i) {
         if (byteMode)
             Target.WriteFlashByte(address + i, Frame[6 + i]);
         else

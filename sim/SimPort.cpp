@@ -34,7 +34,7 @@ bool SimPort::Read(uint8_t* dest, std::size_t count, std::size_t& received) {
 }
 
 bool SimPort::Write(const uint8_t* src, std::size_t count) {
-    if (FailWriteAfter >= 0 && static_cast<long long>(Written.size() + count) > FailWriteAfter) {
+    if (FailWriteAfter >= 0 && Written.size() + count > static_cast<std::size_t>(FailWriteAfter)) {
         Error = EIO;
         return false;
     }

@@ -35,8 +35,10 @@ uint32_t TargetModel::WritePage(uint32_t byteAddressLow17) {
     // the real part: a page above 128K words lands low when the link forgets it.
     const uint32_t word =
         (static_cast<uint32_t>(ExtendedAddress) << 16) | ((byteAddressLow17 >> 1) & 0xFFFF);
+    // Both sizes come from the device table: at most 256 bytes and 256K bytes.
     const uint32_t size = static_cast<uint32_t>(PageBuffer.size());
-    const uint32_t base = ((word * 2) % std::max<uint32_t>(Flash.size(), 1)) / size * size;
+    const uint32_t flashBytes = static_cast<uint32_t>(Flash.size());
+    const uint32_t base = ((word * 2) % std::max<uint32_t>(flashBytes, 1)) / size * size;
     for (uint32_t i = 0; i < size && base + i < Flash.size(); ++i) Flash[base + i] &= PageBuffer[i];
     std::fill(PageBuffer.begin(), PageBuffer.end(), 0xFF);
     return base;

@@ -23,8 +23,6 @@
 #include "catalogue/Catalogue.h"
 #include "catalogue/ItemTree.h"
 
-extern char** environ;
-
 namespace {
 using Clock = std::chrono::steady_clock;
 

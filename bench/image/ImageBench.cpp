@@ -22,8 +22,6 @@
 #include "link/ImageBuffer.h"
 #include "link/ProgError.h"
 
-extern char** environ;
-
 namespace {
 
 using Clock = std::chrono::steady_clock;

@@ -89,7 +89,7 @@ bool ThroughWindow(const std::string& firmware, const std::string& folder, Sampl
     if (!QTest::qWaitFor([&] { return form.CloseButton->text() == "Close"; }, RunTimeoutMs))
         return error = "the window's run did not end", false;
     s.WallS = Seconds(start);
-    s.PausesS = clock.SleptMs / 1000.0;
+    s.PausesS = static_cast<double>(clock.SleptMs) / 1000.0;
     form.hide();
     if (!form.LastOutcome().Success)
         return error = "the window's run failed: " + form.LastOutcome().Message, false;

@@ -43,8 +43,9 @@ constexpr int PortTime = 100;
 struct ChipWork {
     long long EepromBytes = 0, FlashBytes = 0, Pages = 0;
     double Seconds() const {
-        return (EepromBytes * chiptime::EepromByteUs + FlashBytes * chiptime::FlashByteUs +
-                Pages * chiptime::FlashPageUs) /
+        return static_cast<double>(EepromBytes * chiptime::EepromByteUs +
+                                   FlashBytes * chiptime::FlashByteUs +
+                                   Pages * chiptime::FlashPageUs) /
                1e6;
     }
 };
@@ -66,7 +67,9 @@ double WireSeconds(long long bytes) {
 double CpuSeconds() {
     rusage ru{};
     getrusage(RUSAGE_SELF, &ru);
-    const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    const auto seconds = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
     return seconds(ru.ru_utime) + seconds(ru.ru_stime);
 }
 
@@ -199,7 +202,7 @@ const char* Verdict(bool met) {
 void Print(const Measurement& m, const Measurement* unhindered) {
     const double in = WireSeconds(m.Wire.Received), out = WireSeconds(m.Wire.Sent);
     const double chipS = m.Work.Seconds();
-    const double waits = m.SleptMs / 1000.0;
+    const double waits = static_cast<double>(m.SleptMs) / 1000.0;
     const double floor = in + out + chipS + waits;
     const double ratio = m.WallS / floor;
     const double cpuShare = m.CpuS / m.WallS;

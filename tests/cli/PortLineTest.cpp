@@ -24,7 +24,7 @@ TEST(PortLine, FitsEveryWidthAndKeepsTheCountsAndTheTail) {
     for (const std::string& port : {std::string("ttyUSB0"), LongPort}) {
         for (const std::string& counts : {std::string(), std::string("3 done, 1 failed")}) {
             for (int columns = 1; columns <= 160; ++columns) {
-                SCOPED_TRACE(port + " " + counts + " in " + std::to_string(columns));
+                SCOPED_TRACE(testing::Message() << port << " " << counts << " in " << columns);
                 const std::string line =
                     FitPortLine(InTransfer(port, counts), port.size(), columns);
                 EXPECT_LE(line.size(), static_cast<std::size_t>(std::max(columns - 1, 1)));

@@ -82,7 +82,8 @@ protected:
 TEST_F(CliProgram, UpdatesTheDeviceAndKeepsItsEeprom) {
     const struct {
         const char* chip;
-        std::size_t flash, eeprom, image;
+        std::size_t flash, eeprom;
+        uint32_t image;
     } cases[] = {{"ATmega644P", 0x10000, 0x800, 0xC000}, {"ATmega2560", 0x40000, 0x1000, 0x3F000}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.chip);

@@ -8,8 +8,6 @@
 #include <csignal>
 #include <ctime>
 
-extern char** environ;
-
 namespace {
 constexpr int ExecFailedExit = 127;
 

@@ -294,8 +294,9 @@ TEST_F(HexTable, PiecesGiveWhatTheWholeTextGives) {
     texts.emplace_back("CR LF and lone CR around a bad record",
                        Data(0, {1}) + "\r\n\r" + Data(1, {2}).replace(9, 1, "x") + "\r\n");
     texts.emplace_back("a CR before a piece's end", "\r\r\n\n\r" + Data(0, {1}, 1));
-    for (const auto& [name, text] : texts) {
+    for (const auto& [name, content] : texts) {
         SCOPED_TRACE(name);
+        const std::string& text = content;  // a lambda may not capture a structured binding
         const std::string path = Dir.Write("case.hex", text);
         const LoadResult whole([&](uint8_t* image) {
             return ReadIntelHexText(text.data(), text.size(), image, isp::FlashImageSize, path);

@@ -114,7 +114,8 @@ std::string Substituted(std::string command, const std::string& bin, const std::
 // Below 64 KB, above 64 KB, above 128 KB (an ATmega2560 firmware of 150 KB), the whole flash:
 // the HEX file loads exactly as its raw binary, and q40prog-cli image says the same of both.
 TEST_F(ToolFiles, EveryAddressFormLoadsAsItsRawBinary) {
-    const std::size_t sizes[] = {40000, 100 * 1024, 150 * 1024, isp::FlashImageSize};
+    const std::size_t sizes[] = {40000, std::size_t{100} * 1024, std::size_t{150} * 1024,
+                                 isp::FlashImageSize};
     for (const ToolForm& form : ToolForms) {
         if (!HaveTool(form.Tool)) {
             ADD_FAILURE() << form.Tool << " is not installed (scripts/setup installs it)";

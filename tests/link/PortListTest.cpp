@@ -56,8 +56,8 @@ TEST(PortList, StableNamesLeadToTheirNodes) {
     namespace fs = std::filesystem;
     TempFolder root;
     fs::create_directories(root.File("serial/by-id"));
-    std::ofstream(root.File("ttyUSB0"));
-    std::ofstream(root.File("ttyACM0"));
+    std::ofstream(root.File("ttyUSB0")).close();
+    std::ofstream(root.File("ttyACM0")).close();
     fs::create_symlink("../../ttyUSB0", root.File("serial/by-id/usb-FTDI_X-if00-port0"));
     fs::create_symlink("../../ttyACM0", root.File("serial/by-id/usb-Arduino_Uno_55-if00"));
     fs::create_symlink("../../gone", root.File("serial/by-id/usb-Unplugged-if00"));

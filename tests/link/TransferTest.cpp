@@ -34,7 +34,7 @@ struct Recorder {
 // A link on the in-process box, identified, with its progress recorded and the trace
 // starting at the first transfer.
 struct TransferFixture : LinkOnBox {
-    explicit TransferFixture(const std::string& chip, BoxConfig config = {})
+    explicit TransferFixture(const std::string& chip, const BoxConfig& config = {})
         : LinkOnBox(WithChip(config, chip)) {
         Identify();
         Link->OnProgress = &Recorder::OnProgress;

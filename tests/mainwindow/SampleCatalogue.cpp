@@ -165,6 +165,6 @@ SampleCatalogue::SampleCatalogue() {
     // metafiles.
     WritePicture(image("fake.jpg"), "PNG", PictureSize);
     WritePicture(image("picture"), "BMP", PictureSize);
-    WriteBytes(image("vector.emf"), std::string("\x01\0\0\0 EMF", 9));
+    WriteBytes(image("vector.emf"), std::string("\x01\0\0\0 EMF", 8));
     WriteBytes(image("drawing.wmf"), std::string("\xD7\xCD\xC6\x9A", 4));
 }

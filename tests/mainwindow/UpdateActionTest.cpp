@@ -14,7 +14,7 @@ const QString NoMatch = "This item cannot be programmed using this selection!";
 struct UpdateAction : WindowFixture {
     // Closes the modal programming window once its run has ended; 'whileOpen' runs just
     // before, with the window still open.
-    void AnswerProgrammingWindow(std::function<void()> whileOpen) {
+    void AnswerProgrammingWindow(const std::function<void()>& whileOpen) {
         Poll.setInterval(PollMs);
         QObject::connect(&Poll, &QTimer::timeout, [this, whileOpen] {
             if (!Prog.isVisible() || Prog.CloseButton->text() != "Close") return;

@@ -160,8 +160,8 @@ TEST_F(EepromRuns, RestoreOfAPendingCopyClearsItsMark) {
     const RunOutcome failed = Interrupt(2);
     ASSERT_EQ(PendingPaths(), std::vector<std::string>{failed.EepromCopyPath});
     RecordingReport report;
-    const RunOutcome o = RestoreEeprom("ttySIM0", failed.EepromCopyPath, report, Box.Factory(),
-                                       Temp.File("data"));
+    const RunOutcome o =
+        RestoreEeprom("ttySIM0", failed.EepromCopyPath, report, Box.Factory(), Temp.File("data"));
     ASSERT_TRUE(o.Success) << o.Message;
     EXPECT_EQ(Box.Box.Target.Eeprom, Original);
     EXPECT_TRUE(PendingPaths().empty());

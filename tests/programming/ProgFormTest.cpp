@@ -54,7 +54,7 @@ struct FormFixture : ::testing::Test {
     }
 
     // Runs 'action' once, while the flash is being programmed (after the chip erase).
-    void DuringFlashProgramming(std::function<void()> action) {
+    void DuringFlashProgramming(const std::function<void()>& action) {
         Poll.setInterval(0);
         QObject::connect(&Poll, &QTimer::timeout, [this, action] {
             if (!Form.StatusLabel->text().startsWith("Programming/Verifying flash")) return;

@@ -23,7 +23,7 @@ namespace {
 struct RunFixture : ::testing::Test {
     void SetUp() override { Configure({}); }
 
-    void Configure(BoxConfig config, std::size_t imageSize = 0x3000) {
+    void Configure(const BoxConfig& config, std::size_t imageSize = 0x3000) {
         Factory = std::make_unique<BoxFactory>(config);
         Eeprom = RandomBytes(Factory->Box.Target.Eeprom.size(), 1);
         std::fill(Eeprom.begin() + 32, Eeprom.begin() + 64, 0xFF);

@@ -49,7 +49,7 @@ struct DesktopFixture : ::testing::Test {
 
     // Once the main window is shown and its selection shown, 'inside' runs; then the main
     // window is closed, as its Exit button does.
-    void WhenTheMainWindowShows(std::function<void(TMainForm&)> inside) {
+    void WhenTheMainWindowShows(const std::function<void(TMainForm&)>& inside) {
         Poll.disconnect();
         Poll.setInterval(PollMs);
         QObject::connect(&Poll, &QTimer::timeout, [this, inside] {

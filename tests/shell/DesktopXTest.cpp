@@ -97,7 +97,7 @@ struct XFixture : ::testing::Test {
     }
 
     // Runs 'inside' once the condition holds, from the event loop (also inside modal ones).
-    void When(std::function<bool()> condition, std::function<void()> inside) {
+    void When(const std::function<bool()>& condition, const std::function<void()>& inside) {
         Poll.disconnect();
         Poll.setInterval(PollMs);
         QObject::connect(&Poll, &QTimer::timeout, [this, condition, inside] {
@@ -238,6 +238,7 @@ TEST_F(XFixture, ProgrammingWindowKeepsARunInSight) {
 
 // On X the toolkit opens a session bus connection whose buffers libdbus keeps to the end;
 // that is not this program's leak.
+// NOLINTNEXTLINE(bugprone-reserved-identifier): the name the leak sanitizer looks up.
 extern "C" const char* __lsan_default_suppressions() {
     return "leak:libdbus-1.so\n";
 }

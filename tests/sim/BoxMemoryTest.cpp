@@ -65,7 +65,8 @@ TEST(FlashCommands, ConsecutiveLinkPagesEachWithItsOwnStoreGiveTheRightFlash) {
             const Bytes lower = Counting(page, 0x10), upper = Counting(page, 0x90);
             ProgramPage(box, upperFirst ? base + page : base, upperFirst ? upper : lower);
             ProgramPage(box, upperFirst ? base : base + page, upperFirst ? lower : upper);
-            EXPECT_EQ(ReadFlash(box, base, 2 * page), Cat({lower, upper})) << chip << upperFirst;
+            EXPECT_EQ(ReadFlash(box, base, std::size_t{2} * page), Cat({lower, upper}))
+                << chip << upperFirst;
             EXPECT_EQ(ReadFlash(box, base - 32, 32), Filled(32, 0xFF)) << chip;
             EXPECT_EQ(ReadFlash(box, base + 2 * page, 32), Filled(32, 0xFF)) << chip;
         }
