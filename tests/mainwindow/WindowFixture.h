@@ -18,6 +18,7 @@
 #include "programming/ProgForm.h"
 #include "tests/mainwindow/SampleCatalogue.h"
 #include "tests/support/BoxFactory.h"
+#include "tests/support/PrivateSettings.h"
 #include "tests/support/RecordingBoxes.h"
 #include "tests/support/TempFolder.h"
 
@@ -33,9 +34,7 @@ struct WindowFixture : ::testing::Test {
     WindowFixture() {
         // Group order follows the locale; English puts lower case before upper case.
         QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-        QSettings::setDefaultFormat(QSettings::IniFormat);
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
-                           QString::fromStdString(SettingsFolder.Path));
+        KeepSettingsIn(SettingsFolder.Path);
         Prog.SetDataFolder(DataFolder.Path);
     }
 

@@ -19,6 +19,7 @@
 #include "shell/InstanceProtocol.h"
 #include "tests/mainwindow/SampleCatalogue.h"
 #include "tests/support/BoxFactory.h"
+#include "tests/support/PrivateSettings.h"
 #include "tests/support/TempFolder.h"
 
 namespace {
@@ -27,9 +28,7 @@ constexpr int PollMs = 10;
 
 struct DesktopFixture : ::testing::Test {
     DesktopFixture() {
-        QSettings::setDefaultFormat(QSettings::IniFormat);
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
-                           QString::fromStdString(Settings.Path));
+        KeepSettingsIn(Settings.Path);
         // The endpoint where q40prog-cli looks for it, in a folder of this test's own.
         setenv("XDG_RUNTIME_DIR", Runtime.Path.c_str(), 1);
         Endpoint = InstanceEndpointPath();

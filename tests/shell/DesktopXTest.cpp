@@ -23,6 +23,7 @@
 #include "shell/InstanceProtocol.h"
 #include "tests/mainwindow/SampleCatalogue.h"
 #include "tests/support/BoxFactory.h"
+#include "tests/support/PrivateSettings.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/XServer.h"
 
@@ -52,9 +53,7 @@ struct XFixture : ::testing::Test {
             GTEST_SKIP() << (Server ? Server->Problem() : "no X server");
         X = std::make_unique<XClient>(Server->Display());
         ASSERT_TRUE(X->Connected());
-        QSettings::setDefaultFormat(QSettings::IniFormat);
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
-                           QString::fromStdString(Settings.Path));
+        KeepSettingsIn(Settings.Path);
         setenv("XDG_RUNTIME_DIR", Runtime.Path.c_str(), 1);
     }
 

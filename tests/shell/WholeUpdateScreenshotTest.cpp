@@ -16,6 +16,7 @@
 #include "programming/ProgForm.h"
 #include "shell/WarningForm.h"
 #include "tests/support/BoxFactory.h"
+#include "tests/support/PrivateSettings.h"
 #include "tests/support/TempFolder.h"
 
 namespace {
@@ -44,9 +45,7 @@ TEST(Screenshots, ConfirmationAndWholeUpdate) {
     TempFolder sample, settings, data;
     ASSERT_EQ(
         std::system((std::string(Q40SAMPLE) + " " + sample.Path + " >/dev/null 2>&1").c_str()), 0);
-    QSettings::setDefaultFormat(QSettings::IniFormat);
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
-                       QString::fromStdString(settings.Path));
+    KeepSettingsIn(settings.Path);
 
     TWarningForm warning(
         sample.File("Q40Prog.INI"), [](std::optional<bool>) {}, ProgramVersion());
