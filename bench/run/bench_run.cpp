@@ -17,10 +17,10 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "bench/RandomImage.h"
 #include "bench/wire/CountingClock.h"
 #include "link/IspLink.h"
 #include "programming/ProgForm.h"
@@ -124,15 +124,6 @@ bool ThroughCli(const std::string& firmware, const std::string& folder, Sample& 
     return true;
 }
 
-std::string WriteImage(const std::string& folder) {
-    std::mt19937 gen(ImageKey);
-    std::string bytes(ImageBytes, '\0');
-    for (char& b : bytes) b = static_cast<char>(gen());
-    const std::string path = folder + "/image.bin";
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
-}
-
 // Both ways run the same update: the same bytes cross the line, and the link makes the same
 // pauses, counted in the window's runs.
 bool SameUpdate(const std::vector<Sample>& all, std::string& error) {
@@ -168,7 +159,7 @@ int main(int argc, char** argv) {
     }
     char pattern[] = "/tmp/q40bench-XXXXXX";
     const std::string folder = mkdtemp(pattern);
-    const std::string firmware = WriteImage(folder);
+    const std::string firmware = WriteRandomImage(folder, ImageBytes, ImageKey);
     std::printf(
         "64 KB update of a paced ATmega644P (115200 baud 8N1), window vs command line, "
         "%d samples each, alternating\n",

@@ -14,10 +14,10 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "bench/RandomImage.h"
 #include "sim/BoxSimProcess.h"
 
 namespace {
@@ -85,15 +85,6 @@ Sample UpdateBoxes(int count, const std::string& firmware, const std::string& fo
     return s;
 }
 
-std::string WriteImage(const std::string& folder) {
-    std::mt19937 gen(ImageKey);
-    std::string bytes(ImageBytes, '\0');
-    for (char& b : bytes) b = static_cast<char>(gen());
-    const std::string path = folder + "/image.bin";
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
-}
-
 double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
@@ -111,7 +102,7 @@ std::string LoadText() {
 int main() {
     char pattern[] = "/tmp/q40bench-station-XXXXXX";
     const std::string folder = mkdtemp(pattern);
-    const std::string firmware = WriteImage(folder);
+    const std::string firmware = WriteRandomImage(folder, ImageBytes, ImageKey);
     std::printf(
         "64 KB update of paced ATmega644P boxes (115200 baud 8N1): %d at once against "
         "one alone, %d samples each\nload average before: %s (on %ld processors)\n",

@@ -18,7 +18,6 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
-#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -32,6 +31,7 @@
 #include "sim/BoxSimProcess.h"
 #include "sim/PtyServer.h"
 #include "sim/WireStats.h"
+#include "tests/support/TestData.h"
 
 namespace {
 constexpr double GoalRatio = 1.03;
@@ -71,13 +71,6 @@ double CpuSeconds() {
         return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
     };
     return seconds(ru.ru_utime) + seconds(ru.ru_stime);
-}
-
-std::vector<uint8_t> RandomBytes(std::size_t size, uint32_t key) {
-    std::mt19937 gen(key);
-    std::vector<uint8_t> bytes(size);
-    for (uint8_t& b : bytes) b = static_cast<uint8_t>(gen());
-    return bytes;
 }
 
 std::string ReadFile(const std::string& path) {
