@@ -64,6 +64,14 @@ std::string GetErrorText(int32_t code) {
             return "Error reading the EEPROM copy.";
         case errIspLockout:
             return "Fuse value would lock out serial programming.";
+        case errPendingRecord:
+            return "Error using the record of pending EEPROM copies.";
+        case errFuseAbsent:
+            return "Fuse not present on this chip.";
+        case errFuseVerify:
+            return "Fuse verify error.";
+        case errImageEmpty:
+            return "Firmware image is empty or too short.";
         default:
             return "Unknown Error";
     }

@@ -36,8 +36,12 @@ enum ProgErrorCode : int32_t {
 
     // An interrupted update's EEPROM copy may belong to this device; a person must decide.
     errEepromUndecided = 28,
-    errBackupRead = 29,  // EEPROM copy cannot be read (or is too large to be one)
-    errIspLockout = 30,  // fuse value would shut the serial programming interface
+    errBackupRead = 29,     // EEPROM copy cannot be read (or is too large to be one)
+    errIspLockout = 30,     // fuse value would shut the serial programming interface
+    errPendingRecord = 31,  // the record of pending EEPROM copies cannot be read, locked or written
+    errFuseAbsent = 32,     // a fuse value for a fuse byte the chip does not have
+    errFuseVerify = 33,     // a fuse read back after its write holds other bits
+    errImageEmpty = 34,     // image or application length too short to carry the check value
 };
 
 struct EProgError {

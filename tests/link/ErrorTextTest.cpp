@@ -33,7 +33,11 @@ TEST(ErrorText, FixedTextsAndUnknownCodes) {
         {28, "Stopped before the erase: an EEPROM copy may belong to this device."},
         {29, "Error reading the EEPROM copy."},
         {30, "Fuse value would lock out serial programming."},
-        {31, "Unknown Error"},
+        {31, "Error using the record of pending EEPROM copies."},
+        {32, "Fuse not present on this chip."},
+        {33, "Fuse verify error."},
+        {34, "Firmware image is empty or too short."},
+        {35, "Unknown Error"},
         {255, "Unknown Error"},
         {-1, "Unknown Error"},
     };
