@@ -67,17 +67,6 @@ const std::vector<LockoutFuseBit>& LockoutFuseBits() {
     return bits;
 }
 
-const char* FuseName(FuseByte fuse) {
-    switch (fuse) {
-        case F::Lo:
-            return "Lo";
-        case F::Hi:
-            return "Hi";
-        default:
-            return "Ex";
-    }
-}
-
 const char* LockoutBitName(LockoutBit bit) {
     switch (bit) {
         case B::Spien:

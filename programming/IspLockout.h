@@ -8,9 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "link/Fuses.h"
 #include "programming/RunParams.h"
-
-enum class FuseByte { Lo, Hi, Ex };
 
 enum class LockoutBit {
     Spien,     // serial programming enable: locks out while unprogrammed (1)
@@ -28,7 +27,6 @@ struct LockoutFuseBit {
 // Every lock-out bit of every DeviceTable chip that has one, at that chip's own position.
 const std::vector<LockoutFuseBit>& LockoutFuseBits();
 
-const char* FuseName(FuseByte fuse);         // "Lo", "Hi", "Ex", as the log lines name them
 const char* LockoutBitName(LockoutBit bit);  // "SPIEN", "RSTDISBL", "DWEN"
 
 // The fuse bytes a run would write; nothing for a fuse it leaves alone.
