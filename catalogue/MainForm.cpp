@@ -458,8 +458,8 @@ void TMainForm::UpdateItem(int itemNumber) {
         Programming().SetFirmwareIdText(plan.FirmwareIdText);
         Programming().exec();
     } else if (plan.Result == UpdatePlan::NoMatch) {
-        Boxes().Plain(this, QString::fromLatin1(ApplicationTitle),
-                      QString::fromLatin1(NoMatchText));
+        Boxes().Plain(this, QString::fromLatin1(ApplicationTitle), QString::fromLatin1(NoMatchText),
+                      Text(NoMatchDetail(plan)));
     }
 }
 

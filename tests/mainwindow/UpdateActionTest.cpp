@@ -102,8 +102,14 @@ TEST_F(UpdateAction, LastMatchingEntryIsHandedOverAndProgrammed) {
 }
 
 TEST_F(UpdateAction, ChipNamedByNoEntryGivesThePlainBoxOnly) {
-    const char* items[] = {"Display board", "Keypad"};  // ATmega128 only; no entries at all
-    for (const char* item : items) {
+    const struct {
+        const char* Item;
+        QString Detail;  // below the text: the chip that answered, the chips the item lists
+    } cases[] = {
+        {"Display board", "The connected chip is ATmega644; this item lists ATmega128."},
+        {"Keypad", "The connected chip is ATmega644; this item lists no chip."},
+    };
+    for (const auto& [item, detail] : cases) {
         SCOPED_TRACE(item);
         Boxes.All.clear();
         Prog.Params = RunParams{"before", "before", "before", "before", "before", "before", ""};
@@ -119,6 +125,7 @@ TEST_F(UpdateAction, ChipNamedByNoEntryGivesThePlainBoxOnly) {
         EXPECT_EQ(Boxes.All[0].Kind, "plain");
         EXPECT_EQ(Boxes.All[0].Title, "KARDO Q-Series Programmer");
         EXPECT_EQ(Boxes.All[0].Text, NoMatch);
+        EXPECT_EQ(Boxes.All[0].Detail, detail);
         EXPECT_EQ(Prog.Params.FuseLo, "before");
         EXPECT_EQ(Prog.Params.FirmwarePath, "before");
         EXPECT_EQ(Prog.Params.PortName, "ttyUSB4");
