@@ -516,19 +516,20 @@ TEST_F(FormFixture, Screenshots) {
     EXPECT_TRUE(Form.grab().save(QString(dir) + "/programming-success.png"));
     Form.CloseButton->click();
 
-    // Aborted before the first transfer: the click comes as the run makes its link.
-    Form.SetLinkFactory([this] {
-        QMetaObject::invokeMethod(Form.CloseButton, "click", Qt::QueuedConnection);
-        return Factory.Factory()();
-    });
+    // Refused before anything is written: the image is larger than the chip's flash.
+    std::ofstream(Temp.File("huge.bin"), std::ios::binary) << std::string(0x10001, '\x5A');
+    Form.Params.FirmwarePath = Temp.File("huge.bin");
     RunOnce();
+    EXPECT_EQ(Form.StatusLabel->text(), "Firmware does not fit into the chip's flash.");
+    EXPECT_EQ(Form.DeviceStateLabel->text(), "The device was not changed.");
     EXPECT_TRUE(Form.grab().save(QString(dir) + "/programming-failed.png"));
     Form.CloseButton->click();
 
     // Aborted after the chip erase, the window enlarged until the whole log shows.
-    Form.SetLinkFactory(Factory.Factory());
+    Form.Params.FirmwarePath = Temp.File("fw64.bin");
     DuringFlashProgramming([this] { Form.CloseButton->click(); });
     RunOnce();
+    EXPECT_TRUE(Form.DeviceStateLabel->text().startsWith("The device was changed"));
     while (Form.Memo->verticalScrollBar()->maximum() > 0 && Form.height() < 2000)
         Form.resize(Form.width(), Form.height() + 4);
     EXPECT_EQ(Form.Memo->verticalScrollBar()->maximum(), 0);
