@@ -135,6 +135,7 @@ void TProgForm::PlaceWidgets() {
 }
 
 void TProgForm::SetStatusText(const QString& text) {
+    if (text == StatusLabel->text() && text == StatusLabel->toolTip()) return;  // most reports
     StatusLabel->setText(text);
     StatusLabel->setToolTip(text);
     const int lineWidth = StatusLabel->width();
