@@ -11,6 +11,7 @@ Catalogue::Catalogue(const Catalogue&) = default;
 Catalogue& Catalogue::operator=(const Catalogue&) = default;
 
 std::shared_ptr<const CatalogueSnapshot> Catalogue::Current() const {
+    if (Holding) return Kept;
     FileStamp now;
     if (Kept && StampOfPath(FilePath, now) && now == Kept->Stamp) return Kept;
     auto fresh = std::make_shared<const CatalogueSnapshot>(CatalogueSnapshot::Read(FilePath));
@@ -44,4 +45,20 @@ std::string Catalogue::Problem() const {
         default:
             return "cannot read catalogue " + FilePath + ": " + std::strerror(error);
     }
+}
+
+Catalogue Catalogue::Held() const {
+    Catalogue held(*this);
+    held.Kept = Current();
+    held.Holding = true;
+    return held;
+}
+
+bool Catalogue::ChangedSince(const Catalogue& held) const {
+    const std::shared_ptr<const CatalogueSnapshot> now = Current(), then = held.Current();
+    if (now == then) return false;
+    // A file that could not be read and still cannot, for the same reason, reads the same.
+    if (now->Error != 0 || then->Error != 0) return now->Error != then->Error;
+    // A parse of a file written while it was read may not be what the file holds.
+    return !(now->Stable && then->Stable && now->Stamp == then->Stamp);
 }

@@ -28,10 +28,19 @@ public:
     // Why the file cannot be read (missing, a folder, no permission); empty when it can.
     std::string Problem() const;
 
+    // This reader held to the file's content as it is now: its reads go on giving that
+    // content after the file has changed. A window that shows the catalogue reads what it
+    // shows from one of these, so what it shows and what it does cannot part.
+    Catalogue Held() const;
+    // True when the file may no longer hold what 'held' gives: edited, replaced, removed or
+    // created since. False for a reader compared with itself or with an unchanged file.
+    bool ChangedSince(const Catalogue& held) const;
+
 private:
     // The file as it is now: the kept parse while the file is unchanged, else a fresh one.
     std::shared_ptr<const CatalogueSnapshot> Current() const;
 
     std::string FilePath;
     mutable std::shared_ptr<const CatalogueSnapshot> Kept;
+    bool Holding = false;  // Kept is what every read gives, whatever the file is now
 };

@@ -1,5 +1,6 @@
 #include "catalogue/ItemRunValues.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "catalogue/Catalogue.h"
@@ -31,6 +32,18 @@ int MatchProcessorEntry(const Catalogue& catalogue, int itemNumber, const std::s
             match = e;
     }
     return match;
+}
+
+std::vector<std::string> ListedChips(const Catalogue& catalogue, int itemNumber) {
+    const std::string section = ItemSection(itemNumber);
+    std::vector<std::string> chips;
+    for (int e = FirstProcessorEntry; e <= LastProcessorEntry; ++e) {
+        const std::string chip = catalogue.ReadValue(section, EntryKey("Processor_", e), "");
+        const bool listed = std::any_of(chips.begin(), chips.end(),
+                                        [&](const std::string& c) { return EqualNoCase(c, chip); });
+        if (!chip.empty() && !listed) chips.push_back(chip);
+    }
+    return chips;
 }
 
 ItemRunValues ReadItemRunValues(const Catalogue& catalogue, int itemNumber, int entry,

@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 class Catalogue;
 
@@ -30,6 +31,10 @@ std::string ItemFirmwarePath(const Catalogue& catalogue, const std::string& prog
 // The number of the last processor entry whose chip name equals chipName without regard to
 // case, or 0 when none does. An empty chip name (a failed chip query) matches nothing.
 int MatchProcessorEntry(const Catalogue& catalogue, int itemNumber, const std::string& chipName);
+
+// The chip names of the item's processor entries, in entry order, each once (names that
+// differ in case only are one chip) and without empty ones.
+std::vector<std::string> ListedChips(const Catalogue& catalogue, int itemNumber);
 
 // The values of processor entry 'entry'; a missing key gives the empty text.
 ItemRunValues ReadItemRunValues(const Catalogue& catalogue, int itemNumber, int entry,

@@ -2,7 +2,9 @@
 // The catalogue as the main window's tree shows it: groups at the top level, items below.
 // Toolkit-free, so the window and the command line build the same tree.
 
+#include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,3 +42,19 @@ void AddItemNode(ItemTree& tree, int itemNumber, const std::string& name, std::s
 // listed under "File Not Found". Groups are sorted with groupLess.
 ItemTree BuildItemTree(const Catalogue& catalogue, const std::string& programFolder,
                        bool productionMode, const TextLess& groupLess);
+
+// Where a node stands in a tree: a group node, or an item node of that group.
+struct TreePlace {
+    std::size_t Group = 0;
+    std::optional<std::size_t> Item;  // none: the group node itself
+
+    bool operator==(const TreePlace& o) const { return Group == o.Group && Item == o.Item; }
+};
+
+// The node of 'after' that shows what the node at 'at' of 'before' showed: the group of the
+// same name and, for an item, the item of the same name in it (where several items of a
+// group share a name, the one in the same rank among them). Nothing when 'after' has none
+// or 'at' is no node of 'before'. Item numbers play no part: a renumbered item is the same
+// item to the user, and a number taken over by another item is not.
+std::optional<TreePlace> SamePlace(const ItemTree& before, const TreePlace& at,
+                                   const ItemTree& after);

@@ -13,6 +13,7 @@
 #include <QScrollBar>
 #include <QSettings>
 #include <QShowEvent>
+#include <QSignalBlocker>
 #include <QSplitter>
 #include <QTimer>
 #include <QTreeWidget>
@@ -56,6 +57,8 @@ constexpr char EnglishWord[] = "YES";  // the confirmation word that chooses Eng
 const QString NoImageText = QStringLiteral("No Image available");
 constexpr char VersionLinePrefix[] = "Application Version: ";
 constexpr char BootloaderVersionPrefix[] = ", Bootloader Version: ";
+constexpr char ReplacedPrefix[] = "The catalogue was replaced: it no longer lists ";
+constexpr char ReplacedCure[] = ". Choose an item again.";
 
 QString Text(const std::string& s) {
     return QString::fromStdString(s);
@@ -88,7 +91,10 @@ QPushButton* Button(const char* caption, QWidget* parent, const QRect& geometry)
 }  // namespace
 
 TMainForm::TMainForm(MainFormContext context, QWidget* parent)
-    : QDialog(parent), Context(std::move(context)), IniFile(Context.Location.CatalogueFile) {
+    : QDialog(parent),
+      Context(std::move(context)),
+      IniFile(Context.Location.CatalogueFile),
+      TreeCatalogue(IniFile) {
     FillDefaults(Context, this);
     BuildLayout();
     Registry = Context.OpenSettings();
@@ -242,9 +248,10 @@ void TMainForm::RefreshPortBox() {
 
 void TMainForm::FillTree() {
     TreeView->clear();
-    const ItemTree tree =
-        BuildItemTree(IniFile, Context.Location.ProgramFolder, ProductionMode, LocaleAwareLess());
-    for (const GroupNode& group : tree) {
+    TreeCatalogue = IniFile.Held();
+    ShownTree = BuildItemTree(TreeCatalogue, Context.Location.ProgramFolder, ProductionMode,
+                              LocaleAwareLess());
+    for (const GroupNode& group : ShownTree) {
         auto* groupNode = new QTreeWidgetItem(TreeView, {Text(group.Name)});
         for (const ItemNode& item : group.Items) {
             auto* node = new QTreeWidgetItem(groupNode, {Text(item.Name)});
@@ -252,6 +259,66 @@ void TMainForm::FillTree() {
                           QVariant::fromValue(TREEVIEW_DATA{item.ItemNumber, item.Identifier}));
         }
     }
+}
+
+// An administrator may copy a new catalogue into place while the window is open. Whatever
+// the window shows next, or updates, comes from a tree built from the catalogue in force; the
+// user's choice moves to the node that shows the same thing (group and name), since item
+// numbers may have been dealt out anew.
+TMainForm::TreeFollow TMainForm::FollowCatalogue(QTreeWidgetItem*& node) {
+    if (!IniFile.ChangedSince(TreeCatalogue)) return TreeFollow::Current;
+    const std::optional<TreePlace> chosen = PlaceOf(node);
+    const ItemTree before = ShownTree;
+    QStringList expanded;
+    for (int g = 0; g < TreeView->topLevelItemCount(); ++g)
+        if (TreeView->topLevelItem(g)->isExpanded()) expanded << TreeView->topLevelItem(g)->text(0);
+    {
+        // The caller shows what follows from the new tree; no delayed change may show it
+        // again or wipe the note.
+        const QSignalBlocker quiet(TreeView);
+        FillTree();
+        for (int g = 0; g < TreeView->topLevelItemCount(); ++g)
+            if (expanded.contains(TreeView->topLevelItem(g)->text(0)))
+                TreeView->topLevelItem(g)->setExpanded(true);
+        const std::optional<TreePlace> found =
+            chosen ? SamePlace(before, *chosen, ShownTree) : std::nullopt;
+        node = found ? NodeAt(*found) : nullptr;
+        if (node) TreeView->setCurrentItem(node);
+        ChangeDelay->stop();
+    }
+    if (chosen && !node) {
+        ShowCatalogueReplaced(before, *chosen);
+        return TreeFollow::ChoiceLost;
+    }
+    return TreeFollow::Rebuilt;
+}
+
+std::optional<TreePlace> TMainForm::PlaceOf(QTreeWidgetItem* node) const {
+    if (!node) return std::nullopt;
+    QTreeWidgetItem* group = node->parent() ? node->parent() : node;
+    const int g = TreeView->indexOfTopLevelItem(group);
+    if (g < 0) return std::nullopt;
+    TreePlace place{static_cast<std::size_t>(g), std::nullopt};
+    if (node != group) place.Item = static_cast<std::size_t>(group->indexOfChild(node));
+    return place;
+}
+
+QTreeWidgetItem* TMainForm::NodeAt(const TreePlace& place) const {
+    QTreeWidgetItem* group = TreeView->topLevelItem(static_cast<int>(place.Group));
+    if (!group || !place.Item) return group;
+    return group->child(static_cast<int>(*place.Item));
+}
+
+void TMainForm::ShowCatalogueReplaced(const ItemTree& before, const TreePlace& chosen) {
+    const GroupNode& group = before[chosen.Group];
+    const std::string what = chosen.Item ? group.Items[*chosen.Item].Name + " under " + group.Name
+                                         : "the group " + group.Name;
+    Image->hide();
+    ImagePanel->setText(QString());
+    // The link belonged to an item of the old catalogue.
+    HomepageUrl.clear();
+    ButtonHomepage->setEnabled(false);
+    Memo->setPlainText(Text(ReplacedPrefix + what + ReplacedCure));
 }
 
 std::optional<TREEVIEW_DATA> TMainForm::NodeData(const QTreeWidgetItem* node) {
@@ -269,6 +336,9 @@ QTreeWidgetItem* TMainForm::SelectedNode() const {
 }
 
 void TMainForm::SelectByIdentifier(const std::string& text) {
+    // Identifiers of the catalogue in force; the details of whatever stays selected follow.
+    QTreeWidgetItem* chosen = SelectedNode();
+    if (FollowCatalogue(chosen) == TreeFollow::Rebuilt) ChangeDelay->start();
     // The tree holds one selected node: the last match in tree order stays.
     for (QTreeWidgetItemIterator it(TreeView); *it; ++it) {
         const auto item = NodeData(*it);
@@ -287,6 +357,11 @@ int TMainForm::CopyData(quint32 kind, const QByteArray& payload) {
 }
 
 void TMainForm::TreeViewChange(QTreeWidgetItem* node) {
+    if (FollowCatalogue(node) == TreeFollow::ChoiceLost) return;  // the note stands instead
+    ShowNodeDetails(node);
+}
+
+void TMainForm::ShowNodeDetails(QTreeWidgetItem* node) {
     if (const auto item = NodeData(node)) {
         ShowItemDetails(item->ItemNumber);
         return;
@@ -299,13 +374,13 @@ void TMainForm::TreeViewChange(QTreeWidgetItem* node) {
 void TMainForm::ShowItemDetails(int itemNumber) {
     const std::string section = ItemSection(itemNumber);
     const std::string picturePath =
-        ImagePath(Context.Location.ProgramFolder, IniFile.ReadValue(section, ImageKey, ""));
-    HomepageUrl = IniFile.ReadValue(section, HomepageKey, "");
+        ImagePath(Context.Location.ProgramFolder, TreeCatalogue.ReadValue(section, ImageKey, ""));
+    HomepageUrl = TreeCatalogue.ReadValue(section, HomepageKey, "");
     ButtonHomepage->setEnabled(!HomepageUrl.empty());
     ShowPicture(picturePath);
 
     QStringList lines{Text(VersionLinePrefix + ItemVersionText(itemNumber))};
-    for (const std::string& line : DescriptionLines(IniFile, itemNumber, Language))
+    for (const std::string& line : DescriptionLines(TreeCatalogue, itemNumber, Language))
         lines.append(Text(line));
     Memo->setPlainText(lines.join('\n'));
     Memo->moveCursor(QTextCursor::Start);
@@ -320,9 +395,10 @@ void TMainForm::ShowPicture(const std::string& path) {
 }
 
 std::string TMainForm::ItemVersionText(int itemNumber) const {
-    const std::string path = ItemFirmwarePath(IniFile, Context.Location.ProgramFolder, itemNumber);
+    const std::string path =
+        ItemFirmwarePath(TreeCatalogue, Context.Location.ProgramFolder, itemNumber);
     if (!IsExistingFile(path)) return {};
-    const std::string pattern = IniFile.ReadValue(ItemSection(itemNumber), "Version", "");
+    const std::string pattern = TreeCatalogue.ReadValue(ItemSection(itemNumber), "Version", "");
     std::string text = ReadFirmwareId(path, pattern);
     const std::string bootPattern = BootloaderPattern(pattern);
     if (!bootPattern.empty()) text += BootloaderVersionPrefix + ReadFirmwareId(path, bootPattern);
@@ -348,7 +424,17 @@ void TMainForm::CheckButtonClick() {
 }
 
 void TMainForm::ButtonUpdateClick() {
-    if (const auto item = NodeData(SelectedNode())) UpdateItem(item->ItemNumber);
+    QTreeWidgetItem* node = SelectedNode();
+    switch (FollowCatalogue(node)) {
+        case TreeFollow::ChoiceLost:
+            return;  // what the user chose is not in the catalogue in force
+        case TreeFollow::Rebuilt:
+            ShowNodeDetails(node);  // what is about to be programmed is what the window shows
+            break;
+        case TreeFollow::Current:
+            break;
+    }
+    if (const auto item = NodeData(node)) UpdateItem(item->ItemNumber);
 }
 
 void TMainForm::UpdateItem(int itemNumber) {
@@ -359,8 +445,10 @@ void TMainForm::UpdateItem(int itemNumber) {
     } disabled{ButtonUpdate};
     ButtonUpdate->setEnabled(false);
 
-    const UpdatePlan plan = PlanItemUpdate(IniFile, Context.Location.ProgramFolder, itemNumber,
-                                           PortText(), [this](const std::string& port) {
+    // Firmware and processor entries from the catalogue the tree shows, even when the file
+    // is replaced while the box answers: the item run is the item chosen.
+    const UpdatePlan plan = PlanItemUpdate(TreeCatalogue, Context.Location.ProgramFolder,
+                                           itemNumber, PortText(), [this](const std::string& port) {
                                                Programming().Params.PortName = port;
                                                return Programming().QueryChipType();
                                            });
@@ -370,8 +458,8 @@ void TMainForm::UpdateItem(int itemNumber) {
         Programming().SetFirmwareIdText(plan.FirmwareIdText);
         Programming().exec();
     } else if (plan.Result == UpdatePlan::NoMatch) {
-        Boxes().Plain(this, QString::fromLatin1(ApplicationTitle),
-                      QString::fromLatin1(NoMatchText));
+        Boxes().Plain(this, QString::fromLatin1(ApplicationTitle), QString::fromLatin1(NoMatchText),
+                      Text(NoMatchDetail(plan)));
     }
 }
 

@@ -13,6 +13,7 @@
 
 #include "catalogue/Catalogue.h"
 #include "catalogue/CatalogueLocation.h"
+#include "catalogue/ItemTree.h"
 #include "catalogue/PortComboBox.h"
 #include "link/PortList.h"
 #include "programming/LinkFactory.h"
@@ -113,6 +114,13 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // What became of the node the user chose when the tree had to follow the catalogue.
+    enum class TreeFollow {
+        Current,     // the catalogue is the one the tree shows; nothing changed
+        Rebuilt,     // the tree shows the new catalogue; the node is its namesake, or none
+        ChoiceLost,  // the new catalogue has no namesake: nothing is selected, the note says so
+    };
+
     void FormShow();
     void FormClose();
     void BuildLayout();
@@ -122,11 +130,22 @@ private:
     void FillPortBox();
     void RefreshPortBox();
     void FillTree();
+    // Rebuilds the tree when the catalogue file has changed since the tree was built, and
+    // moves 'node' to the node of the same group and name in the new tree.
+    TreeFollow FollowCatalogue(QTreeWidgetItem*& node);
+    std::optional<TreePlace> PlaceOf(QTreeWidgetItem* node) const;
+    QTreeWidgetItem* NodeAt(const TreePlace& place) const;
+    void ShowNodeDetails(QTreeWidgetItem* node);
+    void ShowCatalogueReplaced(const ItemTree& before, const TreePlace& chosen);
     void ShowPicture(const std::string& path);
     std::string PortText() const;
     TProgForm& Programming() const { return *Context.ProgForm; }
 
     MainFormContext Context;
     Catalogue IniFile;
+    // The catalogue as the tree shows it, held when the tree was built: details and updates
+    // read it, so they always belong to the node the user chose.
+    Catalogue TreeCatalogue;
+    ItemTree ShownTree;  // what the tree's nodes show, node for node
     std::unique_ptr<QSettings> Registry;
 };

@@ -15,6 +15,7 @@ UpdatePlan PlanItemUpdate(const Catalogue& catalogue, const std::string& program
     const int entry = MatchProcessorEntry(catalogue, itemNumber, plan.Chip);
     if (entry == 0) {
         plan.Result = UpdatePlan::NoMatch;
+        plan.ListedChips = ListedChips(catalogue, itemNumber);
         return plan;
     }
     const ItemRunValues values =
@@ -25,4 +26,12 @@ UpdatePlan PlanItemUpdate(const Catalogue& catalogue, const std::string& program
     plan.FirmwareIdText = catalogue.ReadValue(ItemSection(itemNumber), IdentifierKey, "");
     plan.Result = UpdatePlan::Ready;
     return plan;
+}
+
+std::string NoMatchDetail(const UpdatePlan& plan) {
+    std::string detail = "The connected chip is " + plan.Chip + "; this item lists ";
+    if (plan.ListedChips.empty()) return detail + "no chip.";
+    for (std::size_t i = 0; i < plan.ListedChips.size(); ++i)
+        detail += (i == 0 ? "" : ", ") + plan.ListedChips[i];
+    return detail + ".";
 }

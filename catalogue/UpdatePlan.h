@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "programming/RunParams.h"
 
@@ -27,7 +28,12 @@ struct UpdatePlan {
     std::string Chip;
     RunParams Params;
     std::string FirmwareIdText;  // the item's identifier pattern (VERSION), for the record
+    std::vector<std::string> ListedChips;  // with NoMatch: the chips the item's entries name
 };
+
+// What goes with NoMatchText, on a line of its own: the chip connected and the chips the
+// item lists, so that the technician sees which board or which item is the wrong one.
+std::string NoMatchDetail(const UpdatePlan& plan);
 
 // Reads the item's Firmware before the chip query and its processor entries after it, as
 // often as the user may have edited the catalogue in between.

@@ -97,7 +97,10 @@ PortUpdate FromItem(const UpdateRequest& request, const std::string& port, IRunR
                                                return chip.Ok ? chip.Text : std::string();
                                            });
     u.Outcome.Chip = plan.Chip;
-    if (plan.Result == UpdatePlan::NoMatch) u.Outcome.Message = NoMatchText;
+    if (plan.Result == UpdatePlan::NoMatch) {
+        u.Outcome.Message = NoMatchText;
+        u.Outcome.Detail = NoMatchDetail(plan);
+    }
     if (plan.Result != UpdatePlan::Ready) return u;
     RunParams params = plan.Params;
     params.AllowIspLockout = params.AllowIspLockout || request.AllowIspLockout;

@@ -17,8 +17,10 @@ void MessageBoxes::Error(QWidget* parent, const QString& text, const QString& de
     box.exec();
 }
 
-void MessageBoxes::Plain(QWidget* parent, const QString& title, const QString& text) {
+void MessageBoxes::Plain(QWidget* parent, const QString& title, const QString& text,
+                         const QString& detail) {
     QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Ok, parent);
+    box.setInformativeText(detail);
     box.exec();
 }
 

@@ -26,7 +26,15 @@ constexpr int ClientWidth = 410, ClientHeight = 267;
 constexpr QRect StatusBoxRect{8, 8, 393, 49}, StatusRect{8, 21, 369, 20};
 constexpr QRect ProgressBoxRect{8, 64, 393, 49}, BarRect{8, 24, 377, 17};
 constexpr QRect ButtonRect{288, 120, 105, 33}, LogRect{8, 159, 394, 100};
+constexpr int ChipTop = 128;
 constexpr int BaseFontPx = 11, StatusFontPx = 16, ChipFontPx = 13;
+constexpr int DeviceStateGap = 2;  // between the status text and the device's state
+
+// What a technician does after a run that did not succeed.
+const QString DeviceChangedText = QStringLiteral(
+    "The device was changed and needs another update. Leave the board connected and press "
+    "Update Firmware again.");
+const QString DeviceUnchangedText = QStringLiteral("The device was not changed.");
 
 QString Text(const std::string& s) {
     return QString::fromStdString(s);
@@ -55,6 +63,12 @@ void TProgForm::BuildLayout() {
     StatusLabel = new QLabel(GroupBox1);
     StatusLabel->setGeometry(StatusRect);
     StatusLabel->setFont(PixelFont(StatusFontPx, true));
+    // A failure's text is read to its end: it wraps, and the status box grows to hold it.
+    StatusLabel->setWordWrap(true);
+    DeviceStateLabel = new QLabel(GroupBox1);
+    DeviceStateLabel->setFont(PixelFont(ChipFontPx));
+    DeviceStateLabel->setWordWrap(true);
+    DeviceStateLabel->hide();
 
     GroupBox2 = new QGroupBox(QStringLiteral("Progress"), this);
     GroupBox2->setGeometry(ProgressBoxRect);
@@ -63,13 +77,13 @@ void TProgForm::BuildLayout() {
     ProgressBar->setTextVisible(false);
 
     Label1 = new QLabel(QStringLiteral("Chip Type: "), this);
-    Label1->setGeometry(16, 128, 68, 16);
+    Label1->setGeometry(16, ChipTop, 68, 16);
     Label1->setFont(PixelFont(ChipFontPx));
     // The caption's width depends on the fonts installed: the chip name starts after it.
     Label1->adjustSize();
-    Label1->move(16, 128);
+    Label1->move(16, ChipTop);
     ChipLabel = new QLabel(this);
-    ChipLabel->setGeometry(std::max(84, Label1->geometry().right() + 1), 128, 180, 16);
+    ChipLabel->setGeometry(std::max(84, Label1->geometry().right() + 1), ChipTop, 180, 16);
     ChipLabel->setFont(PixelFont(ChipFontPx));
 
     CloseButton = new QPushButton(QStringLiteral("Abort"), this);
@@ -89,14 +103,49 @@ void TProgForm::BuildLayout() {
 
 void TProgForm::resizeEvent(QResizeEvent* event) {
     QDialog::resizeEvent(event);
-    // Extra room widens the status and progress boxes and goes to the log.
-    const int wider = width() - ClientWidth, taller = height() - ClientHeight;
-    GroupBox1->setGeometry(StatusBoxRect.adjusted(0, 0, wider, 0));
-    StatusLabel->setGeometry(StatusRect.adjusted(0, 0, wider, 0));
-    GroupBox2->setGeometry(ProgressBoxRect.adjusted(0, 0, wider, 0));
+    PlaceWidgets();
+}
+
+// Extra width widens the status and progress boxes and the log. The status box is as tall as
+// its texts need at that width; what it grows moves the rest down, and the window grows with
+// it, so the log keeps its room. Extra height goes to the log.
+void TProgForm::PlaceWidgets() {
+    const int wider = width() - ClientWidth;
+    const int lineWidth = StatusRect.width() + wider;
+    const int statusHeight = std::max(StatusRect.height(), StatusLabel->heightForWidth(lineWidth));
+    const bool stateShown = !DeviceStateLabel->text().isEmpty();
+    const int stateHeight = stateShown ? DeviceStateLabel->heightForWidth(lineWidth) : 0;
+    StatusGrowth =
+        statusHeight - StatusRect.height() + (stateShown ? DeviceStateGap + stateHeight : 0);
+    const int lower = StatusGrowth, taller = height() - ClientHeight - lower;
+
+    GroupBox1->setGeometry(StatusBoxRect.adjusted(0, 0, wider, lower));
+    StatusLabel->setGeometry(StatusRect.left(), StatusRect.top(), lineWidth, statusHeight);
+    DeviceStateLabel->setGeometry(StatusRect.left(),
+                                  StatusRect.top() + statusHeight + DeviceStateGap, lineWidth,
+                                  stateHeight);
+    DeviceStateLabel->setVisible(stateShown);
+    GroupBox2->setGeometry(ProgressBoxRect.adjusted(0, 0, wider, 0).translated(0, lower));
     ProgressBar->setGeometry(BarRect.adjusted(0, 0, wider, 0));
-    CloseButton->setGeometry(ButtonRect.translated(wider, 0));
-    Memo->setGeometry(LogRect.adjusted(0, 0, wider, taller));
+    Label1->move(Label1->x(), ChipTop + lower);
+    ChipLabel->move(ChipLabel->x(), ChipTop + lower);
+    CloseButton->setGeometry(ButtonRect.translated(wider, lower));
+    Memo->setGeometry(LogRect.translated(0, lower).adjusted(0, 0, wider, std::max(taller, 0)));
+    setMinimumHeight(ClientHeight + lower);
+}
+
+void TProgForm::SetStatusText(const QString& text) {
+    if (text == StatusLabel->text() && text == StatusLabel->toolTip()) return;  // most reports
+    StatusLabel->setText(text);
+    StatusLabel->setToolTip(text);
+    const int lineWidth = StatusLabel->width();
+    const int needed = std::max(StatusRect.height(), StatusLabel->heightForWidth(lineWidth));
+    if (needed != StatusLabel->height()) PlaceWidgets();
+}
+
+void TProgForm::SetDeviceState(const QString& text) {
+    DeviceStateLabel->setText(text);
+    PlaceWidgets();
 }
 
 void TProgForm::keyPressEvent(QKeyEvent* event) {
@@ -112,7 +161,8 @@ void TProgForm::showEvent(QShowEvent* event) {
 
 void TProgForm::FormShow() {
     ChipLabel->setText(QStringLiteral("Unknown"));
-    StatusLabel->setText(QString());
+    SetStatusText(QString());
+    SetDeviceState(QString());
     ProgressBar->setValue(ProgressBar->minimum());
     CloseButton->setText(QStringLiteral("Abort"));
     CloseButton->setFocus();
@@ -168,7 +218,7 @@ bool TProgForm::ShowProgress(int32_t position, int32_t total, int32_t phase) {
     const QColor beforeColour = StatusLabel->palette().color(QPalette::WindowText);
     if (IsKnownPhase(phase)) {
         SetStatusColour(IsFinishedPhase(phase) ? FinishedColour : RunningColour);
-        StatusLabel->setText(Text(StatusText(position, total, phase)));
+        SetStatusText(Text(StatusText(position, total, phase)));
     }
     // The bar is drawn in the status colour.
     const QColor colour = StatusLabel->palette().color(QPalette::WindowText);
@@ -231,7 +281,7 @@ bool TProgForm::Progress(int32_t position, int32_t total, ProgressPhase phase) {
 void TProgForm::Failed(const std::string& text) {
     ProgressBar->setValue(ProgressBar->minimum());
     SetStatusColour(FailedColour);
-    StatusLabel->setText(Text(text));
+    SetStatusText(Text(text));
     StatusLabel->repaint();
     QApplication::beep();
 }
@@ -239,6 +289,11 @@ void TProgForm::Failed(const std::string& text) {
 void TProgForm::Ended(const RunOutcome& outcome) {
     Outcome = outcome;
     Running = false;
+    // What the device needs now, from what was sent to it.
+    if (outcome.Success)
+        SetDeviceState(QString());
+    else
+        SetDeviceState(outcome.DeviceTouched ? DeviceChangedText : DeviceUnchangedText);
     CloseButton->setText(QStringLiteral("Close"));
 }
 

@@ -47,7 +47,10 @@ public:
     QPushButton* CloseButton;
     QLabel* ChipLabel;
     QGroupBox* GroupBox1;
-    QLabel* StatusLabel;
+    QLabel* StatusLabel;  // wraps, and its tool tip is the whole text too
+    // Below the status line after a run that did not succeed: whether the device was changed
+    // and what to do now. Empty (and hidden) otherwise.
+    QLabel* DeviceStateLabel;
     QGroupBox* GroupBox2;
     QProgressBar* ProgressBar;
     QTimer* StartTimer;
@@ -71,6 +74,11 @@ private:
     void FormShow();
     void BuildLayout();
     void SetStatusColour(const QColor& colour);
+    // The status line's text; every text goes through here so that it is shown whole.
+    void SetStatusText(const QString& text);
+    void SetDeviceState(const QString& text);
+    // Geometry for the window's size and the room the status texts need.
+    void PlaceWidgets();
     // Closing while a run is active asks it to stop; the window stays and shows how the run
     // ended, and only a close after that takes it away.
     bool KeepOpenWhileRunning();
@@ -89,4 +97,5 @@ private:
     std::string FirmwareIdText;
     bool Running = false;
     RunOutcome Outcome;
+    int StatusGrowth = 0;  // how much taller than its design the status box is now
 };

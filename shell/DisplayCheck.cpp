@@ -7,6 +7,8 @@
 #include <cstring>
 #include <vector>
 
+#include "shell/Application.h"
+
 namespace {
 // Messages of the toolkit while the application is made; shown afterwards when it starts.
 std::vector<std::string> HeldMessages;
@@ -57,7 +59,7 @@ std::unique_ptr<QApplication> OpenApplication(int& argc, char** argv) {
     if (const std::string missing = MissingDisplay(argc, argv); !missing.empty())
         EndWithoutDisplay(missing);
     const QtMessageHandler previous = qInstallMessageHandler(&HoldMessage);
-    auto app = std::make_unique<QApplication>(argc, argv);
+    auto app = std::make_unique<TApplication>(argc, argv);
     qInstallMessageHandler(previous);
     for (const std::string& held : HeldMessages) std::fprintf(stderr, "%s\n", held.c_str());
     HeldMessages.clear();

@@ -250,6 +250,60 @@ TEST_F(CatalogueFile, EveryChangeOfTheFileIsSeenByTheNextRead) {
     EXPECT_EQ(name(), "again");
 }
 
+// A held reader keeps giving what the file held when it was taken; the live reader tells
+// whether the file has changed since, by every change the parse is kept for, and only then.
+TEST_F(CatalogueFile, HeldReaderKeepsItsContentAndTheLiveOneTellsOfEveryChange) {
+    const std::string path = Folder.CataloguePath();
+    const Catalogue live = Folder.Reader();
+    Folder.WriteCatalogue("[ITEM_1]\nNAME=first\n");
+    Catalogue held = live.Held();
+    EXPECT_FALSE(live.ChangedSince(held));
+    EXPECT_FALSE(live.ChangedSince(held));             // reading again changes nothing
+    EXPECT_FALSE(Folder.Reader().ChangedSince(held));  // another reader of the same file
+
+    const struct {
+        const char* Change;
+        std::function<void()> Make;
+        std::string Name;  // ITEM_1's NAME afterwards; "-" when missing
+    } changes[] = {
+        {"rewritten in place, same size, time stamp moved",
+         [&] {
+             const timespec before = ModifiedAt(path);
+             Folder.WriteCatalogue("[ITEM_1]\nNAME=FIRST\n");
+             SetModified(path, {before.tv_sec, before.tv_nsec == 0 ? 1 : before.tv_nsec - 1});
+         },
+         "FIRST"},
+        {"replaced by another file of the same size and time stamp",
+         [&] {
+             const timespec before = ModifiedAt(path);
+             const std::string other = Folder.Folder() + "/new.INI";
+             std::ofstream(other, std::ios::binary) << "[ITEM_1]\nNAME=fIRST\n";
+             SetModified(other, before);
+             ASSERT_EQ(std::rename(other.c_str(), path.c_str()), 0);
+         },
+         "fIRST"},
+        {"removed", [&] { ASSERT_EQ(std::remove(path.c_str()), 0); }, "-"},
+        {"created", [&] { Folder.WriteCatalogue("[ITEM_1]\nNAME=back\n"); }, "back"},
+    };
+    for (const auto& c : changes) {
+        SCOPED_TRACE(c.Change);
+        const std::string before = held.ReadValue("ITEM_1", "NAME", "-");
+        c.Make();
+        EXPECT_TRUE(live.ChangedSince(held));
+        EXPECT_EQ(held.ReadValue("ITEM_1", "NAME", "-"), before);
+        EXPECT_EQ(live.ReadValue("ITEM_1", "NAME", "-"), c.Name);
+        held = live.Held();
+        EXPECT_FALSE(live.ChangedSince(held));
+        EXPECT_EQ(held.ReadValue("ITEM_1", "NAME", "-"), c.Name);
+    }
+
+    // A missing file stays as it was while it stays missing.
+    ASSERT_EQ(std::remove(path.c_str()), 0);
+    held = live.Held();
+    EXPECT_FALSE(live.ChangedSince(held));
+    EXPECT_EQ(held.Problem(), "catalogue " + path + " not found");
+}
+
 TEST_F(CatalogueFile, MissingFileReadsAsEmptyAndSaysSo) {
     const Catalogue catalogue = Folder.Reader();
     EXPECT_FALSE(catalogue.HasKey("ITEM_1", "NAME"));

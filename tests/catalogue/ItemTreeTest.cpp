@@ -90,6 +90,44 @@ TEST(ItemTreeAdd, EmptyGroupIsBoardsAndNewGroupsGoLast) {
     EXPECT_EQ(Render(tree), "Zeta: 3 three 2 two; Boards: 1 one; ");
 }
 
+// A node of the tree built before the catalogue was replaced, found in the tree built after
+// by what the user saw: group and name, never the item number.
+TEST(ItemTreePlace, SameGroupAndNameOrNothing) {
+    ItemTree before;
+    AddItemNode(before, 1, "Main", "", "", false);
+    AddItemNode(before, 2, "Twin", "", "", false);
+    AddItemNode(before, 3, "Twin", "", "", false);
+    AddItemNode(before, 4, "Panel", "Displays", "", false);
+    AddItemNode(before, 5, "Keypad", "Displays", "", false);
+    ItemTree after;
+    AddItemNode(after, 4, "Main", "", "", false);             // renumbered, moved down
+    AddItemNode(after, 7, "Twin", "", "", false);             // the first twin only
+    AddItemNode(after, 2, "Panel 2", "Displays", "", false);  // Panel renamed
+    AddItemNode(after, 1, "Keypad", "Displays", "", false);   // took number 1
+    const struct {
+        TreePlace At;
+        std::optional<TreePlace> Found;
+    } cases[] = {
+        {{0, 0}, TreePlace{0, 0}},                        // Main, number 1 now 4
+        {{0, 1}, TreePlace{0, 1}},                        // first Twin
+        {{0, 2}, std::nullopt},                           // second Twin: gone
+        {{1, 0}, std::nullopt},                           // Panel: renamed
+        {{1, 1}, TreePlace{1, 1}},                        // Keypad, under the number Main had
+        {{1, std::nullopt}, TreePlace{1, std::nullopt}},  // the group node
+        {{0, 3}, std::nullopt},                           // no such node before
+        {{2, std::nullopt}, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.At.Group << "/" << (c.At.Item ? *c.At.Item : 99));
+        EXPECT_EQ(SamePlace(before, c.At, after), c.Found);
+    }
+    // A group that is gone takes its items with it.
+    ItemTree regrouped;
+    AddItemNode(regrouped, 5, "Keypad", "Keypads", "", false);
+    EXPECT_EQ(SamePlace(before, {1, 1}, regrouped), std::nullopt);
+    EXPECT_EQ(SamePlace(before, {1, std::nullopt}, regrouped), std::nullopt);
+}
+
 // The example catalogue shipped with the tests, with its three firmware files.
 TEST(ExampleCatalogue, TreeAsDescribed) {
     const std::string folder = Q40_EXAMPLE_FOLDER;

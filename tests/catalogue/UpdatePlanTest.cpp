@@ -50,8 +50,21 @@ TEST_F(Plan, NoEntryForTheChipOrAFailedQuery) {
     EXPECT_EQ(none.Chip, "ATmega128");
     EXPECT_EQ(none.Params.FirmwarePath, "");
     EXPECT_STREQ(NoMatchText, "This item cannot be programmed using this selection!");
+    // Entries 1 and 3 name one chip in two spellings: it is listed once, as first written.
+    EXPECT_EQ(none.ListedChips, (std::vector<std::string>{"ATmega644P", "ATmega2560"}));
+    EXPECT_EQ(NoMatchDetail(none),
+              "The connected chip is ATmega128; this item lists ATmega644P, ATmega2560.");
     // The query has reported its failure; nothing more is said.
     EXPECT_EQ(For("").Result, UpdatePlan::ChipQueryFailed);
+}
+
+TEST_F(Plan, NoMatchDetailOfAnItemWithoutChips) {
+    // An empty entry names no chip.
+    Folder.WriteCatalogue("[ITEM_4]\nNAME=Bare\nFirmware=main.hex\nProcessor_2=\n");
+    const UpdatePlan p = For("ATmega644P");
+    ASSERT_EQ(p.Result, UpdatePlan::NoMatch);
+    EXPECT_TRUE(p.ListedChips.empty());
+    EXPECT_EQ(NoMatchDetail(p), "The connected chip is ATmega644P; this item lists no chip.");
 }
 
 // The firmware is read before the chip query, the processor entries after it: an edit made

@@ -119,8 +119,11 @@ TEST_F(CliProgram, CatalogueItemPicksItsProcessorEntry) {
     CommandResult r =
         Cli({"program", "--port", Port(), "--item", "3", "--catalogue", Scratch("Q40Prog.INI")});
     EXPECT_EQ(r.ExitCode, 1);
-    EXPECT_NE(r.Err.find("This item cannot be programmed using this selection!"),
-              std::string::npos);
+    // The fixed text, and on the line below it which chip answered and which the item lists.
+    EXPECT_NE(r.Err.find("q40prog-cli: This item cannot be programmed using this selection!\n"
+                         "  The connected chip is ATmega644P; this item lists ATmega2560.\n"),
+              std::string::npos)
+        << r.Err;
 
     r = Cli({"program", "--port", Port(), "--item", "2", "--catalogue", Scratch("Q40Prog.INI")});
     ASSERT_EQ(r.ExitCode, 0) << r.Out << r.Err;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QGroupBox>
 #include <QLabel>
 #include <QMetaObject>
 #include <QPlainTextEdit>
@@ -64,6 +65,14 @@ struct FormFixture : ::testing::Test {
         Poll.start();
     }
 
+    // The click waits in the queue until the first progress report pumps messages.
+    void AbortAtTheFirstTransfer() {
+        Form.SetLinkFactory([this] {
+            QMetaObject::invokeMethod(Form.CloseButton, "click", Qt::QueuedConnection);
+            return Factory.Factory()();
+        });
+    }
+
     QStringList LogLines() const { return Form.Memo->toPlainText().split('\n'); }
     QColor StatusColour() const { return Form.StatusLabel->palette().color(QPalette::WindowText); }
     QColor BarColour() const { return Form.ProgressBar->palette().color(QPalette::Highlight); }
@@ -114,6 +123,105 @@ TEST_F(FormFixture, FailureIsRedWithTheBarBackAtItsStart) {
     EXPECT_EQ(Form.StatusLabel->text(), "Error opening serial port. Port not available.");
     EXPECT_EQ(StatusColour(), Red);
     EXPECT_EQ(Form.ProgressBar->value(), Form.ProgressBar->minimum());
+}
+
+// Below the status line, what the device needs, from what the run sent to it; the status
+// text and its colour stay as they are.
+TEST_F(FormFixture, DeviceStateLineFollowsWhatTheRunSent) {
+    const QString changed =
+        "The device was changed and needs another update. Leave the board connected and press "
+        "Update Firmware again.";
+    const struct {
+        const char* Run;
+        std::function<void()> Arrange;
+        QString Status, State;  // State empty: no line shown
+    } cases[] = {
+        {"port missing", [this] { Factory.OpenErrno = ENOENT; },
+         "Error opening serial port. Port not available.", "The device was not changed."},
+        {"aborted at the EEPROM read", [this] { AbortAtTheFirstTransfer(); }, "Aborted.",
+         "The device was not changed."},
+        // The fuse is written before the EEPROM is read.
+        {"a fuse written, then aborted at the EEPROM read",
+         [this] {
+             Form.Params.FuseHi = "$D9";
+             AbortAtTheFirstTransfer();
+         },
+         "Aborted.", changed},
+        {"aborted after the erase",
+         [this] { DuringFlashProgramming([this] { Form.CloseButton->click(); }); }, "Aborted.",
+         changed},
+        {"success", [] {}, "Flash programmed ok.", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Run);
+        Factory.OpenErrno = 0;
+        Form.Params.FuseHi.clear();
+        Form.SetLinkFactory(Factory.Factory());
+        c.Arrange();
+        RunOnce();
+        EXPECT_EQ(Form.StatusLabel->text(), c.Status);
+        EXPECT_EQ(StatusColour(), c.State.isEmpty() ? Green : Red);
+        EXPECT_EQ(Form.DeviceStateLabel->text(), c.State);
+        EXPECT_EQ(Form.DeviceStateLabel->isVisible(), !c.State.isEmpty());
+        if (!c.State.isEmpty()) {
+            EXPECT_EQ(Form.LastOutcome().DeviceTouched, c.State == changed);
+            // Below the status text, inside the status box, above the progress box.
+            const QRect status = Form.StatusLabel->geometry(),
+                        state = Form.DeviceStateLabel->geometry();
+            EXPECT_GT(state.top(), status.bottom());
+            EXPECT_LE(state.bottom(), Form.GroupBox1->contentsRect().bottom());
+            EXPECT_GE(state.height(), Form.DeviceStateLabel->heightForWidth(state.width()));
+            EXPECT_LT(Form.GroupBox1->geometry().bottom(), Form.GroupBox2->geometry().top());
+        }
+        Form.CloseButton->click();
+        // The next showing starts without it.
+        Form.show();
+        EXPECT_EQ(Form.DeviceStateLabel->text(), "");
+        EXPECT_FALSE(Form.DeviceStateLabel->isVisible());
+        Form.StartTimer->stop();
+        Form.close();
+    }
+}
+
+// A status text longer than the line wraps; the box grows with it and the window with the
+// box, so the log keeps its room. A wider window gives the text more room per line.
+TEST_F(FormFixture, StatusLineShowsItsWholeText) {
+    std::ofstream(Temp.File("huge.bin"), std::ios::binary) << std::string(0x10001, '\x5A');
+    Form.Params.FirmwarePath = Temp.File("huge.bin");
+    RunOnce();
+    const QString text = "Firmware does not fit into the chip's flash.";
+    ASSERT_EQ(Form.StatusLabel->text(), text);
+    EXPECT_EQ(Form.StatusLabel->toolTip(), text);
+    const auto wholeTextShows = [this] {
+        const QLabel& l = *Form.StatusLabel;
+        EXPECT_TRUE(l.wordWrap());
+        EXPECT_GE(l.height(), l.heightForWidth(l.width()));
+        EXPECT_LE(l.geometry().bottom(), Form.DeviceStateLabel->geometry().top());
+        EXPECT_LT(Form.GroupBox1->geometry().bottom(), Form.GroupBox2->geometry().top());
+        EXPECT_GE(Form.Memo->height(), 100);
+        EXPECT_LE(Form.Memo->geometry().bottom(), Form.height());
+    };
+    wholeTextShows();
+    const int twoLines = Form.StatusLabel->height();
+    EXPECT_GT(twoLines, 20);  // the design's line holds only part of it
+    Form.resize(Form.width() + 400, Form.height());
+    QTest::qWait(0);
+    wholeTextShows();
+    EXPECT_LT(Form.StatusLabel->height(), twoLines);
+    EXPECT_EQ(Form.StatusLabel->width(), 369 + 400);
+    Form.CloseButton->click();
+
+    // A text that fits keeps the design's geometry.
+    Form.Params.FirmwarePath = Temp.File("fw.bin");
+    Form.show();
+    Form.resize(410, 267);  // the status box is back to its design: so is the window
+    RunOnce();
+    EXPECT_EQ(Form.StatusLabel->text(), "Flash programmed ok.");
+    EXPECT_EQ(Form.StatusLabel->toolTip(), "Flash programmed ok.");
+    EXPECT_EQ(Form.GroupBox1->geometry(), QRect(8, 8, 393, 49));
+    EXPECT_EQ(Form.StatusLabel->geometry(), QRect(8, 21, 369, 20));
+    EXPECT_EQ(Form.Memo->geometry(), QRect(8, 159, 394, 100));
+    EXPECT_EQ(Form.size(), QSize(410, 267));
 }
 
 TEST_F(FormFixture, IspLockoutRefusalShowsLikeAnyFailure) {
@@ -408,19 +516,20 @@ TEST_F(FormFixture, Screenshots) {
     EXPECT_TRUE(Form.grab().save(QString(dir) + "/programming-success.png"));
     Form.CloseButton->click();
 
-    // Aborted before the first transfer: the click comes as the run makes its link.
-    Form.SetLinkFactory([this] {
-        QMetaObject::invokeMethod(Form.CloseButton, "click", Qt::QueuedConnection);
-        return Factory.Factory()();
-    });
+    // Refused before anything is written: the image is larger than the chip's flash.
+    std::ofstream(Temp.File("huge.bin"), std::ios::binary) << std::string(0x10001, '\x5A');
+    Form.Params.FirmwarePath = Temp.File("huge.bin");
     RunOnce();
+    EXPECT_EQ(Form.StatusLabel->text(), "Firmware does not fit into the chip's flash.");
+    EXPECT_EQ(Form.DeviceStateLabel->text(), "The device was not changed.");
     EXPECT_TRUE(Form.grab().save(QString(dir) + "/programming-failed.png"));
     Form.CloseButton->click();
 
     // Aborted after the chip erase, the window enlarged until the whole log shows.
-    Form.SetLinkFactory(Factory.Factory());
+    Form.Params.FirmwarePath = Temp.File("fw64.bin");
     DuringFlashProgramming([this] { Form.CloseButton->click(); });
     RunOnce();
+    EXPECT_TRUE(Form.DeviceStateLabel->text().startsWith("The device was changed"));
     while (Form.Memo->verticalScrollBar()->maximum() > 0 && Form.height() < 2000)
         Form.resize(Form.width(), Form.height() + 4);
     EXPECT_EQ(Form.Memo->verticalScrollBar()->maximum(), 0);

@@ -18,8 +18,9 @@ struct RecordingBoxes : MessageBoxes {
     void Error(QWidget*, const QString& text, const QString& detail) override {
         All.push_back({"error", "", text, detail});
     }
-    void Plain(QWidget*, const QString& title, const QString& text) override {
-        All.push_back({"plain", title, text, ""});
+    void Plain(QWidget*, const QString& title, const QString& text,
+               const QString& detail) override {
+        All.push_back({"plain", title, text, detail});
     }
     // Questions take the next of Answers; Cancel when none is left.
     Answer Question(QWidget*, const QString& title, const QString& text) override {
