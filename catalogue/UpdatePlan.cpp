@@ -20,9 +20,9 @@ UpdatePlan PlanItemUpdate(const Catalogue& catalogue, const std::string& program
     }
     const ItemRunValues values =
         ReadItemRunValues(catalogue, itemNumber, entry, std::move(firmwarePath));
-    plan.Params =
-        RunParams{values.FirmwarePath, values.FuseLo,     values.FuseHi, values.FuseEx,
-                  values.Speed,        values.Bootloader, port,          values.AllowIspLockout};
+    plan.Params = RunParams{
+        values.FirmwarePath, values.FuseLo, values.FuseHi,          values.FuseEx, values.Speed,
+        values.Bootloader,   port,          values.AllowIspLockout, plan.Chip};
     plan.FirmwareIdText = catalogue.ReadValue(ItemSection(itemNumber), IdentifierKey, "");
     plan.Result = UpdatePlan::Ready;
     return plan;

@@ -15,9 +15,17 @@ std::vector<std::string> ForParser(const std::vector<std::string>& argv) {
     return out;
 }
 
-void AddValued(CLI::App& app, const std::string& name, std::vector<std::string>& values) {
-    app.add_option_function<std::string>(
-           name, [&values](const std::string& value) { values.push_back(value); })
+[[noreturn]] void GivenTwice(const std::string& name) {
+    throw CLI::ValidationError("option " + name + " is given twice");
+}
+
+void AddValued(CLI::App& app, const std::string& name, bool repeatable,
+               std::vector<std::string>& values) {
+    app.add_option_function<std::string>(name,
+                                         [name, repeatable, &values](const std::string& value) {
+                                             if (!repeatable && !values.empty()) GivenTwice(name);
+                                             values.push_back(value);
+                                         })
         ->trigger_on_parse();
 }
 
@@ -28,7 +36,7 @@ void AddFlag(CLI::App& app, const std::string& name, std::set<std::string>& give
            [name, &given](const std::string& value) {
                if (value != "true")
                    throw CLI::ValidationError("unknown option " + name + "=" + value);
-               given.insert(name);
+               if (!given.insert(name).second) GivenTwice(name);
            })
         ->expected(0)
         ->trigger_on_parse();
@@ -36,11 +44,12 @@ void AddFlag(CLI::App& app, const std::string& name, std::set<std::string>& give
 }  // namespace
 
 Args::Args(const std::vector<std::string>& argv, const std::set<std::string>& valued,
-           const std::set<std::string>& flags) {
+           const std::set<std::string>& flags, const std::set<std::string>& repeatable) {
     CLI::App app;
     app.set_help_flag();  // each command answers --help with its own text before this
     app.allow_extras();   // positionals and unknown options, named below in order
-    for (const std::string& name : valued) AddValued(app, name, Values[name]);
+    for (const std::string& name : valued)
+        AddValued(app, name, repeatable.count(name) != 0, Values[name]);
     for (const std::string& name : flags) AddFlag(app, name, Flags);
     std::vector<std::string> reversed = ForParser(argv);
     try {

@@ -22,6 +22,7 @@ struct Command {
     std::set<std::string> Flags;   // options without a value
     // Runs with the parsed options; a command's own usage error returns UsageError(...).
     int (*Run)(const Command& self, const Args& args);
+    std::set<std::string> Repeatable = {};  // valued options that may be given more than once
 };
 
 // Registers at static-initialisation time; the list is sorted by name.

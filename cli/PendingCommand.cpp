@@ -75,5 +75,6 @@ const RegisterCommand reg({"pending",
                            Help,
                            {"--forget"},
                            {},
-                           RunPending});
+                           RunPending,
+                           {"--forget"}});
 }  // namespace

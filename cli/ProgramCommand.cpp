@@ -19,7 +19,11 @@ const char* const Help =
     "  --catalogue FILE  catalogue for --item (default: Q40Prog.INI beside this program);\n"
     "                    its folder holds Firmware/\n"
     "  --firmware FILE   firmware image: Intel HEX, or raw binary when it ends in .bin\n"
-    "  --fuse-lo V       low fuse, 0 to 255 (decimal, or hex after $, 0x or x)\n"
+    "  --fuse-lo V       low fuse, 0 to 255 (decimal, or hex after $, 0x or x); each fuse\n"
+    "                    is read back after its write and must then hold V in the bits the\n"
+    "                    chip has; one the chip lacks (the AT90S chips have none, two-fuse\n"
+    "                    chips such as the ATtiny13 or ATmega8 no extended fuse) is refused\n"
+    "                    before anything is written\n"
     "  --fuse-hi V       high fuse, 0 to 255\n"
     "  --fuse-ex V       extended fuse, 0 to 255\n"
     "  --speed V         port-time value for the transfers, 0 to 65535 (default 100)\n"
@@ -36,7 +40,8 @@ const char* const Help =
     "  --keep-device-eeprom\n"
     "                    where the device's EEPROM may be what an interrupted update left of a\n"
     "                    pending copy (an empty EEPROM, say), go on with it as it is: a new board\n"
-    "\nNumbers and the data folder are checked before the port is opened. The EEPROM is read\n"
+    "\nEach option is given once (only --port may be repeated), with a value where it takes one.\n"
+    "Numbers and the data folder are checked before the port is opened. The EEPROM is read\n"
     "and saved before the chip erase, then written back; the copy, the run's log and\n"
     "runs.jsonl go to $XDG_DATA_HOME/KARDO/Q40Prog (~/.local/share/...).\n"
     "A copy stays pending until it is back in its device. Where the EEPROM read is what an\n"
@@ -93,5 +98,6 @@ const RegisterCommand reg(
      {"--port", "--firmware", "--fuse-lo", "--fuse-hi", "--fuse-ex", "--speed", "--bootloader",
       "--item", "--catalogue", "--use-eeprom-copy"},
      {"--keep-device-eeprom", "--allow-isp-lockout"},
-     RunProgram});
+     RunProgram,
+     {"--port"}});
 }  // namespace

@@ -57,5 +57,6 @@ const RegisterCommand reg({"station",
                            {"--port", "--firmware", "--fuse-lo", "--fuse-hi", "--fuse-ex",
                             "--speed", "--bootloader", "--item", "--catalogue"},
                            {"--allow-isp-lockout"},
-                           RunStationCommand});
+                           RunStationCommand,
+                           {"--port"}});
 }  // namespace

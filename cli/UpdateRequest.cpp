@@ -54,6 +54,11 @@ std::string ReadFirmware(const Args& args, UpdateRequest& r) {
     RunParams& v = r.Values;
     v.FirmwarePath = args.Option("--firmware").value_or("");
     if (v.FirmwarePath.empty()) return "--firmware or --item is required";
+    // An empty value would leave that fuse or the speed as it is: a script whose variable is
+    // unset must not skip a fuse silently.
+    for (const char* option : {"--fuse-lo", "--fuse-hi", "--fuse-ex", "--speed"})
+        if (const auto given = args.Option(option); given && given->empty())
+            return std::string(option) + " needs a value, not an empty one";
     v.FuseLo = args.Option("--fuse-lo").value_or("");
     v.FuseHi = args.Option("--fuse-hi").value_or("");
     v.FuseEx = args.Option("--fuse-ex").value_or("");

@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
             PrintCommandUsage(c, false);
             return ExitOk;
         }
-        Args args(rest, c.Valued, c.Flags);
+        Args args(rest, c.Valued, c.Flags, c.Repeatable);
         if (!args.Ok()) return UsageError(c, args.ErrorText());
         return c.Run(c, args);
     }

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "link/DeviceTable.h"
 #include "link/ProgError.h"
 #include "programming/NumberText.h"
 
@@ -80,9 +81,13 @@ const char* LockoutBitName(LockoutBit bit) {
 
 std::vector<std::string> IspLockoutProblems(const std::string& chip, const FuseBytes& fuses) {
     std::vector<std::string> problems;
+    const DeviceEntry* device = FindDeviceByName(chip.c_str());
     for (const LockoutFuseBit& b : LockoutFuseBits()) {
         const std::optional<uint8_t>& value = ValueOf(fuses, b.Fuse);
         if (chip != b.Chip || !value) continue;
+        // A fuse byte serial programming cannot write cannot lock it out; the run refuses
+        // its value as absent instead.
+        if (device && !HasFuse(*device, b.Fuse)) continue;
         if (!LocksOut(b.Kind, ((*value >> b.Bit) & 1) == 0)) continue;
         char text[160];
         std::snprintf(text, sizeof text, "%s fuse 0x%02X %s (%s)", FuseName(b.Fuse), *value,

@@ -35,7 +35,8 @@ struct FuseBytes {
 };
 
 // One sentence per offending bit, such as "Hi fuse 0xFF would disable serial programming
-// (SPIEN)"; empty when the values keep the chip reachable.
+// (SPIEN)"; empty when the values keep the chip reachable. A fuse byte the chip does not let
+// serial programming write (the AT90S chips' fuses) is not judged.
 std::vector<std::string> IspLockoutProblems(const std::string& chip, const FuseBytes& fuses);
 
 // The fuse bytes of the run's parameters: the low 8 bits of each value that is a number.

@@ -6,13 +6,12 @@
 #include "image/FirmwareId.h"
 #include "image/ImageLoader.h"
 #include "programming/DataFolder.h"
+#include "programming/FusePresence.h"
 #include "programming/IspLockout.h"
 #include "programming/OpenAndIdentify.h"
 #include "programming/RunFiles.h"
 
 namespace {
-constexpr uint8_t FuseLoInstruction = 0xA0, FuseHiInstruction = 0xA8, FuseExInstruction = 0xA4;
-
 std::string Hex(const char* layout, unsigned value) {
     char text[32];
     std::snprintf(text, sizeof text, layout, value);
@@ -70,18 +69,22 @@ RunOutcome ProgrammingRun::Execute() {
 void ProgrammingRun::Sequence(TIspLink& link) {
     // Whatever can be found wrong without the device is found before the port is opened.
     Numbers = CheckRunNumbers(Params);
+    if (const DeviceEntry* meantFor = FindDeviceByName(Params.Chip.c_str()))
+        CheckFusesPresent(*meantFor, Params);
     CheckDataFolder(Options.DataFolder);
     Keeper.Prepare();
     Outcome.Chip =
         OpenAndIdentify(link, Params.PortName, [this](const std::string& line) { Step(line); });
     Report.ChipIdentified(Outcome.Chip);
-    CheckIspLockout(Outcome.Chip, Params);  // before any fuse is written or anything erased
+    // Before any fuse is written or anything erased; the chip that answered decides.
+    CheckFusesPresent(link.Device, Params);
+    CheckIspLockout(Outcome.Chip, Params);
     LoadImage(link);
     Step("setting port time to 100");
     link.SetPortTime(StartPortTime);
-    WriteFuse(link, "Lo", Params.FuseLo, Numbers.FuseLo, FuseLoInstruction);
-    WriteFuse(link, "Hi", Params.FuseHi, Numbers.FuseHi, FuseHiInstruction);
-    WriteFuse(link, "Ex", Params.FuseEx, Numbers.FuseEx, FuseExInstruction);
+    WriteFuse(link, FuseByte::Lo, Params.FuseLo, Numbers.FuseLo);
+    WriteFuse(link, FuseByte::Hi, Params.FuseHi, Numbers.FuseHi);
+    WriteFuse(link, FuseByte::Ex, Params.FuseEx, Numbers.FuseEx);
     if (Numbers.Speed) {
         Step("setting port time to " + Params.Speed);
         link.SetPortTime(*Numbers.Speed);
@@ -132,14 +135,24 @@ void ProgrammingRun::LoadImage(TIspLink& link) {
     Outcome.CheckValue = StoredCheckValue(link.FlashImage, static_cast<uint32_t>(length));
 }
 
-void ProgrammingRun::WriteFuse(TIspLink& link, const char* name, const std::string& text,
-                               std::optional<uint8_t> value, uint8_t instruction) {
+// Writes the fuse and reads it back: no reply byte of the write tells whether it took.
+void ProgrammingRun::WriteFuse(TIspLink& link, FuseByte fuse, const std::string& text,
+                               std::optional<uint8_t> value) {
     if (!value) return;
-    Step(std::string("programming ") + name + " fuse " + text);
+    const std::string name = FuseName(fuse);
+    Step("programming " + name + " fuse " + text);
     Outcome.DeviceTouched = true;  // even a failed write may have reached the chip
-    link.IspCommand(0xAC, instruction, 0x00, *value, isp::FuseParam);
+    link.IspCommand(0xAC, InstructionsOf(fuse).Write2, 0x00, *value, isp::FuseParam);
     if (!Outcome.FusesWritten.empty()) Outcome.FusesWritten += ' ';
-    Outcome.FusesWritten += std::string(name) + "=" + Hex("0x%02X", *value);
+    Outcome.FusesWritten += name + "=" + Hex("0x%02X", *value);
+    const uint8_t read = ReadFuse(link, fuse);
+    if (!FusesHeld.empty()) FusesHeld += ' ';
+    FusesHeld += name + "=" + Hex("0x%02X", read);
+    if (FuseHolds(link.Device, fuse, *value, read)) return;
+    throw EProgError(errFuseVerify,
+                     name + " fuse written as " + Hex("0x%02X", *value) + " reads back as " +
+                         Hex("0x%02X", read) + " (the " + Outcome.Chip + " implements bits " +
+                         Hex("0x%02X", ImplementedBits(link.Device, fuse)) + " of it)");
 }
 
 void ProgrammingRun::FailurePath(const EProgError& e, const TIspLink& link) {
@@ -158,6 +171,7 @@ void ProgrammingRun::FailurePath(const EProgError& e, const TIspLink& link) {
         for (const std::string& line : link.ExplainFailure(e)) Step(line);
     if (!Outcome.FusesWritten.empty())
         Step("fuses written before the failure: " + Outcome.FusesWritten);
+    if (e.Code == errFuseVerify) Step("fuses the device holds now: " + FusesHeld);
     if (Outcome.DeviceTouched)
         Step(Outcome.EepromCopyPath.empty()
                  ? std::string("the device needs another update")

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "link/Fuses.h"
 #include "programming/EepromKeeper.h"
 #include "programming/LinkFactory.h"
 #include "programming/RunParams.h"
@@ -28,8 +29,8 @@ private:
     void Sequence(TIspLink& link);
     void Step(const std::string& line);
     void LoadImage(TIspLink& link);
-    void WriteFuse(TIspLink& link, const char* name, const std::string& text,
-                   std::optional<uint8_t> value, uint8_t instruction);
+    void WriteFuse(TIspLink& link, FuseByte fuse, const std::string& text,
+                   std::optional<uint8_t> value);
     void FailurePath(const EProgError& e, const TIspLink& link);
     void KeepRecords();
     static RunOptions WithDefaultFolder(RunOptions options);
@@ -42,6 +43,7 @@ private:
     RunOutcome Outcome;
     RunNumbers Numbers;              // the texts of Params, checked before the port is opened
     std::vector<std::string> Lines;  // the log as written, for the log file
+    std::string FusesHeld;           // what the fuses written read back as: "Lo=0xE2 Ex=0xFD"
     std::chrono::system_clock::time_point Started;
     EepromKeeper Keeper;
 };

@@ -13,4 +13,7 @@ struct RunParams {
     std::string PortName;
     // Fuse values that would shut serial programming are written only when this is set.
     bool AllowIspLockout = false;
+    // The chip the values are meant for, as the DeviceTable names it (the catalogue's
+    // processor entry that matched); empty when only the run's identification will tell.
+    std::string Chip = {};
 };

@@ -6,6 +6,8 @@
 #include <set>
 #include <string>
 
+#include "link/Fuses.h"
+
 struct BoxConfig {
     std::string Chip = "ATmega644P";  // any DeviceTable name
     int VersionMajor = 2;
@@ -21,6 +23,8 @@ struct BoxConfig {
     std::map<uint32_t, int> FlakyFlash, FlakyEeprom;
     // Read-back of the block holding ADDR never matches.
     std::set<uint32_t> StuckFlash, StuckEeprom;
+    // Writes of these fuse bytes do not take: the fuse keeps what it held.
+    std::set<FuseByte> StuckFuses;
 
     // Boards come and go on a production bench (ConnectTarget, RemoveTarget).
     bool TargetAbsent = false;  // at the start no target is connected

@@ -1,5 +1,6 @@
 #include "sim/BoxModel.h"
 
+#include <optional>
 #include <stdexcept>
 
 namespace {
@@ -12,6 +13,23 @@ uint32_t Address24(const std::vector<uint8_t>& f) {
 }
 uint32_t Address16(const std::vector<uint8_t>& f) {
     return (uint32_t{f[0]} << 8) | f[1];
+}
+
+// The fuse instructions of the AVR serial programming instruction set, spelled out here
+// rather than taken from the link, so that a wrong instruction there finds no fuse here.
+std::optional<FuseByte> FuseWrittenBy(uint8_t b1, uint8_t b2) {
+    if (b1 != 0xAC) return std::nullopt;
+    if (b2 == 0xA0) return FuseByte::Lo;
+    if (b2 == 0xA8) return FuseByte::Hi;
+    if (b2 == 0xA4) return FuseByte::Ex;
+    return std::nullopt;
+}
+
+std::optional<FuseByte> FuseReadBy(uint8_t b1, uint8_t b2) {
+    if (b1 == 0x50 && b2 == 0x00) return FuseByte::Lo;
+    if (b1 == 0x58 && b2 == 0x08) return FuseByte::Hi;
+    if (b1 == 0x50 && b2 == 0x08) return FuseByte::Ex;
+    return std::nullopt;
 }
 }  // namespace
 
@@ -166,20 +184,14 @@ void BoxModel::ExecuteIsp() {
         } else if (b1 == 0xAC && b2 == 0x80) {
             Target.ChipErase();
             busyAfterReply = chiptime::ChipEraseUs;
-        } else if (b1 == 0xAC && b2 == 0xA0) {
-            Target.FuseLo = b4;
-        } else if (b1 == 0xAC && b2 == 0xA8) {
-            Target.FuseHi = b4;
-        } else if (b1 == 0xAC && b2 == 0xA4) {
-            Target.FuseEx = b4;
+        } else if (const auto written = FuseWrittenBy(b1, b2)) {
+            if (!Config.StuckFuses.count(*written)) Target.WriteFuse(*written, b4);
         } else if (b1 == 0x4D) {
             Target.ExtendedAddress = b3;
-        } else if (b1 == 0x50 && b2 == 0x00) {
-            reply[3] = Target.FuseLo;
-        } else if (b1 == 0x58 && b2 == 0x08) {
-            reply[3] = Target.FuseHi;
-        } else if (b1 == 0x50 && b2 == 0x08) {
-            reply[3] = Target.FuseEx;
+        } else if (const auto read = FuseReadBy(b1, b2)) {
+            reply[3] = Target.ReadFuse(*read);
+        } else if (b1 == 0x58 && b2 == 0x00) {
+            reply[3] = Target.LockBits;
         }
     }
     for (uint8_t r : reply) Send(r);

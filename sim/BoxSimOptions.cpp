@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "link/DeviceTable.h"
+#include "link/Fuses.h"
 
 const char* const BoxSimUsage =
     "usage: q40prog-boxsim [OPTIONS]\n"
@@ -34,6 +35,8 @@ const char* const BoxSimUsage =
     "  --stuck-flash ADDR     the read-back of the flash block at ADDR never matches\n"
     "  --flaky-eeprom ADDR:N  the same for the EEPROM\n"
     "  --stuck-eeprom ADDR    the same for the EEPROM\n"
+    "  --stuck-fuse FUSE      writes of the fuse FUSE (lo, hi or ex) do not take: it keeps\n"
+    "                         what it held, and its read-back shows that\n"
     "boards:\n"
     "  --target-absent        start with no target connected\n"
     "  SIGUSR1 connects a target, a fresh board holding what the start held (--flash-in,\n"
@@ -64,6 +67,11 @@ unsigned long long Number(const std::string& name, const std::string& text,
     if (!ParseAddressOrCount(text, max, value))
         Refuse(name + " wants a number from 0 to " + std::to_string(max) + ", not '" + text + "'");
     return value;
+}
+
+std::string LowerCase(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
 }
 
 std::string KnownChips() {
@@ -153,6 +161,17 @@ void AddStuck(CLI::App& app, const std::string& name, std::set<uint32_t>& faults
     });
 }
 
+void AddStuckFuse(CLI::App& app, std::set<FuseByte>& faults) {
+    Valued(app, "--stuck-fuse", [&faults](const std::string& n, const std::string& v) {
+        for (const FuseByte fuse : {FuseByte::Lo, FuseByte::Hi, FuseByte::Ex})
+            if (LowerCase(v) == LowerCase(FuseName(fuse))) {
+                faults.insert(fuse);
+                return;
+            }
+        Refuse(n + " wants lo, hi or ex, not '" + v + "'");
+    });
+}
+
 void AddFlags(CLI::App& app, BoxSimOptions& o) {
     Flag(app, "--no-target", [&o] { o.Box.NoTarget = true; });
     Flag(app, "--bad-echo", [&o] { o.Box.BadEcho = true; });
@@ -167,7 +186,8 @@ void AddFlags(CLI::App& app, BoxSimOptions& o) {
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
 }
 
-// Fault addresses outside the chip's memories would never be hit: say so at once.
+// Fault addresses outside the chip's memories, or a fuse byte it does not have, would never be
+// hit: say so at once.
 bool CheckFaultAddresses(const BoxSimOptions& o, std::string& e) {
     const DeviceEntry* chip = FindDeviceByName(o.Box.Chip.c_str());
     const auto check = [&](uint32_t address, int32_t size, const char* memory) {
@@ -184,6 +204,11 @@ bool CheckFaultAddresses(const BoxSimOptions& o, std::string& e) {
         if (!check(f.first, chip->EepromSize, "EEPROM")) return false;
     for (uint32_t a : o.Box.StuckEeprom)
         if (!check(a, chip->EepromSize, "EEPROM")) return false;
+    for (const FuseByte fuse : o.Box.StuckFuses)
+        if (!HasFuse(*chip, fuse)) {
+            e = "the " + o.Box.Chip + " has no " + LowerCase(FuseName(fuse)) + " fuse to stick";
+            return false;
+        }
     return true;
 }
 
@@ -232,6 +257,7 @@ bool ParseBoxSimOptions(const std::vector<std::string>& args, BoxSimOptions& opt
     AddFlaky(app, "--flaky-eeprom", options.Box.FlakyEeprom);
     AddStuck(app, "--stuck-flash", options.Box.StuckFlash);
     AddStuck(app, "--stuck-eeprom", options.Box.StuckEeprom);
+    AddStuckFuse(app, options.Box.StuckFuses);
     AddFlags(app, options);
     std::vector<std::string> reversed = ForParser(args);
     try {

@@ -14,7 +14,13 @@ TargetModel::TargetModel(const DeviceEntry& chip)
     : Flash(chip.FlashSize, 0xFF),
       Eeprom(chip.EepromSize, 0xFF),
       ChipRow(chip),
-      PageBuffer(RealPageBytes(chip), 0xFF) {}
+      PageBuffer(RealPageBytes(chip), 0xFF) {
+    for (const FuseByte fuse : {FuseByte::Lo, FuseByte::Hi, FuseByte::Ex}) {
+        uint8_t& slot = FuseSlot(fuse);
+        slot = HasFuse(chip, fuse) ? static_cast<uint8_t>(slot | ~ImplementedBits(chip, fuse))
+                                   : uint8_t{0xFF};
+    }
+}
 
 void TargetModel::ChipErase() {
     std::fill(Flash.begin(), Flash.end(), 0xFF);
@@ -54,4 +60,28 @@ uint8_t TargetModel::ReadFlash(uint32_t address) const {
 
 uint8_t TargetModel::ReadEeprom(uint32_t address) const {
     return address < Eeprom.size() ? Eeprom[address] : 0xFF;
+}
+
+uint8_t& TargetModel::FuseSlot(FuseByte fuse) {
+    switch (fuse) {
+        case FuseByte::Lo:
+            return FuseLo;
+        case FuseByte::Hi:
+            return FuseHi;
+        default:
+            return FuseEx;
+    }
+}
+
+void TargetModel::WriteFuse(FuseByte fuse, uint8_t value) {
+    if (!HasFuse(ChipRow, fuse)) return;  // no such instruction on this chip
+    FuseSlot(fuse) = static_cast<uint8_t>(value | ~ImplementedBits(ChipRow, fuse));
+}
+
+// The data sheets define no answer to the read instruction of a fuse byte a chip lacks; this
+// model answers 0xFF, as an erased, unimplemented fuse byte would read, so a read-out that
+// forgets to ask HasFuse shows "nothing programmed" rather than a made-up setting.
+uint8_t TargetModel::ReadFuse(FuseByte fuse) const {
+    if (!HasFuse(ChipRow, fuse)) return 0xFF;
+    return fuse == FuseByte::Lo ? FuseLo : fuse == FuseByte::Hi ? FuseHi : FuseEx;
 }

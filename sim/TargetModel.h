@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "link/DeviceTable.h"
+#include "link/Fuses.h"
 
 class TargetModel {
 public:
@@ -26,14 +27,21 @@ public:
     void WriteEeprom(uint32_t address, uint8_t value);
     uint8_t ReadFlash(uint32_t address) const;
     uint8_t ReadEeprom(uint32_t address) const;
+    // The fuse bytes as the chip keeps them: a bit it does not implement stays 1, a fuse byte
+    // it does not have takes no write.
+    void WriteFuse(FuseByte fuse, uint8_t value);
+    uint8_t ReadFuse(FuseByte fuse) const;
 
     std::vector<uint8_t> Flash;
     std::vector<uint8_t> Eeprom;
+    // What the fuse bytes hold, unimplemented bits 1 (0xFF for a byte the chip lacks).
     uint8_t FuseLo = 0x62, FuseHi = 0xD9, FuseEx = 0xFF;
+    uint8_t LockBits = 0xFF;      // no lock bit programmed
     uint8_t ExtendedAddress = 0;  // from Load Extended Address
     int ChipErases = 0;
 
 private:
+    uint8_t& FuseSlot(FuseByte fuse);
     DeviceEntry ChipRow;
     std::vector<uint8_t> PageBuffer;
 };

@@ -40,6 +40,9 @@ TEST_F(Plan, LastEntryNamingTheChipFillsTheRunParams) {
     EXPECT_EQ(p.Params.Bootloader, "61440");
     EXPECT_EQ(p.Params.PortName, "ttyUSB3");
     EXPECT_TRUE(p.Params.AllowIspLockout);
+    // The entry names the chip: the run can refuse a fuse the chip lacks before it opens the
+    // port. The name is the identification's, not the entry's spelling.
+    EXPECT_EQ(p.Params.Chip, "ATmega644P");
     EXPECT_EQ(p.FirmwareIdText, "AB1*5");
 }
 

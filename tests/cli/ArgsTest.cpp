@@ -7,10 +7,11 @@
 namespace {
 const std::set<std::string> Valued{"--port", "--id"};
 const std::set<std::string> Flags{"--details"};
+const std::set<std::string> Repeatable{"--port"};
 
 TEST(Args, ValuesFlagsAndPositionalsAsGiven) {
     const Args args({"--port", "A", "f.hex", "--port=B", "--id", "--details", "-5", "--port="},
-                    Valued, Flags);
+                    Valued, Flags, Repeatable);
     ASSERT_TRUE(args.Ok()) << args.ErrorText();
     EXPECT_EQ(args.Options("--port"), (std::vector<std::string>{"A", "B", ""}));
     EXPECT_EQ(args.Option("--port"), "");
@@ -35,7 +36,14 @@ TEST(Args, TheFirstProblemIsNamed) {
         {{"--port", "A", "--bogus=1", "--port"}, "unknown option --bogus=1"},
         {{"--details=yes", "--bogus"}, "unknown option --details=yes"},
         {{"--bogus", "--details=yes"}, "unknown option --bogus"},
+        // Of two values one would win unseen; only a repeatable option takes several.
+        {{"--id", "a", "--port", "A", "--id", "b"}, "option --id is given twice"},
+        {{"--id=a", "--id="}, "option --id is given twice"},
+        {{"--id", "a", "--id", "a"}, "option --id is given twice"},
+        {{"--details", "--port", "A", "--details"}, "option --details is given twice"},
+        {{"--bogus", "--id", "a", "--id", "b"}, "unknown option --bogus"},
     };
-    for (const auto& c : cases) EXPECT_EQ(Args(c.Argv, Valued, Flags).ErrorText(), c.Error);
+    for (const auto& c : cases)
+        EXPECT_EQ(Args(c.Argv, Valued, Flags, Repeatable).ErrorText(), c.Error);
 }
 }  // namespace

@@ -17,7 +17,7 @@ const std::set<std::string> Valued{"--port",      "--firmware",       "--fuse-lo
 const std::set<std::string> Flags{"--keep-device-eeprom", "--allow-isp-lockout"};
 
 std::string Problem(const std::vector<std::string>& argv, UpdateRequest& request) {
-    const Args args(argv, Valued, Flags);
+    const Args args(argv, Valued, Flags, {"--port"});
     EXPECT_TRUE(args.Ok()) << args.ErrorText();
     return ReadUpdateRequest(args, request);
 }
@@ -68,6 +68,17 @@ TEST(UpdateRequest, UsageProblems) {
         {{"--port", "A", "--firmware", "fw.hex", "--bootloader", "4 KB"},
          "--bootloader needs a number, not '4 KB'"},
         {{"--port", "A", "--firmware", "fw.hex", "extra"}, "unexpected argument"},
+        // An unset variable in a script must not skip a fuse or the speed unseen.
+        {{"--port", "A", "--firmware", "fw.hex", "--fuse-lo", ""},
+         "--fuse-lo needs a value, not an empty one"},
+        {{"--port", "A", "--firmware", "fw.hex", "--fuse-lo", "$E2", "--fuse-hi="},
+         "--fuse-hi needs a value, not an empty one"},
+        {{"--port", "A", "--firmware", "fw.hex", "--fuse-ex", ""},
+         "--fuse-ex needs a value, not an empty one"},
+        {{"--port", "A", "--firmware", "fw.hex", "--speed", ""},
+         "--speed needs a value, not an empty one"},
+        {{"--port", "A", "--firmware", "fw.hex", "--bootloader", ""},
+         "--bootloader needs a number, not ''"},
     };
     for (const auto& c : cases) EXPECT_EQ(Problem(c.Argv), c.Problem) << c.Problem;
 }

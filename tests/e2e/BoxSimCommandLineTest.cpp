@@ -43,6 +43,8 @@ TEST_F(BoxSimTest, BadOptionsGiveTheirMessageAndExitCode2) {
         {{"--flaky-flash", "1"}, "--flaky-flash wants ADDR:N with N at least 1, not '1'"},
         {{"--stuck-eeprom", "0x800"},
          "fault address 2048 lies outside the 2048-byte EEPROM of the ATmega644P"},
+        {{"--stuck-fuse", "lx"}, "--stuck-fuse wants lo, hi or ex, not 'lx'"},
+        {{"--chip", "ATtiny13", "--stuck-fuse", "ex"}, "the ATtiny13 has no ex fuse to stick"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> argv{Q40_BOXSIM};

@@ -239,3 +239,72 @@ TEST_F(CliProgram, BadNumbersFailBeforeThePortIsOpened) {
         << usage.Err;
     EXPECT_EQ(usage.Out, "");
 }
+
+// A fuse the chip lacks is refused before anything is written: before the port is opened when
+// the catalogue's entry names the chip, after the identification when only the options give
+// the fuse.
+TEST_F(CliProgram, FuseTheChipLacksIsRefused) {
+    StartDevice("ATmega8", 0x2000, 0x200);
+    WriteBytes(Scratch("fw.bin"), RandomBytes(0x1000, 9));
+    const Fuses before = ReadFuses();
+    CommandResult r = Cli({"program", "--port", Port(), "--firmware", Scratch("fw.bin"),
+                           "--fuse-lo", "$E2", "--fuse-ex", "0x00"});
+    EXPECT_EQ(r.ExitCode, ExitUntouched) << r.Out << r.Err;
+    EXPECT_NE(r.Out.find("chip type is ATmega8\nprogramming interrupted: Fuse not present on "
+                         "this chip.\nthe ATmega8 has only the Lo and Hi fuses: Ex fuse 0x00 "
+                         "cannot be written; leave it out (--fuse-ex on the command line, "
+                         "Fuse_Ex_<k> in the catalogue)\n"),
+              std::string::npos)
+        << r.Out;
+    EXPECT_EQ(r.Out.find("programming Lo fuse"), std::string::npos) << r.Out;
+    EXPECT_EQ(ReadFuses().Lo, before.Lo);
+    ASSERT_EQ(StopBox(), 0);
+
+    StartDevice("AT90S2313", 0x800, 0x80);
+    std::filesystem::create_directories(Scratch("Firmware"));
+    WriteBytes(Scratch("Firmware/main.bin"), RandomBytes(0x400, 10));
+    std::ofstream(Scratch("Q40Prog.INI")) << "[ITEM_1]\nNAME=Old board\nFirmware=main.bin\n"
+                                             "Processor_1=at90s2313\nFuse_Lo_1=0xDF\n";
+    r = Cli({"program", "--port", Port(), "--item", "1", "--catalogue", Scratch("Q40Prog.INI")});
+    EXPECT_EQ(r.ExitCode, ExitUntouched) << r.Out << r.Err;
+    EXPECT_EQ(r.Out,
+              "programming interrupted: Fuse not present on this chip.\n"
+              "the AT90S2313 has no fuse that serial programming can write: Lo fuse 0xDF cannot "
+              "be written; leave it out (--fuse-lo on the command line, Fuse_Lo_<k> in the "
+              "catalogue)\n");
+    ASSERT_EQ(StopBox(), 0);
+    EXPECT_EQ(ReadBytes(Scratch("eeprom.bin")), Eeprom);
+    EXPECT_EQ(ReadBytes(Scratch("flash.bin")), std::vector<uint8_t>(0x800, 0x00));
+}
+
+// Each fuse is read back after its write: bits the chip lacks read as 1 and pass; a fuse that
+// does not take fails the run before the erase, with exit code 3 and both values in the log.
+TEST_F(CliProgram, FusesAreReadBackAfterTheirWrite) {
+    StartDevice("ATmega644P", 0x10000, 0x800, {"--stuck-fuse", "hi"});
+    WriteBytes(Scratch("fw.bin"), RandomBytes(0x1000, 11));
+    CommandResult r =
+        Cli({"program", "--port", Port(), "--firmware", Scratch("fw.bin"), "--fuse-ex", "0x05"});
+    EXPECT_EQ(r.ExitCode, 0) << r.Out << r.Err;
+    EXPECT_EQ(ReadFuses().Ex, 0xFD);
+
+    r = Cli({"program", "--port", Port(), "--firmware", Scratch("fw.bin"), "--fuse-lo", "0xE2",
+             "--fuse-hi", "0x99", "--fuse-ex", "0x04"});
+    EXPECT_EQ(r.ExitCode, ExitNeedsRun) << r.Out << r.Err;
+    EXPECT_NE(r.Out.find("programming Hi fuse 0x99\n"
+                         "programming interrupted: Fuse verify error.\n"
+                         "Hi fuse written as 0x99 reads back as 0xD9 (the ATmega644P implements "
+                         "bits 0xFF of it)\n"
+                         "fuses written before the failure: Lo=0xE2 Hi=0x99\n"
+                         "fuses the device holds now: Lo=0xE2 Hi=0xD9\n"
+                         "the device needs another update\n"),
+              std::string::npos)
+        << r.Out;
+    EXPECT_EQ(r.Out.find("programming Ex fuse"), std::string::npos) << r.Out;
+    EXPECT_EQ(r.Out.find("erasing chip"), std::string::npos) << r.Out;
+    const Fuses f = ReadFuses();
+    EXPECT_EQ(f.Lo, 0xE2);
+    EXPECT_EQ(f.Hi, 0xD9);
+    EXPECT_EQ(f.Ex, 0xFD);  // not written after the failure
+    ASSERT_EQ(StopBox(), 0);
+    EXPECT_EQ(ReadBytes(Scratch("eeprom.bin")), Eeprom);
+}

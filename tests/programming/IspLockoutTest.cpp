@@ -4,83 +4,26 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cctype>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <set>
-#include <sstream>
 #include <tuple>
 
 #include "link/DeviceTable.h"
 #include "link/ProgError.h"
+#include "tests/support/AvrLibcHeaders.h"
 
 namespace {
 using Bit = std::tuple<FuseByte, int, LockoutBit>;
 
-// "ATmega644P" -> iom644p.h, "ATtiny13" -> iotn13.h, "AT90S2313" -> io2313.h.
-std::string HeaderFor(const std::string& chip) {
-    std::string name;
-    for (const char c : chip)
-        name += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    const std::pair<const char*, const char*> prefixes[] = {
-        {"atmega", "iom"}, {"attiny", "iotn"}, {"at90s", "io"}};
-    for (const auto& [family, file] : prefixes)
-        if (name.rfind(family, 0) == 0)
-            return std::string(Q40_AVR_INCLUDE) + "/avr/" + file +
-                   name.substr(std::string(family).size()) + ".h";
-    return {};
-}
-
-// The fuse byte a line such as "/* High Fuse Byte */" opens, if it is one.
-std::optional<FuseByte> SectionOf(const std::string& line) {
-    const std::pair<const char*, FuseByte> names[] = {{"Low Fuse Byte", FuseByte::Lo},
-                                                      {"High Fuse Byte", FuseByte::Hi},
-                                                      {"Extended Fuse Byte", FuseByte::Ex}};
-    if (line.find("/*") == std::string::npos) return std::nullopt;
-    for (const auto& [name, fuse] : names)
-        if (line.find(name) != std::string::npos) return fuse;
-    return std::nullopt;
-}
-
-// "#define FUSE_SPIEN (unsigned char)~_BV(5)" -> SPIEN in bit 5.
-std::optional<std::pair<LockoutBit, int>> DefinitionOf(const std::string& line) {
-    std::istringstream words(line);
-    std::string hash, define, name;
-    words >> hash;
-    if (hash == "#") words >> define;
-    if (hash != "#define" && !(hash == "#" && define == "define")) return std::nullopt;
-    words >> name;
+// The lock-out bits the header defines.
+std::set<Bit> HeaderBits(const std::string& path) {
     const std::pair<const char*, LockoutBit> kinds[] = {{"FUSE_SPIEN", LockoutBit::Spien},
                                                         {"FUSE_RSTDISBL", LockoutBit::Rstdisbl},
                                                         {"FUSE_DWEN", LockoutBit::Dwen}};
-    const auto kind = std::find_if(std::begin(kinds), std::end(kinds),
-                                   [&](const auto& k) { return name == k.first; });
-    if (kind == std::end(kinds)) return std::nullopt;
-    const std::size_t bv = line.find("_BV(", line.find('~'));
-    if (line.find('~') == std::string::npos || bv == std::string::npos) return std::nullopt;
-    std::size_t at = bv + 4;
-    while (at < line.size() && line[at] == ' ') ++at;
-    if (at >= line.size() || line[at] < '0' || line[at] > '7') return std::nullopt;
-    return std::make_pair(kind->second, line[at] - '0');
-}
-
-// The lock-out bits the header defines; a definition outside a fuse-byte section fails.
-std::set<Bit> HeaderBits(const std::string& path) {
-    std::ifstream in(path);
-    EXPECT_TRUE(in) << path << " is missing: scripts/setup installs avr-libc";
     std::set<Bit> bits;
-    std::optional<FuseByte> fuse;
-    std::string line;
-    while (std::getline(in, line)) {
-        if (const auto opened = SectionOf(line)) {
-            fuse = opened;
-        } else if (const auto definition = DefinitionOf(line)) {
-            EXPECT_TRUE(fuse) << path << ": " << line << " stands in no fuse byte";
-            if (fuse) bits.insert({*fuse, definition->second, definition->first});
-        }
-    }
+    for (const avrlibc::FuseBitDefinition& d : avrlibc::FuseBitDefinitions(path))
+        for (const auto& [name, kind] : kinds)
+            if (d.Name == name) bits.insert({d.Fuse, d.Bit, kind});
     return bits;
 }
 
@@ -108,7 +51,7 @@ TEST(IspLockout, TableMatchesAvrLibcForEveryChip) {
     int chipsWithBits = 0;
     for (const DeviceEntry& d : DeviceTable) {
         SCOPED_TRACE(d.Name);
-        const std::set<Bit> header = HeaderBits(HeaderFor(d.Name));
+        const std::set<Bit> header = HeaderBits(avrlibc::HeaderFor(d.Name));
         EXPECT_EQ(TableBits(d.Name), header);
         chipsWithBits += header.empty() ? 0 : 1;
     }
@@ -118,10 +61,13 @@ TEST(IspLockout, TableMatchesAvrLibcForEveryChip) {
 }
 
 // Each bit alone, at the header's position: the reachable value passes, the value with
-// that one bit turned against the chip is refused with a sentence naming fuse and bit.
+// that one bit turned against the chip is refused with a sentence naming fuse and bit. A fuse
+// byte that serial programming cannot write (the AT90S chips') is not judged: the run
+// refuses its value as absent.
 TEST(IspLockout, EveryHeaderBitIsRefusedAlone) {
+    int unjudged = 0;
     for (const DeviceEntry& d : DeviceTable) {
-        const std::set<Bit> bits = HeaderBits(HeaderFor(d.Name));
+        const std::set<Bit> bits = HeaderBits(avrlibc::HeaderFor(d.Name));
         const FuseBytes reachable = Reachable(bits);
         EXPECT_TRUE(IspLockoutProblems(d.Name, reachable).empty()) << d.Name;
         for (const auto& [fuse, bit, kind] : bits) {
@@ -130,6 +76,11 @@ TEST(IspLockout, EveryHeaderBitIsRefusedAlone) {
             FuseBytes locked = reachable;
             *Slot(locked, fuse) ^= static_cast<uint8_t>(1u << bit);
             const std::vector<std::string> problems = IspLockoutProblems(d.Name, locked);
+            if (!HasFuse(d, fuse)) {
+                EXPECT_TRUE(problems.empty());
+                ++unjudged;
+                continue;
+            }
             ASSERT_EQ(problems.size(), 1u);
             char start[32];
             std::snprintf(start, sizeof start, "%s fuse 0x%02X would ", FuseName(fuse),
@@ -144,6 +95,7 @@ TEST(IspLockout, EveryHeaderBitIsRefusedAlone) {
             EXPECT_TRUE(IspLockoutProblems(d.Name, without).empty());
         }
     }
+    EXPECT_EQ(unjudged, 2);  // SPIEN of the AT90S2313 and of the AT90S8515
 }
 
 TEST(IspLockout, RefusalNamesEveryBitAndTheWayToAllowIt) {

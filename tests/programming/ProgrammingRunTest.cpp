@@ -7,6 +7,7 @@
 #include <fstream>
 #include <functional>
 #include <random>
+#include <set>
 
 #include "image/CheckValue.h"
 #include "programming/EepromCopy.h"
@@ -556,5 +557,176 @@ TEST_F(RunFixture, EepromCopyOfAnotherChipOrSizeIsRefused) {
         EXPECT_EQ(r.Lines.back(), o.Detail);
         EXPECT_FALSE(o.DeviceTouched);
         EXPECT_EQ(Factory->Box.Target.Eeprom, Eeprom);
+    }
+}
+
+// A value for a fuse byte the chip does not have is refused before any fuse is written: before
+// the port is opened when the parameters name the chip (the catalogue's processor entry), else
+// right after the chip has answered. The chip that answers decides over the one named.
+TEST_F(RunFixture, FuseTheChipLacksIsRefusedBeforeAnyWrite) {
+    const struct {
+        const char* BoxChip;
+        const char* NamedChip;  // RunParams::Chip
+        const char* FuseLo;
+        const char* FuseEx;
+        const char* Detail;
+    } cases[] = {
+        {"AT90S2313", "AT90S2313", "0xDF", "",
+         "the AT90S2313 has no fuse that serial programming can write: Lo fuse 0xDF cannot be "
+         "written; leave it out (--fuse-lo on the command line, Fuse_Lo_<k> in the catalogue)"},
+        {"AT90S2313", "", "0xDF", "0x00",
+         "the AT90S2313 has no fuse that serial programming can write: Lo fuse 0xDF and Ex fuse "
+         "0x00 cannot be written; leave them out (--fuse-lo and --fuse-ex on the command line, "
+         "Fuse_Lo_<k> and Fuse_Ex_<k> in the catalogue)"},
+        // SPIEN unprogrammed, but no fuse of the AT90S2313 is written by serial programming:
+        // absent, not a lock-out.
+        {"AT90S2313", "", "0xFF", "",
+         "the AT90S2313 has no fuse that serial programming can write: Lo fuse 0xFF cannot be "
+         "written; leave it out (--fuse-lo on the command line, Fuse_Lo_<k> in the catalogue)"},
+        {"ATmega8", "ATmega8", "$E2", "0x00",
+         "the ATmega8 has only the Lo and Hi fuses: Ex fuse 0x00 cannot be written; leave it out "
+         "(--fuse-ex on the command line, Fuse_Ex_<k> in the catalogue)"},
+        {"ATmega8", "", "$E2", "0x00",
+         "the ATmega8 has only the Lo and Hi fuses: Ex fuse 0x00 cannot be written; leave it out "
+         "(--fuse-ex on the command line, Fuse_Ex_<k> in the catalogue)"},
+        {"ATtiny13", "ATtiny13", "", "255",
+         "the ATtiny13 has only the Lo and Hi fuses: Ex fuse 255 cannot be written; leave it out "
+         "(--fuse-ex on the command line, Fuse_Ex_<k> in the catalogue)"},
+        {"ATtiny13", "", "", "255",
+         "the ATtiny13 has only the Lo and Hi fuses: Ex fuse 255 cannot be written; leave it out "
+         "(--fuse-ex on the command line, Fuse_Ex_<k> in the catalogue)"},
+        {"ATmega16", "ATmega644P", "", "0xFD",  // another chip answered than was named
+         "the ATmega16 has only the Lo and Hi fuses: Ex fuse 0xFD cannot be written; leave it out "
+         "(--fuse-ex on the command line, Fuse_Ex_<k> in the catalogue)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.BoxChip) + " named '" + c.NamedChip + "' " + c.FuseLo + " " +
+                     c.FuseEx);
+        BoxConfig box;
+        box.Chip = c.BoxChip;
+        Configure(box, 0x400);
+        const uint8_t lo = Factory->Box.Target.FuseLo, ex = Factory->Box.Target.FuseEx;
+        Params.Chip = c.NamedChip;
+        Params.FuseLo = c.FuseLo;
+        Params.FuseEx = c.FuseEx;
+        const RunOutcome o = Run();
+        EXPECT_EQ(o.Code, errFuseAbsent);
+        EXPECT_EQ(o.Message, "Fuse not present on this chip.");
+        EXPECT_EQ(o.Detail, c.Detail);
+        EXPECT_EQ(Report.FailedText, o.Message);
+        const std::vector<std::string> refusal{"programming interrupted: " + o.Message, c.Detail};
+        const bool before = std::string(c.NamedChip) == c.BoxChip;
+        if (before) {  // nothing at all went to the port
+            EXPECT_EQ(Report.Lines, refusal);
+            EXPECT_TRUE(Factory->Written.empty());
+        } else {  // only the identification
+            ASSERT_GE(Report.Lines.size(), 3u);
+            EXPECT_EQ(Report.Lines[Report.Lines.size() - 3],
+                      std::string("chip type is ") + c.BoxChip);
+            EXPECT_EQ(std::vector<std::string>(Report.Lines.end() - 2, Report.Lines.end()),
+                      refusal);
+            EXPECT_EQ(Letters(SplitTrace(Factory->Written)), "tHLEHLIII");
+        }
+        EXPECT_FALSE(o.DeviceTouched);
+        EXPECT_EQ(o.FusesWritten, "");
+        EXPECT_EQ(Factory->Box.Target.FuseLo, lo);
+        EXPECT_EQ(Factory->Box.Target.FuseEx, ex);
+        EXPECT_EQ(Factory->Box.Target.ChipErases, 0);
+        const auto record = ReadFile(Temp.File("runs.jsonl"));
+        const std::string all(record.begin(), record.end());
+        const std::string last = all.substr(all.rfind('\n', all.size() - 2) + 1);
+        EXPECT_NE(last.find("\"device_touched\":false"), std::string::npos) << last;
+        EXPECT_NE(last.find("\"code\":32"), std::string::npos) << last;
+    }
+}
+
+// Every fuse written is read back with its own read instruction right after its write.
+TEST_F(RunFixture, EachFuseIsReadBackRightAfterItsWrite) {
+    Params.FuseLo = "$E2";
+    Params.FuseHi = "0x99";
+    Params.FuseEx = "0x05";  // reads 0xFD: the ATmega644P has three extended fuse bits
+    const RunOutcome o = Run();
+    ASSERT_TRUE(o.Success) << o.Message << " " << o.Detail;
+    std::vector<std::vector<uint8_t>> frames;
+    for (const TraceFrame& f : IspFrames()) frames.push_back(f.Tail);
+    ASSERT_EQ(frames.size(), 3u + 6 + 1);  // enable, signature x2, fuses, erase
+    EXPECT_EQ(std::vector<std::vector<uint8_t>>(frames.begin() + 3, frames.begin() + 9),
+              (std::vector<std::vector<uint8_t>>{{0xAC, 0xA0, 0x00, 0xE2, 10},
+                                                 {0x50, 0x00, 0x00, 0x00, 0},
+                                                 {0xAC, 0xA8, 0x00, 0x99, 10},
+                                                 {0x58, 0x08, 0x00, 0x00, 0},
+                                                 {0xAC, 0xA4, 0x00, 0x05, 10},
+                                                 {0x50, 0x08, 0x00, 0x00, 0}}));
+    EXPECT_EQ(Factory->Box.Target.FuseEx, 0xFD);
+    EXPECT_EQ(o.FusesWritten, "Lo=0xE2 Hi=0x99 Ex=0x05");
+    EXPECT_EQ(std::count(Report.Lines.begin(), Report.Lines.end(), "programming Ex fuse 0x05"), 1);
+}
+
+// A fuse that reads back other bits than were written, in the bits the chip has, ends the run
+// before anything more is written: the device was touched, and the log says what each fuse
+// written holds now.
+TEST_F(RunFixture, FuseThatReadsBackOtherBitsFailsBeforeTheErase) {
+    const struct {
+        std::set<FuseByte> Stuck;
+        const char *FuseLo, *FuseHi, *FuseEx;
+        int32_t Code;
+        const char* Detail;
+        const char* Written;
+        const char* Holds;
+    } cases[] = {
+        {{FuseByte::Hi},
+         "$E2",
+         "0x99",
+         "0x05",
+         errFuseVerify,
+         "Hi fuse written as 0x99 reads back as 0xD9 (the ATmega644P implements bits 0xFF of it)",
+         "Lo=0xE2 Hi=0x99",
+         "Lo=0xE2 Hi=0xD9"},
+        {{FuseByte::Ex},
+         "",
+         "",
+         "0x05",
+         errFuseVerify,
+         "Ex fuse written as 0x05 reads back as 0xFF (the ATmega644P implements bits 0x07 of it)",
+         "Ex=0x05",
+         "Ex=0xFF"},
+        // What it held already is no difference, nor are the bits the chip does not have.
+        {{FuseByte::Hi}, "", "0xD9", "", 0, "", "Hi=0xD9", ""},
+        {{FuseByte::Ex}, "", "", "0xFF", 0, "", "Ex=0xFF", ""},
+        {{FuseByte::Ex}, "", "", "0x07", 0, "", "Ex=0x07", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Detail);
+        BoxConfig box;
+        box.StuckFuses = c.Stuck;
+        Configure(box);
+        Params.FuseLo = c.FuseLo;
+        Params.FuseHi = c.FuseHi;
+        Params.FuseEx = c.FuseEx;
+        const RunOutcome o = Run();
+        EXPECT_EQ(o.FusesWritten, c.Written);
+        if (c.Code == 0) {
+            EXPECT_TRUE(o.Success) << o.Message << " " << o.Detail;
+            continue;
+        }
+        EXPECT_EQ(o.Code, c.Code);
+        EXPECT_EQ(o.Message, "Fuse verify error.");
+        EXPECT_EQ(o.Detail, c.Detail);
+        EXPECT_TRUE(o.DeviceTouched);
+        EXPECT_EQ(
+            std::vector<std::string>(Report.Lines.end() - 5, Report.Lines.end()),
+            (std::vector<std::string>{"programming interrupted: Fuse verify error.", c.Detail,
+                                      std::string("fuses written before the failure: ") + c.Written,
+                                      std::string("fuses the device holds now: ") + c.Holds,
+                                      "the device needs another update"}));
+        // Nothing after the fuse that failed: no later fuse, no EEPROM read, no erase.
+        const TraceFrame last = IspFrames().back();
+        EXPECT_TRUE(last.Tail[0] == 0x50 || last.Tail[0] == 0x58);
+        EXPECT_EQ(Letters(SplitTrace(Factory->Written)).find('r'), std::string::npos);
+        EXPECT_EQ(Factory->Box.Target.ChipErases, 0);
+        EXPECT_EQ(Factory->Box.Target.Eeprom, Eeprom);
+        if (std::string(c.FuseEx) == "0x05" && c.Stuck.count(FuseByte::Hi)) {
+            EXPECT_EQ(Factory->Box.Target.FuseEx, 0xFF);  // never written
+        }
     }
 }

@@ -64,6 +64,10 @@ TEST(BoxSimOptions, EachOptionSetsItsField) {
          }},
         {{"--flaky-eeprom", "0x7FF:2"}, [](auto& o) { return o.Box.FlakyEeprom.at(0x7FF) == 2; }},
         {{"--stuck-eeprom", "32"}, [](auto& o) { return o.Box.StuckEeprom.count(32) == 1; }},
+        {{"--stuck-fuse", "hi", "--stuck-fuse=EX"},
+         [](auto& o) {
+             return o.Box.StuckFuses == std::set<FuseByte>{FuseByte::Hi, FuseByte::Ex};
+         }},
         {{"--stats"}, [](auto& o) { return o.Stats && o.StatsFile.empty(); }},
         {{"--stats", "--silent"}, [](auto& o) { return o.Stats && o.StatsFile.empty(); }},
         {{"--stats", "s.txt"}, [](auto& o) { return o.Stats && o.StatsFile == "s.txt"; }},
@@ -101,6 +105,10 @@ TEST(BoxSimOptions, BadInputIsRefusedWithAMessageThatNamesIt) {
         {{"--stuck-eeprom", "0x800"}, "outside"},
         {{"--flaky-eeprom", "2048:1"}, "outside"},
         {{"--silent=yes"}, "takes no value"},
+        {{"--stuck-fuse", "high"}, "--stuck-fuse wants lo, hi or ex, not 'high'"},
+        {{"--stuck-fuse="}, "--stuck-fuse needs a value"},
+        {{"--chip", "ATmega8", "--stuck-fuse", "ex"}, "the ATmega8 has no ex fuse to stick"},
+        {{"--chip", "AT90S2313", "--stuck-fuse", "lo"}, "the AT90S2313 has no lo fuse to stick"},
         {{"--bogus"}, "unknown option '--bogus'"},
         {{"ttyUSB0"}, "unexpected argument 'ttyUSB0'"},
         // The first problem on the command line is the one named.
