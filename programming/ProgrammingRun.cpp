@@ -36,7 +36,28 @@ RunOptions ProgrammingRun::WithDefaultFolder(RunOptions options) {
 }
 
 bool ProgrammingRun::OnProgress(void* self, int32_t position, int32_t total, ProgressPhase phase) {
-    return static_cast<ProgrammingRun*>(self)->Report.Progress(position, total, phase);
+    return static_cast<ProgrammingRun*>(self)->Progress(position, total, phase);
+}
+
+bool ProgrammingRun::Progress(int32_t position, int32_t total, ProgressPhase phase) {
+    const bool stop = Report.Progress(position, total, phase);
+    if (!stop || !EepromOnItsWay) return stop;
+    if (!StopHeld) Report.StopPending();
+    StopHeld = true;
+    return false;
+}
+
+// Nothing more is written once a stop has been asked for.
+void ProgrammingRun::StopIfRequested() {
+    if (Report.StopRequested()) throw EProgError(errAborted);
+}
+
+void ProgrammingRun::StopOnceEepromIsBack() {
+    EepromOnItsWay = false;
+    if (StopHeld || Report.StopRequested())
+        throw EProgError(errAborted,
+                         "the eeprom was written back and verified before the stop; the flash "
+                         "is not programmed");
 }
 
 void ProgrammingRun::Step(const std::string& line) {
@@ -88,6 +109,8 @@ void ProgrammingRun::Sequence(TIspLink& link) {
     }
     Step("reading eeprom...");
     link.ReadEeprom();
+    StopIfRequested();  // the last point at which a stop leaves the device as it was
+    EepromOnItsWay = true;
     Keeper.BeforeErase(link, Started, Outcome);
     Step("erasing chip");
     Outcome.DeviceTouched = true;  // even a failed erase may have reached the chip
@@ -95,6 +118,7 @@ void ProgrammingRun::Sequence(TIspLink& link) {
     Step("programming eeprom...");
     link.ProgramEeprom();
     Keeper.WrittenBack();
+    StopOnceEepromIsBack();
     Step("programming flash...");
     link.ProgramFlash();
     Step("disabling programming mode");
@@ -135,6 +159,7 @@ void ProgrammingRun::LoadImage(TIspLink& link) {
 void ProgrammingRun::WriteFuse(TIspLink& link, const char* name, const std::string& text,
                                std::optional<uint8_t> value, uint8_t instruction) {
     if (!value) return;
+    StopIfRequested();
     Step(std::string("programming ") + name + " fuse " + text);
     Outcome.DeviceTouched = true;  // even a failed write may have reached the chip
     link.IspCommand(0xAC, instruction, 0x00, *value, isp::FuseParam);
