@@ -29,6 +29,8 @@ bool ConsoleReport::Progress(int32_t position, int32_t total, ProgressPhase phas
         PhaseStart = now;
         LastTenth = -1;
     }
+    Position = position;
+    Total = total;
     if (Width) {
         if (IsFinishedPhase(phase) || now - LastDraw >= RedrawInterval) {
             DrawBar(position, total, phase);
@@ -37,17 +39,34 @@ bool ConsoleReport::Progress(int32_t position, int32_t total, ProgressPhase phas
     } else {
         const int tenth = total > 0 ? static_cast<int>(int64_t{position} * 10 / total) : 10;
         if (IsFinishedPhase(phase) || tenth != LastTenth) {
-            std::fprintf(stderr, "%s\n", StatusText(position, total, phase).c_str());
+            ShowStatus(position, total, phase);
             LastTenth = tenth;
         }
     }
+    return StopRequested();
+}
+
+bool ConsoleReport::StopRequested() {
     return Stop && Stop->Requested();
+}
+
+void ConsoleReport::StopPending() {
+    StopWaits = true;
+    if (!IsKnownPhase(Phase)) return;
+    if (Width)
+        DrawBar(Position, Total, Phase);
+    else
+        ShowStatus(Position, Total, Phase);
+}
+
+void ConsoleReport::ShowStatus(int32_t position, int32_t total, int32_t phase) {
+    std::fprintf(stderr, "%s\n", StatusText(position, total, phase, StopWaits).c_str());
 }
 
 void ConsoleReport::DrawBar(int32_t position, int32_t total, int32_t phase) {
     const double elapsed =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - PhaseStart).count();
-    const ProgressLineParts parts = MakeProgressParts(position, total, phase, elapsed);
+    const ProgressLineParts parts = MakeProgressParts(position, total, phase, elapsed, StopWaits);
     const int columns = Width->Columns();
     std::string line = FitProgressLine(parts, columns);
     const std::size_t room = static_cast<std::size_t>(std::max(columns - 1, 1));

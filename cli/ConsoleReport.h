@@ -1,8 +1,8 @@
 #pragma once
 // Run report for the command line: log lines on stdout; on a terminal a progress line with
 // bar, percent and remaining time on stderr, drawn in place and fitted to the terminal's
-// width, otherwise a plain line per tenth of a transfer. Progress answers "stop" once a
-// stop signal has come.
+// width, otherwise a plain line per tenth of a transfer. Progress and StopRequested answer
+// "stop" once a stop signal has come.
 
 #include <chrono>
 #include <cstdio>
@@ -27,6 +27,9 @@ public:
     void Log(const std::string& line) override;
     void ChipIdentified(const std::string&) override {}
     bool Progress(int32_t position, int32_t total, ProgressPhase phase) override;
+    bool StopRequested() override;
+    // The progress line says that the stop waits for the EEPROM, from now on.
+    void StopPending() override;
     void Failed(const std::string&) override { EndBar(); }
     // Files that could not be written are warned about on stderr as well.
     void Ended(const RunOutcome& outcome) override;
@@ -35,6 +38,7 @@ public:
 private:
     void DrawBar(int32_t position, int32_t total, int32_t phase);
     void EndBar();
+    void ShowStatus(int32_t position, int32_t total, int32_t phase);
 
     const StopSignals* Stop;
     std::optional<TerminalWidth> Width;  // only on a terminal
@@ -42,7 +46,9 @@ private:
     bool BarShown = false;
     std::size_t BarLength = 0;  // characters of the line drawn last
     int32_t Phase = -1;
+    int32_t Position = 0, Total = 0;  // of the last progress call
     int LastTenth = -1;
+    bool StopWaits = false;
     std::chrono::steady_clock::time_point PhaseStart;
     std::chrono::steady_clock::time_point LastDraw;
 };

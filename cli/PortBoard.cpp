@@ -91,9 +91,19 @@ void PortBoard::Progress(std::size_t port, int32_t position, int32_t total, int3
     const int tenth = total > 0 ? static_cast<int>(int64_t{position} * TenthsPerTransfer / total)
                                 : TenthsPerTransfer;
     if (IsFinishedPhase(phase) || tenth != s.LastTenth) {
-        Say(true, s.Name + ": " + StatusText(position, total, phase));
+        Say(true, s.Name + ": " + StatusText(position, total, phase, s.StopWaits));
         s.LastTenth = tenth;
     }
+}
+
+void PortBoard::StopPending(std::size_t port) {
+    std::lock_guard<std::mutex> lock(Mutex);
+    PortState& s = Ports[port];
+    s.StopWaits = true;
+    if (Width)
+        Wake.notify_one();
+    else if (s.InTransfer)
+        Say(true, s.Name + ": " + StatusText(s.Position, s.Total, s.Phase, true));
 }
 
 void PortBoard::State(std::size_t port, const std::string& text) {
@@ -118,6 +128,7 @@ void PortBoard::Finished(std::size_t port, const RunOutcome& outcome) {
     ++(outcome.Success ? s.Counts.Done : s.Counts.Failed);
     s.Text = OutcomeSentence(outcome);
     s.InTransfer = false;
+    s.StopWaits = false;
     if (!Station) return Wake.notify_one();
     UpdateCounts total;
     for (const PortState& p : Ports) {
@@ -166,9 +177,9 @@ std::vector<std::string> PortBoard::BoardLines() {
         if (Station) parts.Counts = CountsText(s.Counts);
         parts.InTransfer = s.InTransfer;
         if (s.InTransfer)
-            parts.Progress =
-                MakeProgressParts(s.Position, s.Total, s.Phase,
-                                  std::chrono::duration<double>(now - s.PhaseStart).count());
+            parts.Progress = MakeProgressParts(
+                s.Position, s.Total, s.Phase,
+                std::chrono::duration<double>(now - s.PhaseStart).count(), s.StopWaits);
         parts.Text = s.Text;
         lines.push_back(FitPortLine(parts, PortWidth, columns));
         total.Done += s.Counts.Done;
@@ -198,7 +209,9 @@ std::string PortBoard::EraseBoard() {
     Drawn.clear();
     char up[32];
     std::snprintf(up, sizeof up, CursorUp, rows);
-    return std::string(up) + EraseBelow;
+    // From the line's start: the terminal may have echoed something (^C) after the board,
+    // and cursor-up keeps the column, which would leave the first characters standing.
+    return "\r" + std::string(up) + EraseBelow;
 }
 
 // stderr is unbuffered: each piece for it is put together first and written at once, so the

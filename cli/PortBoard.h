@@ -44,6 +44,8 @@ public:
     void Warn(std::size_t port, const std::string& text);
     void Chip(std::size_t port, const std::string& name);
     void Progress(std::size_t port, int32_t position, int32_t total, int32_t phase);
+    // The port's stop waits for its EEPROM to be back: its progress says so until it ends.
+    void StopPending(std::size_t port);
     // What the port does between updates ("waiting for a board").
     void State(std::size_t port, const std::string& text);
     // An update's end: counted, and in a station told with its counts (and a bell). The
@@ -68,6 +70,7 @@ private:
         int32_t Position = 0, Total = 0;
         std::chrono::steady_clock::time_point PhaseStart;
         int LastTenth = -1;
+        bool StopWaits = false;
         UpdateCounts Counts;
         bool Done = false;
     };

@@ -18,7 +18,15 @@ void PortRunReport::ChipIdentified(const std::string& name) {
 
 bool PortRunReport::Progress(int32_t position, int32_t total, ProgressPhase phase) {
     Board.Progress(Port, position, total, phase);
+    return StopRequested();
+}
+
+bool PortRunReport::StopRequested() {
     return Stop.Requested();
+}
+
+void PortRunReport::StopPending() {
+    Board.StopPending(Port);
 }
 
 void PortRunReport::Ended(const RunOutcome& outcome) {

@@ -24,6 +24,8 @@ public:
     void Log(const std::string& line) override;
     void ChipIdentified(const std::string& name) override;
     bool Progress(int32_t position, int32_t total, ProgressPhase phase) override;
+    bool StopRequested() override;
+    void StopPending() override;
     void Failed(const std::string&) override {}
     void Ended(const RunOutcome& outcome) override;
     EepromAnswer AskAboutEeprom(const EepromQuestion& question) override;

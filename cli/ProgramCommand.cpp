@@ -47,9 +47,13 @@ const char* const Help =
     "A copy stays pending until it is back in its device. Where the EEPROM read is what an\n"
     "interrupted write-back of a pending copy leaves, that copy is written back instead; where\n"
     "that cannot be told (an empty EEPROM), the run stops before the erase and names the copy.\n"
-    "Ctrl-C, SIGTERM or SIGHUP stop the update safely at its next data block, as the window's\n"
-    "Abort does: the log, the record and the exit code say where it stopped. A second Ctrl-C\n"
-    "does not end it sooner. A closed output pipe or terminal does not end it at all.\n"
+    "Ctrl-C or SIGTERM stop the update safely, as the window's Abort does. Up to the erase it\n"
+    "ends before its next fuse write or the erase, so a stop before the first fuse write\n"
+    "leaves the device untouched; from the erase on, the EEPROM is written back and verified\n"
+    "first and the update stops before the flash; during the flash it stops at the next data\n"
+    "block. The log, the record and the exit code say where it stopped. A second Ctrl-C does\n"
+    "not end it sooner. A closed output pipe or terminal (SIGHUP) does not end it at all: it\n"
+    "carries on to its end and writes its log and record.\n"
     "\nSeveral ports: one update per port at the same time, each with its own EEPROM copy,\n"
     "log and record line. Log lines come prefixed with their port; on a terminal a line per\n"
     "port below them shows chip, phase, percent and time left. A table at the end gives\n"
@@ -61,10 +65,11 @@ const char* const Help =
     "              fuses written), or restore-eeprom the copy\n";
 
 const char* const StopNotice =
-    "q40prog-cli: stopping the update safely at its next data block; its log and record are "
-    "written and the exit code tells whether the device was touched.\n";
+    "q40prog-cli: stopping the update safely before its next write, or once the EEPROM is "
+    "back in the device; its log and record are written and the exit code tells whether the "
+    "device was touched.\n";
 const char* const StopAgain =
-    "q40prog-cli: already stopping; the update ends by itself at its next data block.\n";
+    "q40prog-cli: already stopping; the update ends by itself as soon as it safely can.\n";
 
 // The update on one port, told as a single run tells it.
 int ProgramOnePort(const UpdateRequest& request) {

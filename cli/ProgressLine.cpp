@@ -25,11 +25,11 @@ std::string CutPhase(const std::string& phase, std::size_t room) {
 }
 }  // namespace
 
-ProgressLineParts MakeProgressParts(int32_t position, int32_t total, int32_t phase,
-                                    double elapsed) {
+ProgressLineParts MakeProgressParts(int32_t position, int32_t total, int32_t phase, double elapsed,
+                                    bool stopPending) {
     ProgressLineParts parts;
     parts.Done = total > 0 ? static_cast<double>(position) / total : 1.0;
-    parts.Phase = PhaseText(phase);
+    parts.Phase = PhaseText(phase, stopPending);
     if (IsKnownPhase(phase) && !IsFinishedPhase(phase)) {
         parts.Percent = PercentText(position, total);
         if (parts.Done > MinDoneForEstimate && elapsed > MinSecondsForEstimate)

@@ -21,7 +21,9 @@ std::string FitProgressLine(const ProgressLineParts& parts, int columns);
 
 // The parts for a transfer at 'position' of 'total' in 'phase', 'elapsed' seconds after the
 // phase began; the remaining time once the phase has run a while and made some headway.
-ProgressLineParts MakeProgressParts(int32_t position, int32_t total, int32_t phase, double elapsed);
+// 'stopPending': a stop waits for the EEPROM to be back, and the phase text says so.
+ProgressLineParts MakeProgressParts(int32_t position, int32_t total, int32_t phase, double elapsed,
+                                    bool stopPending = false);
 
 // "9 s left", "2 min 5 s left".
 std::string RemainingText(double seconds);

@@ -10,9 +10,9 @@ int RunRestore(const Command& self, const Args& args) {
     if (!port || port->empty()) return UsageError(self, "--port is required");
     if (args.Positionals().size() != 1) return UsageError(self, "give exactly one EEPROM copy");
     const StopSignals stop(
-        "q40prog-cli: stopping the restore safely at its next data block; run it again "
-        "afterwards.\n",
-        "q40prog-cli: already stopping; the restore ends by itself at its next data block.\n");
+        "q40prog-cli: stopping the restore safely: before it writes, it ends with the device "
+        "untouched; once it writes, it first finishes and verifies the copy.\n",
+        "q40prog-cli: already stopping; the restore ends by itself as soon as it safely can.\n");
     ConsoleReport report(&stop);
     const RunOutcome o = RestoreEeprom(*port, args.Positionals()[0], report, SystemLinkFactory());
     if (o.Success) return ExitOk;
@@ -30,7 +30,9 @@ const RegisterCommand reg({"restore-eeprom",
                            "every byte of the copy\nis written and the whole EEPROM verified. "
                            "Only the EEPROM is written; flash\nand fuses stay as they are. The "
                            "log and runs.jsonl are kept as for a programming run.\n"
-                           "Ctrl-C, SIGTERM or SIGHUP stop it safely at its next data block.\n"
+                           "Ctrl-C or SIGTERM before it writes end it with the device "
+                           "untouched; once it\nwrites, it first finishes and verifies the "
+                           "copy. A closed terminal (SIGHUP) does\nnot end it.\n"
                            "exit codes: 0 done, 1 failed with the device untouched, 2 usage "
                            "error,\n            3 failed while writing: the EEPROM is "
                            "incomplete, run again\n",

@@ -13,10 +13,11 @@
 
 namespace {
 const char* const StopNotice =
-    "q40prog-cli: stopping every update safely at its next data block; their logs and records "
-    "are written and the table tells which devices were touched.";
+    "q40prog-cli: stopping every update safely before its next write, or once its EEPROM is "
+    "back in the device; their logs and records are written and the table tells which "
+    "devices were touched.";
 const char* const StopAgain =
-    "q40prog-cli: already stopping; each update ends by itself at its next data block.";
+    "q40prog-cli: already stopping; each update ends by itself as soon as it safely can.";
 
 // One port's update; failures without a run (no chip answered, no entry names it) go to the
 // board as the port's last lines.

@@ -19,11 +19,11 @@ constexpr auto PollInterval = std::chrono::seconds(1);
 constexpr auto StopCheckInterval = std::chrono::milliseconds(50);
 
 const char* const StopNotice =
-    "q40prog-cli: stopping the station; updates under way stop safely at their next data "
-    "block, then the totals follow.";
+    "q40prog-cli: stopping the station; updates under way stop safely before their next "
+    "write, or once their EEPROM is back in the device, then the totals follow.";
 const char* const StopAgain =
-    "q40prog-cli: already stopping; updates under way end by themselves at their next data "
-    "block.";
+    "q40prog-cli: already stopping; updates under way end by themselves as soon as they "
+    "safely can.";
 const char* const WaitingForBoard = "waiting for a board";
 
 class PortStation {
@@ -33,9 +33,9 @@ public:
         : Request(request), Index(index), Port(request.Ports[index]), Board(board), Stop(stop) {}
 
     void Run() {
-        while (!Stop.Requested()) {
+        while (!Ending()) {
             const std::string chip = WaitForBoard();
-            if (chip.empty() || !Update(chip) || !WaitForRemoval()) break;
+            if (chip.empty() || Stop.HungUp() || !Update(chip) || !WaitForRemoval()) break;
         }
         Board.PortDone(Index);
     }
@@ -43,12 +43,16 @@ public:
     std::vector<RunOutcome> Outcomes;  // of every update made
 
 private:
-    // Sleeps until 'until'; false when a stop came first.
+    // No next board is waited for after a stop signal, nor once the terminal is gone: nobody
+    // would see its outcome. An update under way carries on to its end after a hang-up.
+    bool Ending() const { return Stop.Requested() || Stop.HungUp(); }
+
+    // Sleeps until 'until'; false when the station ends first.
     bool Pause(Clock::time_point until) const {
-        while (!Stop.Requested() && Clock::now() < until)
+        while (!Ending() && Clock::now() < until)
             std::this_thread::sleep_for(
                 std::min<Clock::duration>(StopCheckInterval, until - Clock::now()));
-        return !Stop.Requested();
+        return !Ending();
     }
 
     // The chip of the board that answers; empty when the station stops first.

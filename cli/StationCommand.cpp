@@ -23,8 +23,10 @@ const char* const Help =
     "is restored from its copy, as program does; one that fits several differing copies\n"
     "fails before the erase, for program --use-eeprom-copy to settle.\n"
     "Every update writes its log and record line. The counts per port and in all stay on\n"
-    "screen; Ctrl-C, SIGTERM or SIGHUP stop the station once the updates under way have\n"
-    "stopped safely at their next data block, and the totals are printed.\n"
+    "screen; Ctrl-C or SIGTERM stop the station once the updates under way have stopped\n"
+    "safely (as program stops them), and the totals are printed. A closed terminal (SIGHUP)\n"
+    "stops no update: the station waits for no further board and ends once the updates\n"
+    "under way are done.\n"
     "exit codes: 0 when every update was done (or none was made), 1 when one failed with\n"
     "            its device untouched, 2 usage error, 3 when one failed after a fuse write\n"
     "            or the chip erase\n";

@@ -8,11 +8,13 @@
 #include <cstring>
 
 namespace {
+constexpr int StopSignalNumbers[] = {SIGINT, SIGTERM};
 constexpr int Caught[] = {SIGINT, SIGTERM, SIGHUP};
 
 // Lock-free atomics: safe in the handler, and read by every run's thread.
 static_assert(std::atomic<int>::is_always_lock_free);
 std::atomic<int> SignalsSeen{0};
+std::atomic<int> HangUps{0};
 std::atomic<int> OpenLine{0};
 // Set before the handlers go in and left alone while they are in.
 const char* Notice = nullptr;
@@ -38,6 +40,11 @@ void OnStopSignal(int) {
         Put(Again, AgainLength);
     errno = savedErrno;
 }
+
+// The terminal is gone: nothing to say, nobody to say it to.
+void OnHangUp(int) {
+    HangUps.fetch_add(1);
+}
 }  // namespace
 
 StopSignals::StopSignals() : StopSignals(nullptr, nullptr) {}
@@ -48,12 +55,15 @@ StopSignals::StopSignals(const char* notice, const char* again) {
     NoticeLength = notice ? std::strlen(notice) : 0;
     AgainLength = again ? std::strlen(again) : 0;
     SignalsSeen = 0;
+    HangUps = 0;
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
     for (int s : Caught) sigaddset(&action.sa_mask, s);  // one notice at a time
     action.sa_flags = SA_RESTART;
-    for (int s : Caught) sigaction(s, &action, nullptr);
+    for (int s : StopSignalNumbers) sigaction(s, &action, nullptr);
+    action.sa_handler = OnHangUp;
+    sigaction(SIGHUP, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 }
 
@@ -63,6 +73,10 @@ bool StopSignals::Requested() const {
 
 int StopSignals::Count() const {
     return SignalsSeen;
+}
+
+bool StopSignals::HungUp() const {
+    return HangUps != 0;
 }
 
 void StopSignals::SetLineOpen(bool open) {

@@ -1,10 +1,12 @@
 #pragma once
-// Ctrl-C, SIGTERM and SIGHUP while an update runs: the first asks it to stop, as the
-// window's Abort does, and says so on stderr at once; none of them ends the process, so
-// the run still writes its log, its record and the line that says what the device needs,
-// and the exit code still tells whether the device was touched. Later signals only repeat
-// that the stop is under way. SIGPIPE is ignored: a closed output pipe or terminal never
-// ends an update; output that cannot be written is dropped.
+// Ctrl-C and SIGTERM while an update runs: the first asks it to stop, as the window's Abort
+// does, and says so on stderr at once; neither ends the process, so the run still writes
+// its log, its record and the line that says what the device needs, and the exit code still
+// tells whether the device was touched. Later signals only repeat that the stop is under
+// way. SIGHUP (the terminal closed, an SSH session dropped) stops nothing: it is only noted,
+// so that a station can end once its updates under way are done. SIGPIPE is ignored: a
+// closed output pipe or terminal never ends an update; output that cannot be written is
+// dropped.
 //
 // The handlers stay in place until the process ends: a signal that comes while the
 // command writes its last lines must not end it with another exit code. One object per
@@ -24,6 +26,8 @@ public:
     bool Requested() const;
     // Stop signals so far.
     int Count() const;
+    // The terminal has hung up.
+    bool HungUp() const;
 
     // The console tells whether its cursor stands after an unfinished line (a progress bar
     // drawn in place), so that a notice starts on a line of its own.

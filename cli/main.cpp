@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/Command.h"
+#include "link/StandardDescriptors.h"
 
 namespace {
 std::vector<Command>& Registry() {
@@ -60,6 +61,7 @@ int Failure(const std::string& text, const std::string& detail) {
 }
 
 int main(int argc, char** argv) {
+    if (!OpenClosedStandardDescriptors()) return ExitFailure;  // before any file is opened
     if (argc < 2) {
         PrintMainUsage(stderr);
         return ExitUsage;

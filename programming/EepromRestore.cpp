@@ -31,8 +31,9 @@ private:
     }
     void Failed(const EProgError& e, const TIspLink& link);
     static bool Forward(void* self, int32_t position, int32_t total, ProgressPhase phase) {
-        return static_cast<Restore*>(self)->Report.Progress(position, total, phase);
+        return static_cast<Restore*>(self)->Progress(position, total, phase);
     }
+    bool Progress(int32_t position, int32_t total, ProgressPhase phase);
 
     const std::string Port, CopyPath;
     IRunReport& Report;
@@ -40,7 +41,19 @@ private:
     std::chrono::system_clock::time_point Started = std::chrono::system_clock::now();
     std::vector<std::string> Lines;
     RunOutcome Outcome;
+    // Once it writes, a stop waits until the copy is in and verified: a restore cut short
+    // leaves the device with neither its old EEPROM nor the copy.
+    bool Writing = false;
+    bool StopHeld = false;
 };
+
+bool Restore::Progress(int32_t position, int32_t total, ProgressPhase phase) {
+    const bool stop = Report.Progress(position, total, phase);
+    if (!stop || !Writing) return stop;
+    if (!StopHeld) Report.StopPending();
+    StopHeld = true;
+    return false;
+}
 
 RunOutcome Restore::Execute(const LinkFactory& makeLink) {
     const auto clockStart = std::chrono::steady_clock::now();
@@ -74,6 +87,8 @@ void Restore::Sequence(TIspLink& link) {
     CheckCopyFits(CopyPath, copy, link.Device);
     Step("reading eeprom...");
     link.ReadEeprom();
+    if (Report.StopRequested()) throw EProgError(errAborted);  // nothing written yet
+    Writing = true;
     // What the copy replaces may be the only record of another unit's data.
     const std::vector<uint8_t> before(link.EepromImage, link.EepromImage + copy.size());
     const std::string saved =
@@ -87,6 +102,11 @@ void Restore::Sequence(TIspLink& link) {
     link.ProgramEepromOver(before.data());
     Step("verifying eeprom...");
     link.VerifyEeprom();
+    Writing = false;
+    if (StopHeld || Report.StopRequested())
+        Step(
+            "the stop came while the eeprom was being written; the restore was finished and "
+            "verified first");
     if (const int err = ClearPending(DataFolder, {CopyPath}))
         Step("could not update the pending eeprom record " + PendingRecordPath(DataFolder) + ": " +
              OsErrorText(err));

@@ -201,6 +201,7 @@ void TProgForm::reject() {
 void TProgForm::StartTimerTimer() {
     StartTimer->stop();
     AbortRequested = false;
+    StopWaits = false;
     Running = true;
     // An empty data folder leaves the choice to the run, which makes it for every front end.
     ProgrammingRun run(Params, *this, MakeLink, RunOptions{DataFolder, FirmwareIdText});
@@ -218,7 +219,10 @@ bool TProgForm::ShowProgress(int32_t position, int32_t total, int32_t phase) {
     const QColor beforeColour = StatusLabel->palette().color(QPalette::WindowText);
     if (IsKnownPhase(phase)) {
         SetStatusColour(IsFinishedPhase(phase) ? FinishedColour : RunningColour);
-        SetStatusText(Text(StatusText(position, total, phase)));
+        SetStatusText(Text(StatusText(position, total, phase, StopWaits)));
+        ShownPosition = position;
+        ShownTotal = total;
+        ShownPhase = phase;
     }
     // The bar is drawn in the status colour.
     const QColor colour = StatusLabel->palette().color(QPalette::WindowText);
@@ -276,6 +280,20 @@ void TProgForm::ChipIdentified(const std::string& name) {
 
 bool TProgForm::Progress(int32_t position, int32_t total, ProgressPhase phase) {
     return ShowProgress(position, total, phase);
+}
+
+// Between the steps the run blocks the window: a click on Abort or on the close box waits
+// in the queue until it is handled here.
+bool TProgForm::StopRequested() {
+    QCoreApplication::processEvents();
+    return AbortRequested;
+}
+
+void TProgForm::StopPending() {
+    StopWaits = true;
+    if (!IsKnownPhase(ShownPhase)) return;
+    SetStatusText(Text(StatusText(ShownPosition, ShownTotal, ShownPhase, true)));
+    StatusLabel->repaint();
 }
 
 void TProgForm::Failed(const std::string& text) {

@@ -88,6 +88,8 @@ private:
     void Log(const std::string& line) override;
     void ChipIdentified(const std::string& name) override;
     bool Progress(int32_t position, int32_t total, ProgressPhase phase) override;
+    bool StopRequested() override;
+    void StopPending() override;
     void Failed(const std::string& text) override;
     void Ended(const RunOutcome& outcome) override;
     EepromAnswer AskAboutEeprom(const EepromQuestion& question) override;
@@ -98,4 +100,7 @@ private:
     bool Running = false;
     RunOutcome Outcome;
     int StatusGrowth = 0;  // how much taller than its design the status box is now
+    // The stop waits for the EEPROM to be back; the status line says so meanwhile.
+    bool StopWaits = false;
+    int32_t ShownPosition = 0, ShownTotal = 0, ShownPhase = -1;  // of the last ShowProgress
 };

@@ -35,7 +35,28 @@ RunOptions ProgrammingRun::WithDefaultFolder(RunOptions options) {
 }
 
 bool ProgrammingRun::OnProgress(void* self, int32_t position, int32_t total, ProgressPhase phase) {
-    return static_cast<ProgrammingRun*>(self)->Report.Progress(position, total, phase);
+    return static_cast<ProgrammingRun*>(self)->Progress(position, total, phase);
+}
+
+bool ProgrammingRun::Progress(int32_t position, int32_t total, ProgressPhase phase) {
+    const bool stop = Report.Progress(position, total, phase);
+    if (!stop || !EepromOnItsWay) return stop;
+    if (!StopHeld) Report.StopPending();
+    StopHeld = true;
+    return false;
+}
+
+// Nothing more is written once a stop has been asked for.
+void ProgrammingRun::StopIfRequested() {
+    if (Report.StopRequested()) throw EProgError(errAborted);
+}
+
+void ProgrammingRun::StopOnceEepromIsBack() {
+    EepromOnItsWay = false;
+    if (StopHeld || Report.StopRequested())
+        throw EProgError(errAborted,
+                         "the eeprom was written back and verified before the stop; the flash "
+                         "is not programmed");
 }
 
 void ProgrammingRun::Step(const std::string& line) {
@@ -91,6 +112,8 @@ void ProgrammingRun::Sequence(TIspLink& link) {
     }
     Step("reading eeprom...");
     link.ReadEeprom();
+    StopIfRequested();  // the last point at which a stop leaves the device as it was
+    EepromOnItsWay = true;
     Keeper.BeforeErase(link, Started, Outcome);
     Step("erasing chip");
     Outcome.DeviceTouched = true;  // even a failed erase may have reached the chip
@@ -98,6 +121,7 @@ void ProgrammingRun::Sequence(TIspLink& link) {
     Step("programming eeprom...");
     link.ProgramEeprom();
     Keeper.WrittenBack();
+    StopOnceEepromIsBack();
     Step("programming flash...");
     link.ProgramFlash();
     Step("disabling programming mode");
@@ -139,6 +163,7 @@ void ProgrammingRun::LoadImage(TIspLink& link) {
 void ProgrammingRun::WriteFuse(TIspLink& link, FuseByte fuse, const std::string& text,
                                std::optional<uint8_t> value) {
     if (!value) return;
+    StopIfRequested();
     const std::string name = FuseName(fuse);
     Step("programming " + name + " fuse " + text);
     Outcome.DeviceTouched = true;  // even a failed write may have reached the chip

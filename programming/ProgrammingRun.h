@@ -1,6 +1,9 @@
 #pragma once
 // One complete update of the connected device: identify, load and stamp the image,
 // write the fuses, keep the EEPROM across the chip erase, program and verify the flash.
+// A stop asked for before the erase ends the run before its next write (a fuse, the erase);
+// one that comes from the erase on waits until the EEPROM is back and verified and ends the
+// run before the flash; during the flash it ends the run at the next block.
 
 #include <chrono>
 #include <string>
@@ -35,6 +38,9 @@ private:
     void KeepRecords();
     static RunOptions WithDefaultFolder(RunOptions options);
     static bool OnProgress(void* self, int32_t position, int32_t total, ProgressPhase phase);
+    bool Progress(int32_t position, int32_t total, ProgressPhase phase);
+    void StopIfRequested();
+    void StopOnceEepromIsBack();
 
     const RunParams Params;
     IRunReport& Report;
@@ -46,4 +52,8 @@ private:
     std::string FusesHeld;           // what the fuses written read back as: "Lo=0xE2 Ex=0xFD"
     std::chrono::system_clock::time_point Started;
     EepromKeeper Keeper;
+    // From the moment the run commits to the erase until the EEPROM is back and verified, a
+    // stop waits: stopping there would leave the device without its EEPROM.
+    bool EepromOnItsWay = false;
+    bool StopHeld = false;  // a stop came meanwhile; it takes effect once the EEPROM is back
 };

@@ -36,7 +36,18 @@ const char* PhaseText(int32_t phase) {
 }
 
 std::string StatusText(int32_t position, int32_t total, int32_t phase) {
+    return StatusText(position, total, phase, false);
+}
+
+const char* const StopPendingText = "Stopping once the EEProm is back... ";
+
+const char* PhaseText(int32_t phase, bool stopPending) {
+    return stopPending && IsKnownPhase(phase) && !IsFinishedPhase(phase) ? StopPendingText
+                                                                         : PhaseText(phase);
+}
+
+std::string StatusText(int32_t position, int32_t total, int32_t phase, bool stopPending) {
     if (!IsKnownPhase(phase)) return {};
     if (IsFinishedPhase(phase)) return PhaseText(phase);
-    return PhaseText(phase) + PercentText(position, total);
+    return PhaseText(phase, stopPending) + PercentText(position, total);
 }

@@ -37,6 +37,13 @@ public:
     virtual void ChipIdentified(const std::string& name) = 0;
     // Before every block of a transfer and at its end; true asks the transfer to stop.
     virtual bool Progress(int32_t position, int32_t total, ProgressPhase phase) = 0;
+    // Between the steps: whether a stop has been asked for (Abort, the close box, Ctrl-C).
+    // The run asks before every write (each fuse, the erase) and once the EEPROM is back.
+    // Once true it stays true for the run.
+    virtual bool StopRequested() = 0;
+    // A stop came from the erase on: the run first puts the EEPROM back and verifies it,
+    // then stops before the flash. Said once; the status line shows it until the run ends.
+    virtual void StopPending() = 0;
     // The failure path: status in red with the code's fixed text, bar back to its start,
     // alert sound. The detail is in the log already, on the line after the text.
     virtual void Failed(const std::string& text) = 0;

@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "catalogue/CatalogueLocation.h"
+#include "link/StandardDescriptors.h"
 #include "shell/AppIdentity.h"
 #include "shell/Desktop.h"
 #include "shell/DisplayCheck.h"
@@ -22,6 +23,8 @@ void AskRunningCopyToComeForward(const std::string& endpoint) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before any file is opened: a serial port must never become stdout or stderr.
+    if (!OpenClosedStandardDescriptors()) return 1;
     // The lock decides whether a copy runs: one that is busy or stopped still holds it. That
     // copy is asked to come forward; this start's command line is dropped.
     const std::string endpoint = InstanceEndpointPath();

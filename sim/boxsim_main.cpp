@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "link/StandardDescriptors.h"
 #include "sim/BoxModel.h"
 #include "sim/BoxSimOptions.h"
 #include "sim/PtyServer.h"
@@ -164,6 +165,8 @@ int Run(const BoxSimOptions& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before the pseudo-terminal is opened: its port line must go to stdout, not into the port.
+    if (!OpenClosedStandardDescriptors()) return ExitFailure;
     BoxSimOptions options;
     std::string error;
     if (!ParseBoxSimOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {

@@ -14,6 +14,7 @@
 #include "programming/PendingCopies.h"
 #include "tests/e2e/BoxSimFixture.h"
 #include "tests/e2e/LiveCommand.h"
+#include "tests/e2e/TerminalCommand.h"
 #include "tests/support/TestData.h"
 
 namespace {
@@ -139,6 +140,75 @@ TEST_F(Station, CtrlCEndsItAfterTheUpdateUnderWayHasStopped) {
         << r.Out;
     EXPECT_EQ(TotalRow(r.Out), (std::vector<std::string>{"all", "ports", "0", "1"})) << r.Out;
     EXPECT_EQ(RecordCount(), 1u);
+}
+
+// Ctrl-C during a board's EEPROM write-back: it goes back first, the port's progress says so,
+// and the update stops before the flash.
+TEST_F(Station, CtrlCDuringTheWriteBackPutsTheEepromBackFirst) {
+    StartBench({"--eeprom-in", Scratch("eeprom.in"), "--baud-pace", "--latency", "10"});
+    LiveCommand station;
+    ASSERT_TRUE(station.Start(StationCommand()));
+    ASSERT_TRUE(station.WaitForLine(Port() + ": Programming/Verifying EEProm... 20%"));
+    station.Signal(SIGINT);
+    const CommandResult r = station.Finish();
+    EXPECT_EQ(r.ExitCode, ExitNeedsRun) << r.Out << r.Err;
+    EXPECT_TRUE(Has(r.Err, Port() + ": Stopping once the EEProm is back... ")) << r.Err;
+    EXPECT_TRUE(Has(r.Out, Port() + ": programming eeprom...\n" + Port() +
+                               ": programming interrupted: Aborted.\n" + Port() +
+                               ": the eeprom was written back and verified before the stop; the "
+                               "flash is not programmed\n"))
+        << r.Out;
+    EXPECT_EQ(TotalRow(r.Out), (std::vector<std::string>{"all", "ports", "0", "1"})) << r.Out;
+    ASSERT_EQ(StopBox(), 0);
+    EXPECT_EQ(ReadBytes(Scratch("eeprom.bin")), Eeprom);
+    EXPECT_EQ(Cli({"pending"}).Out, "no pending eeprom copies\n");
+}
+
+// The terminal closes during an update (SIGHUP): the update carries on to its end, and the
+// station, whose screen nobody sees any more, waits for no further board.
+TEST_F(Station, ClosedTerminalLetsTheUpdateFinishThenEnds) {
+    StartBench({"--eeprom-in", Scratch("eeprom.in"), "--baud-pace"});
+    LiveCommand station;
+    ASSERT_TRUE(station.Start(StationCommand()));
+    ASSERT_TRUE(station.WaitForLine(Port() + ": Reading EEProm... 20%"));
+    station.Signal(SIGHUP);
+    const CommandResult r = station.Finish();
+    EXPECT_EQ(r.ExitCode, 0) << r.Out << r.Err;
+    EXPECT_TRUE(Has(r.Out, Port() + ": done without any problem.\n")) << r.Out;
+    EXPECT_FALSE(Has(r.Err, "q40prog-cli: stopping")) << r.Err;
+    EXPECT_EQ(TotalRow(r.Out), (std::vector<std::string>{"all", "ports", "1", "0"})) << r.Out;
+    EXPECT_EQ(RecordCount(), 1u);
+    ASSERT_EQ(StopBox(), 0);
+    EXPECT_EQ(ReadBytes(Scratch("flash.bin")), Stamped());
+    EXPECT_EQ(ReadBytes(Scratch("eeprom.bin")), Eeprom);
+}
+
+// Ctrl-C typed on the station's terminal, which echoes "^C" after the board: the board is
+// erased from the start of the line, so no characters of it stay beside the stop notice.
+TEST_F(Station, CtrlCOnTheTerminalLeavesNoStrayCharacters) {
+    StartBench({"--target-absent"});
+    TerminalCommand station;
+    ASSERT_TRUE(station.Start(StationCommand()));
+    ASSERT_TRUE(station.WaitFor("waiting for a board")) << station.Screen();
+    station.Type("\x03");
+    ASSERT_TRUE(station.WaitFor("q40prog-cli: stopping the station")) << station.Screen();
+    EXPECT_EQ(station.Finish(), 0);
+    const std::string screen = station.Screen();
+    const auto echo = screen.find("^C");
+    ASSERT_NE(echo, std::string::npos) << screen;
+    const auto notice = screen.find("q40prog-cli: stopping the station");
+    ASSERT_GT(notice, echo);
+    // Every move up to the board's first line starts at the line's start.
+    std::size_t moves = 0;
+    for (auto at = screen.find("\x1b[2A"); at != std::string::npos;
+         at = screen.find("\x1b[2A", at + 1)) {
+        ++moves;
+        EXPECT_EQ(screen.substr(at - 1, 1), "\r") << screen.substr(at > 20 ? at - 20 : 0, 40);
+    }
+    EXPECT_GT(moves, 0u);
+    EXPECT_NE(screen.find("\r\x1b[2A\x1b[Jq40prog-cli: stopping the station", echo),
+              std::string::npos)
+        << screen.substr(echo);
 }
 
 // A pending copy of the chip: an empty EEPROM is a new board, said in the log; a device that

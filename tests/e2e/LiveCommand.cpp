@@ -25,7 +25,7 @@ LiveCommand::~LiveCommand() {
     }
 }
 
-bool LiveCommand::Start(const std::vector<std::string>& args) {
+bool LiveCommand::Start(const std::vector<std::string>& args, const std::vector<int>& closed) {
     std::vector<std::string> copy = args;
     std::vector<char*> argv;
     for (std::string& a : copy) argv.push_back(a.data());
@@ -41,6 +41,7 @@ bool LiveCommand::Start(const std::vector<std::string>& args) {
     if (Pid == 0) {
         dup2(out[1], STDOUT_FILENO);
         dup2(err[1], STDERR_FILENO);
+        for (const int fd : closed) close(fd);
         execv(argv[0], argv.data());
         _exit(127);
     }

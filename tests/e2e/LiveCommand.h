@@ -16,7 +16,8 @@ public:
     LiveCommand(const LiveCommand&) = delete;
     LiveCommand& operator=(const LiveCommand&) = delete;
 
-    bool Start(const std::vector<std::string>& argv);
+    // 'closed': descriptors the program starts without (">&-"), among 1 and 2.
+    bool Start(const std::vector<std::string>& argv, const std::vector<int>& closed = {});
     // Reads until a complete line starting with 'prefix' has come on stdout or stderr;
     // false when the program closed its output or the time ran out first.
     bool WaitForLine(const std::string& prefix, int timeoutMs = CommandTimeoutMs);

@@ -7,11 +7,13 @@
 #include "tests/support/RecordingReport.h"
 
 namespace {
-// Notes when the abort was asked for and when each log line came.
+// Notes when the abort was asked for and when each log line came. A stop asked for while
+// the EEPROM goes back takes effect once it is back: its time counts from there.
 struct TimedReport : RecordingReport {
     bool Progress(int32_t position, int32_t total, ProgressPhase phase) override {
         const bool stop = RecordingReport::Progress(position, total, phase);
         if (stop && AbortAt == 0) AbortAt = NowSeconds();
+        if (phase == phEepromProgrammed && !PendingAt.empty()) AbortAt = NowSeconds();
         return stop;
     }
     void Log(const std::string& line) override {

@@ -61,13 +61,23 @@ struct EepromRuns : ::testing::Test {
         return run.Execute();
     }
 
-    // A run whose write-back stops after 'blocks' EEPROM progress calls, as when the box
-    // goes away there: the device keeps the first blocks of its copy, blank after them.
+    // A run whose write-back ends after 'blocks' EEPROM progress calls, the box unplugged
+    // there (a stop would wait for the write-back): the device keeps the first blocks of its
+    // copy, blank after them. The box is back for what follows.
     RunOutcome Interrupt(int blocks) {
-        RecordingReport report;
-        report.AbortOnPhase = phProgramEeprom;
-        report.AbortAfter = blocks;
+        struct UnplugReport : RecordingReport {
+            bool Progress(int32_t position, int32_t total, ProgressPhase phase) override {
+                if (phase == phProgramEeprom && ++Calls > Blocks) Box->Unplugged = true;
+                return RecordingReport::Progress(position, total, phase);
+            }
+            BoxFactory* Box = nullptr;
+            int Blocks = 0, Calls = 0;
+        } report;
+        report.Box = &Box;
+        report.Blocks = blocks;
         const RunOutcome o = Program(report);
+        Box.Unplugged = false;
+        EXPECT_EQ(o.Code, errSerialPort);
         EXPECT_TRUE(o.DeviceTouched);
         return o;
     }
@@ -139,7 +149,7 @@ TEST_F(EepromRuns, RetryFinishesAnInterruptedWriteBack) {
         SCOPED_TRACE(port);
         Box.Box.Target.Eeprom = Original;
         const RunOutcome failed = Interrupt(6);
-        ASSERT_EQ(failed.Code, errAborted);
+        ASSERT_EQ(failed.Code, errSerialPort);
         ASSERT_NE(Box.Box.Target.Eeprom, Original);
         EXPECT_EQ(PendingPaths(), std::vector<std::string>{failed.EepromCopyPath});
 

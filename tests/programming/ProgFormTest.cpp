@@ -25,6 +25,7 @@
 #include "tests/support/BoxFactory.h"
 #include "tests/support/RecordingBoxes.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/TestData.h"
 
 namespace {
 constexpr int RunTimeoutMs = 20000;
@@ -245,6 +246,82 @@ TEST_F(FormFixture, ClickDuringTheFirstStepsAbortsAtTheEepromRead) {
     EXPECT_EQ(LogLines().last(), "programming interrupted: Aborted.");
     EXPECT_EQ(LogLines().at(LogLines().size() - 2), "reading eeprom...");
     EXPECT_EQ(Factory.Box.Target.ChipErases, 0);
+}
+
+// Between the steps the window still sees the click: no fuse is written after it.
+TEST_F(FormFixture, ClickDuringIdentificationWritesNoFuse) {
+    Form.Params.FuseHi = "0x99";
+    const uint8_t fuseHi = Factory.Box.Target.FuseHi;
+    Form.SetLinkFactory([this] {
+        QMetaObject::invokeMethod(Form.CloseButton, "click", Qt::QueuedConnection);
+        return Factory.Factory()();
+    });
+    RunOnce();
+    EXPECT_EQ(LogLines().last(), "programming interrupted: Aborted.");
+    EXPECT_EQ(LogLines().at(LogLines().size() - 2), "setting port time to 100");
+    EXPECT_FALSE(LogLines().contains("programming Hi fuse 0x99"));
+    EXPECT_FALSE(Form.LastOutcome().DeviceTouched);
+    EXPECT_EQ(Factory.Box.Target.FuseHi, fuseHi);
+    EXPECT_EQ(Factory.Box.Target.ChipErases, 0);
+}
+
+// Abort and the close box during the EEPROM write-back: it is finished first, the status
+// line says so meanwhile, and the run stops before the flash.
+TEST_F(FormFixture, StopDuringTheEepromWriteBackPutsItBackFirst) {
+    const struct {
+        const char* How;
+        std::function<void(TProgForm&)> Stop;
+    } ways[] = {
+        {"Abort", [](TProgForm& f) { f.CloseButton->click(); }},
+        {"close box", [](TProgForm& f) { f.close(); }},
+    };
+    for (const auto& way : ways) {
+        SCOPED_TRACE(way.How);
+        const std::vector<uint8_t> eeprom = RandomBytes(Factory.Box.Target.Eeprom.size(), 41);
+        Factory.Box.Target.Eeprom = eeprom;
+        const int erases = Factory.Box.Target.ChipErases;
+        bool stopped = false;
+        QStringList statusAfterStop;
+        Poll.setInterval(0);
+        const auto poll = QObject::connect(&Poll, &QTimer::timeout, [&] {
+            const QString status = Form.StatusLabel->text();
+            if (stopped) {
+                if (statusAfterStop.isEmpty() || statusAfterStop.last() != status)
+                    statusAfterStop << status;
+            } else if (status == "Programming/Verifying EEProm... 25%") {
+                stopped = true;
+                way.Stop(Form);
+            }
+        });
+        Poll.start();
+        RunOnce();
+        Poll.stop();
+        QObject::disconnect(poll);
+        ASSERT_TRUE(stopped);
+        EXPECT_TRUE(Form.isVisible());
+        EXPECT_EQ(Form.LastOutcome().Code, errAborted);
+        EXPECT_EQ(Form.StatusLabel->text(), "Aborted.");
+        EXPECT_EQ(StatusColour(), Red);
+        ASSERT_FALSE(statusAfterStop.isEmpty());
+        // From the next block on (the stop was seen in the pumping at 25%).
+        EXPECT_EQ(statusAfterStop.first().toStdString(), "Stopping once the EEProm is back... 26%");
+        EXPECT_TRUE(statusAfterStop.contains("Stopping once the EEProm is back... 96%"))
+            << statusAfterStop.join(" | ").toStdString();
+        const QStringList lines = LogLines();
+        const auto at = lines.indexOf("programming interrupted: Aborted.");
+        ASSERT_GT(at, 0);
+        EXPECT_EQ(lines.at(at - 1), "programming eeprom...");
+        EXPECT_EQ(lines.at(at + 1),
+                  "the eeprom was written back and verified before the stop; "
+                  "the flash is not programmed");
+        EXPECT_FALSE(lines.contains("programming flash..."));
+        EXPECT_EQ(Factory.Box.Target.ChipErases, erases + 1);
+        EXPECT_EQ(Factory.Box.Target.Eeprom, eeprom);
+        EXPECT_EQ(Factory.Box.Target.Flash,
+                  std::vector<uint8_t>(Factory.Box.Target.Flash.size(), 0xFF));
+        Form.CloseButton->click();  // reads "Close" now
+        EXPECT_FALSE(Form.isVisible());
+    }
 }
 
 TEST_F(FormFixture, FrameCloseDuringARunAbortsAndTheWindowShowsTheOutcome) {

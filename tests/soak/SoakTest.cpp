@@ -56,6 +56,8 @@ public:
     void Log(const std::string&) override {}
     void ChipIdentified(const std::string&) override {}
     bool Progress(int32_t, int32_t, ProgressPhase) override { return false; }
+    bool StopRequested() override { return false; }
+    void StopPending() override {}
     void Failed(const std::string&) override {}
     void Ended(const RunOutcome&) override {}
 };

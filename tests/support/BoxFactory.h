@@ -25,6 +25,8 @@ struct BoxFactory {
     BoxModel Box;
     FakeClock Clock;
     int OpenErrno = 0;
+    // The box's adapter pulled out: from now on every write fails, as on a vanished port.
+    bool Unplugged = false;
     int LinksMade = 0;
     std::vector<uint8_t> Written;  // the bytes of every link made, in order
     // What the ports report as the system's troubles with them, and how often they were
@@ -37,6 +39,7 @@ private:
         RecordingPort(BoxModel& box, std::vector<uint8_t>& sink, BoxFactory& owner)
             : SimPort(box), Sink(sink), Owner(owner) {}
         bool Write(const uint8_t* src, std::size_t count) override {
+            if (Owner.Unplugged) FailWriteAfter = 0;
             const bool ok = SimPort::Write(src, count);
             if (ok) Sink.insert(Sink.end(), src, src + count);
             return ok;
