@@ -40,11 +40,12 @@ int DamagedRecord(const std::string& folder, const std::string& file, int err) {
     else
         std::printf("copies it names, as far as it can be read:\n");
     for (const std::string& c : named) std::printf("  %s\n", c.c_str());
+    std::printf("every eeprom copy stays in %s/eeprom\n", folder.c_str());
+    std::printf("updates stop before the erase until the record is mended; to go on:\n");
+    std::printf("  mv %s %s.damaged\n", file.c_str(), file.c_str());
     std::printf(
-        "every eeprom copy stays in %s/eeprom. Updates stop before the erase until the record\n"
-        "is mended: move it aside (mv %s %s.damaged), then for each copy whose device has not\n"
-        "got it back run restore-eeprom --port PORT COPY with that device connected.\n",
-        folder.c_str(), file.c_str(), file.c_str());
+        "then, for each copy whose device has not got it back, connect that device and "
+        "run\n  q40prog-cli restore-eeprom --port PORT COPY\n");
     return ExitFailure;
 }
 
