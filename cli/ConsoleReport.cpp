@@ -110,6 +110,9 @@ EepromAnswer AnswerFromOptions(const EepromQuestion& q, bool keepDevice) {
     if (q.Candidates.size() == 1 && q.DeviceBlank)
         a.Detail += "If it is, run again with --use-eeprom-copy " + q.Candidates[0].Path +
                     "; if it is a new board, with --keep-device-eeprom.";
+    else if (q.Candidates.size() == 1)
+        a.Detail += "If it is, run again with --use-eeprom-copy " + q.Candidates[0].Path +
+                    "; if it is another board, with --keep-device-eeprom to keep what it holds.";
     else
         a.Detail +=
             "Run again with --use-eeprom-copy and the copy that belongs to this device, or with "

@@ -5,7 +5,6 @@
 #include <cstdio>
 
 #include "cli/Command.h"
-#include "link/OsErrorText.h"
 #include "programming/DataFolder.h"
 #include "programming/EepromKeeper.h"
 #include "programming/EepromQuestion.h"
@@ -17,9 +16,12 @@ const char* const Help =
     "                  given more than once. The copy itself stays where it is.\n"
     "\nWithout --forget: one line per pending copy, newest first: the time its update was\n"
     "interrupted after the erase, chip, port and the copy. While a copy is pending, every\n"
-    "update of that chip whose EEPROM is empty stops to ask whether it is that device\n"
-    "(program) or says that the copy exists (station); a copy whose device will never come\n"
-    "back should be forgotten. A copy that a running update is writing back cannot be.\n";
+    "update of that chip whose EEPROM is empty, or holds only part of the copy that another\n"
+    "board could hold as well, stops to ask whether it is that device (program) or, when\n"
+    "empty, says that the copy exists (station); a copy whose device will never come back\n"
+    "should be forgotten. A copy that a running update is writing back cannot be.\n"
+    "A record that cannot be read (cut short, damaged) stops every update before its erase:\n"
+    "pending then lists what the record still names and says how to go on (exit code 1).\n";
 
 std::string Note(const PendingCopy& c) {
     struct stat st {};
@@ -27,10 +29,31 @@ std::string Note(const PendingCopy& c) {
     return EepromCopyInUse(c.Path) ? "  (being written back now)" : "";
 }
 
+// A record that cannot be read leaves every update of any chip stopped before its erase. What
+// it still names is listed, with the way on; the copies themselves are untouched on disk.
+int DamagedRecord(const std::string& folder, const std::string& file, int err) {
+    std::printf("the record of pending eeprom copies cannot be used: %s: %s\n", file.c_str(),
+                PendingRecordReason(err).c_str());
+    const std::vector<std::string> named = SalvagePendingCopies(folder);
+    if (named.empty())
+        std::printf("no copy can be read from it\n");
+    else
+        std::printf("copies it names, as far as it can be read:\n");
+    for (const std::string& c : named) std::printf("  %s\n", c.c_str());
+    std::printf("every eeprom copy stays in %s/eeprom\n", folder.c_str());
+    std::printf("updates stop before the erase until the record is mended; to go on:\n");
+    std::printf("  mv %s %s.damaged\n", file.c_str(), file.c_str());
+    std::printf(
+        "then, for each copy whose device has not got it back, connect that device and "
+        "run\n  q40prog-cli restore-eeprom --port PORT COPY\n");
+    return ExitFailure;
+}
+
 int List(const std::string& folder) {
     std::vector<PendingCopy> copies;
-    if (const int err = ReadPendingCopies(folder, copies))
-        return Failure("cannot read " + PendingRecordPath(folder), OsErrorText(err));
+    std::string file;
+    if (const int err = ReadPendingCopies(folder, copies, &file))
+        return DamagedRecord(folder, file, err);
     if (copies.empty()) std::printf("no pending eeprom copies\n");
     for (const PendingCopy& c : copies)
         std::printf("%s  %-10s  %s  %s%s\n", QuestionDate(c.Time).c_str(), c.Chip.c_str(),
@@ -41,8 +64,9 @@ int List(const std::string& folder) {
 // The marks named, each checked before any goes: a mistyped one drops none.
 int Forget(const std::string& folder, const std::vector<std::string>& named) {
     std::vector<PendingCopy> copies;
-    if (const int err = ReadPendingCopies(folder, copies))
-        return Failure("cannot read " + PendingRecordPath(folder), OsErrorText(err));
+    std::string file;
+    if (const int err = ReadPendingCopies(folder, copies, &file))
+        return DamagedRecord(folder, file, err);
     std::vector<std::string> paths;
     for (const std::string& n : named) {
         const std::string path = RecordedCopyPath(n);
@@ -54,8 +78,8 @@ int Forget(const std::string& folder, const std::vector<std::string>& named) {
         if (EepromCopyInUse(path)) return Failure(path + " is being written back by an update now");
         paths.push_back(path);
     }
-    if (const int err = ClearPending(folder, paths))
-        return Failure("cannot update " + PendingRecordPath(folder), OsErrorText(err));
+    if (const int err = ClearPending(folder, paths, &file))
+        return Failure("cannot update " + file, PendingRecordReason(err));
     for (const std::string& p : paths) std::printf("forgotten: %s\n", p.c_str());
     return ExitOk;
 }

@@ -41,9 +41,11 @@ EepromAnswer PortRunReport::AskAboutEeprom(const EepromQuestion& question) {
 EepromAnswer StationAnswer(const EepromQuestion& q) {
     EepromAnswer a;
     if (!q.DeviceBlank) {
+        const std::string copy =
+            q.Candidates.size() == 1 ? q.Candidates[0].Path : "and the copy that belongs to it";
         a.Detail = DescribeCandidates(q) +
-                   " Nothing was erased. Update this board with program --use-eeprom-copy and "
-                   "the copy that belongs to it.";
+                   " Nothing was erased. Update this board with program --use-eeprom-copy " + copy +
+                   " if it is that device, or with program --keep-device-eeprom if it is not.";
         return a;
     }
     a.Kind = EepromAnswer::KeepDevice;

@@ -37,7 +37,8 @@ private:
     const EepromPolicy Policy;
 };
 
-// How a station answers: an empty EEPROM is taken for a new board, with a log line that a
-// pending copy exists; a device that holds the first part of several differing copies stops
-// before the erase, for a person to choose with program --use-eeprom-copy.
+// How a station answers: an empty EEPROM is taken for a new board (production boards come
+// blank), with a log line that a pending copy exists; a device that holds the first part of a
+// copy that other boards could hold as well, or of several differing copies, fails before the
+// erase, for a person to settle with program --use-eeprom-copy or --keep-device-eeprom.
 EepromAnswer StationAnswer(const EepromQuestion& question);

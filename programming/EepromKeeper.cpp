@@ -2,19 +2,45 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
-#include "link/OsErrorText.h"
+#include <filesystem>
+
+#include "link/ImageBuffer.h"
 #include "programming/EepromCopy.h"
 
 namespace {
-std::string RecordProblem(const char* what, const std::string& path, int err) {
-    return std::string("could not ") + what + " the pending eeprom record " + path + ": " +
-           OsErrorText(err);
+constexpr std::size_t Block = 32;  // one 'w' frame
+
+// The pending mark is the only trace the next run has of a unit whose data sits on disk: a run
+// that cannot read, lock or write it stops before the erase.
+EProgError RecordFailure(int err, const std::string& file) {
+    EProgError e(errPendingRecord, "File: " + file + ": " + PendingRecordReason(err));
+    e.OsError = static_cast<uint32_t>(err);
+    return e;
+}
+
+bool IsBlankBlock(const uint8_t* bytes) {
+    return std::all_of(bytes, bytes + Block, [](uint8_t b) { return b == isp::Blank; });
+}
+
+// For ProgramEepromOver, which skips the blocks the image shares with this: after the chip
+// erase a block holds blank bytes, or, with EESAVE programmed, what was read. Only where the
+// image's block is both (blank, and blank when read) can the write be left out; everywhere
+// else this differs from the image, so the block is written.
+std::vector<uint8_t> WhatTheEraseMayLeave(const uint8_t* image, const std::vector<uint8_t>& read) {
+    std::vector<uint8_t> mayHold(read.size(), isp::Blank);
+    for (std::size_t at = 0; at + Block <= read.size(); at += Block) {
+        const uint8_t* was = read.data() + at;
+        if (!IsBlankBlock(was) && std::memcmp(image + at, was, Block) != 0)
+            std::memcpy(mayHold.data() + at, was, Block);
+    }
+    return mayHold;
 }
 
 // A descriptor holding the lock, or -1 when another run holds it (or the file is gone).
@@ -59,9 +85,12 @@ EepromKeeper::~EepromKeeper() {
 }
 
 void EepromKeeper::Prepare() {
-    if (CopyToWrite.empty()) return;
-    Log("loading eeprom copy " + CopyToWrite);
-    ChosenCopy = LoadEepromCopy(CopyToWrite);
+    if (!CopyToWrite.empty()) {
+        Log("loading eeprom copy " + CopyToWrite);
+        ChosenCopy = LoadEepromCopy(CopyToWrite);
+    }
+    std::string file;
+    if (const int err = CheckPendingRecord(DataFolder, &file)) throw RecordFailure(err, file);
 }
 
 void EepromKeeper::BeforeErase(TIspLink& link, std::chrono::system_clock::time_point started,
@@ -83,7 +112,9 @@ void EepromKeeper::SaveWhatWasRead(TIspLink& link, std::chrono::system_clock::ti
     const std::string path =
         ClaimEepromCopyPath(DataFolder + "/eeprom", link.Device.Name, Port, started);
     Log("saving eeprom copy to " + path);
-    SaveEepromCopy(path, link.EepromImage, static_cast<std::size_t>(link.Device.EepromSize));
+    WhatWasRead.assign(link.EepromImage,
+                       link.EepromImage + static_cast<std::size_t>(link.Device.EepromSize));
+    SaveEepromCopy(path, WhatWasRead.data(), WhatWasRead.size());
     outcome.EepromSavedPath = outcome.EepromCopyPath = path;
 }
 
@@ -91,23 +122,34 @@ void EepromKeeper::CheckPendingCopies(TIspLink& link, RunOutcome& outcome) {
     const std::string chip = link.Device.Name;
     const auto size = static_cast<std::size_t>(link.Device.EepromSize);
     const std::vector<PendingContent> pending = PendingOfChip(chip, size);
-    const EepromVerdict v = JudgeEeprom(link.EepromImage, size, chip, pending);
+    // What other boards held is only needed where a pending copy may fit a device that holds
+    // data.
+    const bool blank = std::all_of(WhatWasRead.begin(), WhatWasRead.end(),
+                                   [](uint8_t b) { return b == isp::Blank; });
+    const bool mayFit = std::any_of(pending.begin(), pending.end(), [&](const PendingContent& p) {
+        return FitsInterruptedWriteBack(link.EepromImage, size, p.Bytes);
+    });
+    const std::vector<KnownCopy> known = mayFit && !blank
+                                             ? KnownCopiesOf(chip, size, outcome.EepromSavedPath)
+                                             : std::vector<KnownCopy>{};
+    const EepromVerdict v = JudgeEeprom(link.EepromImage, size, chip, pending, known);
     for (const PendingCopy& c : v.Settled) ToClear.push_back(c.Path);
     if (v.Decision == EepromVerdict::Restore)
         WriteBack(*Find(pending, v.Candidates[0].Path), link, outcome);
     else if (v.Decision == EepromVerdict::Ask)
-        Decide(EepromQuestion{chip, v.DeviceBlank, v.Candidates}, pending, link, outcome);
+        Decide(EepromQuestion{chip, v.DeviceBlank, v.Candidates, v.DeviceCommon}, pending, link,
+               outcome);
 }
 
 std::vector<PendingContent> EepromKeeper::PendingOfChip(const std::string& chip, std::size_t size) {
     std::vector<PendingCopy> marks, idle;
-    if (const int err = ReadPendingCopies(DataFolder, marks))
-        Log(RecordProblem("read", PendingRecordPath(DataFolder), err));
+    std::string file;
+    if (const int err = ReadPendingCopies(DataFolder, marks, &file)) throw RecordFailure(err, file);
     for (const PendingCopy& mark : marks)
         if (mark.Chip == chip && !EepromCopyInUse(mark.Path)) idle.push_back(mark);
     // A run clears its mark before it lets go of its copy: a mark still there now is no
     // longer part of a run under way.
-    ReadPendingCopies(DataFolder, marks);
+    if (const int err = ReadPendingCopies(DataFolder, marks, &file)) throw RecordFailure(err, file);
     std::vector<PendingContent> pending;
     for (const PendingCopy& mark : idle) {
         const bool stillMarked = std::any_of(
@@ -122,6 +164,42 @@ std::vector<PendingContent> EepromKeeper::PendingOfChip(const std::string& chip,
         }
     }
     return pending;
+}
+
+// Every copy of the chip on this machine but the one this run saved of the device: the data
+// folder's copies and the pending ones wherever they lie. A file that cannot be read or is
+// of another size tells nothing of what boards of this chip hold, and is passed over.
+std::vector<KnownCopy> EepromKeeper::KnownCopiesOf(const std::string& chip, std::size_t size,
+                                                   const std::string& ownCopy) {
+    std::vector<std::string> paths;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(DataFolder + "/eeprom", ec), end; !ec && it != end;
+         it.increment(ec))
+        if (ChipOfEepromCopy(it->path().string()) == chip)
+            paths.push_back(RecordedCopyPath(it->path().string()));
+    std::vector<PendingCopy> marks;
+    if (ReadPendingCopies(DataFolder, marks) == 0)
+        for (const PendingCopy& m : marks)
+            if (m.Chip == chip && std::find(paths.begin(), paths.end(), m.Path) == paths.end())
+                paths.push_back(m.Path);
+    std::vector<KnownCopy> known;
+    const std::string own = RecordedCopyPath(ownCopy);
+    for (const std::string& path : paths) {
+        struct stat st {};
+        if (path == own || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+            static_cast<std::size_t>(st.st_size) != size)
+            continue;
+        try {
+            const auto saved = std::chrono::system_clock::time_point(
+                std::chrono::duration_cast<std::chrono::system_clock::duration>(
+                    std::chrono::seconds(st.st_mtim.tv_sec) +
+                    std::chrono::nanoseconds(st.st_mtim.tv_nsec)));
+            known.push_back({path, LoadEepromCopy(path), saved});
+        } catch (const EProgError&) {
+            // passed over, as said above
+        }
+    }
+    return known;
 }
 
 void EepromKeeper::Decide(const EepromQuestion& question,
@@ -155,14 +233,30 @@ void EepromKeeper::MarkGoingBack(const std::string& chip, RunOutcome& outcome) {
         throw EProgError(errBackupRead, "File: " + outcome.EepromCopyPath +
                                             " is being written back by another update");
     const PendingCopy mark{outcome.EepromCopyPath, chip, Port, std::chrono::system_clock::now()};
-    if (const int err = ::MarkPending(DataFolder, mark))
-        Log(RecordProblem("update", PendingRecordPath(DataFolder), err));
+    std::string file;
+    if (const int err = ::MarkPending(DataFolder, mark, &file)) throw RecordFailure(err, file);
     ToClear.push_back(outcome.EepromCopyPath);
 }
 
+void EepromKeeper::ProgramEeprom(TIspLink& link) {
+    if (std::equal(WhatWasRead.begin(), WhatWasRead.end(), link.EepromImage)) {
+        link.ProgramEeprom();
+        return;
+    }
+    // EESAVE programmed keeps the EEPROM through the erase: skipping the image's blank blocks
+    // would leave the old bytes there. The whole read-back is the proof either way.
+    const std::vector<uint8_t> mayHold = WhatTheEraseMayLeave(link.EepromImage, WhatWasRead);
+    link.ProgramEepromOver(mayHold.data());
+    Log("verifying eeprom...");
+    link.VerifyEeprom();
+}
+
+// After the write-back a mark that stays only makes a later run of this device find its copy
+// whole already; the run goes on and says so.
 void EepromKeeper::WrittenBack() {
-    if (const int err = ClearPending(DataFolder, ToClear))
-        Log(RecordProblem("update", PendingRecordPath(DataFolder), err));
+    std::string file;
+    if (const int err = ClearPending(DataFolder, ToClear, &file))
+        Log("could not update the pending eeprom record " + file + ": " + PendingRecordReason(err));
     ToClear.clear();
     ::close(CopyInUse);
     CopyInUse = -1;

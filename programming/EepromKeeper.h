@@ -28,12 +28,17 @@ public:
     EepromKeeper(const EepromKeeper&) = delete;
     EepromKeeper& operator=(const EepromKeeper&) = delete;
 
-    // Before the port is opened: reads the chosen copy, so a bad file touches nothing.
+    // Before the port is opened: reads the chosen copy and checks that the record of pending
+    // copies can be locked and read, so a bad file touches nothing.
     void Prepare();
     // After ReadEeprom, before the erase: saves what was read, puts what must go back into
     // the link's EepromImage and marks that copy pending. Fills the outcome's copy paths.
     void BeforeErase(TIspLink& link, std::chrono::system_clock::time_point started,
                      RunOutcome& outcome);
+    // After the erase: writes EepromImage back. What was read goes back as the transfer
+    // writes it (blank blocks skipped); anything else is written block by block wherever the
+    // erase may have left other bytes, and the whole EEPROM is read back.
+    void ProgramEeprom(TIspLink& link);
     // The EEPROM is back and verified: the marks of its copy go.
     void WrittenBack();
 
@@ -42,6 +47,8 @@ private:
                          RunOutcome& outcome);
     void CheckPendingCopies(TIspLink& link, RunOutcome& outcome);
     std::vector<PendingContent> PendingOfChip(const std::string& chip, std::size_t size);
+    std::vector<KnownCopy> KnownCopiesOf(const std::string& chip, std::size_t size,
+                                         const std::string& ownCopy);
     void Decide(const EepromQuestion& question, const std::vector<PendingContent>& pending,
                 TIspLink& link, RunOutcome& outcome);
     void WriteBack(const PendingContent& copy, TIspLink& link, RunOutcome& outcome);
@@ -53,6 +60,7 @@ private:
     LogLine Log;
     IRunReport& Report;
     std::vector<uint8_t> ChosenCopy;
+    std::vector<uint8_t> WhatWasRead;  // the device's EEPROM before this run wrote anything
     std::vector<std::string> ToClear;  // marks that go once the EEPROM is back
     // A lock on the copy going back, held while this run may still write it: other runs
     // leave a copy alone while its own update is under way, and the system drops the lock

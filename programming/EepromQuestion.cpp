@@ -17,16 +17,29 @@ std::string CandidateQuestion(const EepromQuestion& q, const PendingCopy& c) {
         return "This device's EEPROM is empty. An update of an " + c.Chip +
                " was interrupted after its erase on " + date + "; its EEPROM is in " + c.Path +
                ". Is this that device?";
+    if (q.DeviceCommon)
+        return "This device's EEPROM holds the first part of the EEPROM of an " + c.Chip +
+               " whose update was interrupted after its erase on " + date + "; its EEPROM is in " +
+               c.Path +
+               ". A board that never had that EEPROM could hold the same bytes (other boards "
+               "updated here do, or it is a single block, as a header is). Is this that device?";
     return "This device's EEPROM holds the first part of the EEPROM of an " + c.Chip +
            " whose update was interrupted after its erase on " + date + "; its EEPROM is in " +
            c.Path + ". Is this that device?";
+}
+
+std::string AnswerChoices(bool last) {
+    return std::string("Yes: write this copy into the device\n") +
+           (last ? "No: keep what the device holds\n"
+                 : "No: not this copy; ask about the next one\n") +
+           "Cancel: stop before anything is erased";
 }
 
 std::string DescribeCandidates(const EepromQuestion& q) {
     std::string list;
     for (const PendingCopy& c : q.Candidates)
         list += (list.empty() ? "" : ", ") + c.Path + " (" + QuestionDate(c.Time) + ")";
-    if (q.DeviceBlank && q.Candidates.size() == 1) return CandidateQuestion(q, q.Candidates[0]);
+    if (q.Candidates.size() == 1) return CandidateQuestion(q, q.Candidates[0]);
     if (q.DeviceBlank)
         return "This device's EEPROM is empty. Updates of an " + q.Chip +
                " were interrupted after their erase; their EEPROM copies are " + list + ".";

@@ -11,8 +11,12 @@
 
 struct EepromQuestion {
     std::string Chip;
-    bool DeviceBlank = false;             // else several differing copies fit what the device holds
+    // Why nobody can tell: the device's EEPROM is blank; or it holds the first part of a copy
+    // but nothing a board without that copy could not hold as well (bytes other units' copies
+    // hold too, a lone block: DeviceCommon); else several differing copies fit what it holds.
+    bool DeviceBlank = false;
     std::vector<PendingCopy> Candidates;  // newest first
+    bool DeviceCommon = false;
 };
 
 struct EepromAnswer {
@@ -33,6 +37,10 @@ std::string QuestionDate(std::chrono::system_clock::time_point t);
 
 // Whether the device is the one whose update left this copy, as one question.
 std::string CandidateQuestion(const EepromQuestion& q, const PendingCopy& candidate);
+
+// What each button of the window's question about one candidate does; 'last': no candidate
+// follows, so No goes on with the EEPROM as the device holds it.
+std::string AnswerChoices(bool last);
 
 // What the device holds and which copies may belong to it, in one sentence.
 std::string DescribeCandidates(const EepromQuestion& q);

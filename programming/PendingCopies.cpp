@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
+#include "link/OsErrorText.h"
 #include "programming/DataFolder.h"
 #include "programming/UniqueFile.h"
 
@@ -79,68 +81,130 @@ PendingCopy FromJson(const json& j) {
     return c;
 }
 
-// The record is small: one entry per interrupted update.
+// The record is small: one entry per interrupted update. Opened without blocking and read
+// only when it is a regular file: a FIFO or device at its path must not hold a run up.
 int ReadText(const std::string& path, std::string& text) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return errno;
-    char buffer[4096];
+    struct stat st {};
     int err = 0;
-    for (;;) {
+    if (fstat(fd, &st) != 0)
+        err = errno;
+    else if (S_ISDIR(st.st_mode))
+        err = EISDIR;
+    else if (!S_ISREG(st.st_mode))
+        err = EINVAL;
+    char buffer[4096];
+    while (err == 0) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n > 0) {
+        if (n > 0)
             text.append(buffer, static_cast<std::size_t>(n));
-        } else if (n == 0) {
+        else if (n == 0)
             break;
-        } else if (errno != EINTR) {
+        else if (errno != EINTR)
             err = errno;
-            break;
-        }
     }
     ::close(fd);
     return err;
 }
 
-int Load(const std::string& folder, std::vector<PendingCopy>& copies) {
+// Names the file an error is about, when the caller asked.
+int Failed(int err, const std::string& file, std::string* failedFile) {
+    if (err != 0 && failedFile) *failedFile = file;
+    return err;
+}
+
+int Load(const std::string& folder, std::vector<PendingCopy>& copies, std::string* failedFile) {
     copies.clear();
+    const std::string path = folder + RecordName;
     std::string text;
-    if (const int err = ReadText(folder + RecordName, text)) return err == ENOENT ? 0 : err;
+    if (const int err = ReadText(path, text))
+        return err == ENOENT ? 0 : Failed(err, path, failedFile);
     try {
         const json record = json::parse(text);
         for (const json& entry : record.at("pending")) copies.push_back(FromJson(entry));
     } catch (const std::exception&) {
-        return EBADMSG;
+        return Failed(EBADMSG, path, failedFile);
     }
     std::sort(copies.begin(), copies.end(),
               [](const PendingCopy& a, const PendingCopy& b) { return a.Time > b.Time; });
     return 0;
 }
 
-int Store(const std::string& folder, const std::vector<PendingCopy>& copies) {
+int Store(const std::string& folder, const std::vector<PendingCopy>& copies,
+          std::string* failedFile) {
     json list = json::array();
     for (const PendingCopy& c : copies) list.push_back(ToJson(c));
     const std::string text =
         json{{"pending", list}}.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
-    return WriteFileDurably(folder + RecordName, text.data(), text.size());
+    const std::string path = folder + RecordName;
+    return Failed(WriteFileDurably(path, text.data(), text.size()), path, failedFile);
 }
 
 // Read, change and replace the record while holding its lock.
 template <typename Change>
-int Update(const std::string& folder, Change change) {
-    if (const int err = MakeFolders(folder)) return err;
-    const int lock = ::open((folder + LockName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (lock < 0) return errno;
+int Update(const std::string& folder, std::string* failedFile, Change change) {
+    if (const int err = MakeFolders(folder)) return Failed(err, folder, failedFile);
+    const std::string lockPath = folder + LockName;
+    const int lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644);
+    if (lock < 0) return Failed(errno, lockPath, failedFile);
     int err = 0;
     while (flock(lock, LOCK_EX) != 0)
         if (errno != EINTR) {
-            err = errno;
+            err = Failed(errno, lockPath, failedFile);
             break;
         }
     std::vector<PendingCopy> copies;
-    if (err == 0) err = Load(folder, copies);
-    if (err == 0 && change(copies)) err = Store(folder, copies);
+    if (err == 0) err = Load(folder, copies, failedFile);
+    if (err == 0 && change(copies)) err = Store(folder, copies, failedFile);
     ::close(lock);
     return err;
 }
+
+// Collects the copy paths of a record up to where it stops making sense.
+class CopyCollector : public nlohmann::json_sax<json> {
+public:
+    std::vector<std::string> Copies;
+
+    bool key(string_t& k) override {
+        Key = k;
+        return true;
+    }
+    bool string(string_t& value) override {
+        if (Key == "copy") Copies.push_back(value);
+        // The exact bytes of a path that is not text stand after its readable form.
+        if (Key == "copy_bytes" && !Copies.empty()) KeepExactBytes(value);
+        Key.clear();
+        return true;
+    }
+    bool null() override { return Scalar(); }
+    bool boolean(bool) override { return Scalar(); }
+    bool number_integer(number_integer_t) override { return Scalar(); }
+    bool number_unsigned(number_unsigned_t) override { return Scalar(); }
+    bool number_float(number_float_t, const string_t&) override { return Scalar(); }
+    bool binary(binary_t&) override { return Scalar(); }
+    bool start_object(std::size_t) override { return Scalar(); }
+    bool end_object() override { return Scalar(); }
+    bool start_array(std::size_t) override { return Scalar(); }
+    bool end_array() override { return Scalar(); }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
+        return false;
+    }
+
+private:
+    void KeepExactBytes(const std::string& hex) {
+        try {
+            Copies.back() = FromHex(hex);
+        } catch (const std::exception&) {
+            // damaged: the readable form stays
+        }
+    }
+    bool Scalar() {
+        Key.clear();
+        return true;
+    }
+    std::string Key;
+};
 }  // namespace
 
 std::string PendingRecordPath(const std::string& dataFolder) {
@@ -152,14 +216,15 @@ std::string RecordedCopyPath(const std::string& path) {
     return std::filesystem::absolute(path, ignored).lexically_normal().string();
 }
 
-int ReadPendingCopies(const std::string& dataFolder, std::vector<PendingCopy>& copies) {
-    return Load(dataFolder, copies);
+int ReadPendingCopies(const std::string& dataFolder, std::vector<PendingCopy>& copies,
+                      std::string* failedFile) {
+    return Load(dataFolder, copies, failedFile);
 }
 
-int MarkPending(const std::string& dataFolder, const PendingCopy& copy) {
+int MarkPending(const std::string& dataFolder, const PendingCopy& copy, std::string* failedFile) {
     PendingCopy mark = copy;
     mark.Path = RecordedCopyPath(copy.Path);
-    return Update(dataFolder, [&](std::vector<PendingCopy>& copies) {
+    return Update(dataFolder, failedFile, [&](std::vector<PendingCopy>& copies) {
         for (const PendingCopy& c : copies)
             if (c.Path == mark.Path) return false;
         copies.push_back(mark);
@@ -167,17 +232,18 @@ int MarkPending(const std::string& dataFolder, const PendingCopy& copy) {
     });
 }
 
-int ClearPending(const std::string& dataFolder, const std::vector<std::string>& copyPaths) {
+int ClearPending(const std::string& dataFolder, const std::vector<std::string>& copyPaths,
+                 std::string* failedFile) {
     std::vector<std::string> gone;
     for (const std::string& p : copyPaths) gone.push_back(RecordedCopyPath(p));
     // Most runs have no mark to clear: they leave the record and its lock alone.
     std::vector<PendingCopy> now;
-    if (Load(dataFolder, now) == 0 &&
+    if (Load(dataFolder, now, nullptr) == 0 &&
         std::none_of(now.begin(), now.end(), [&](const PendingCopy& c) {
             return std::find(gone.begin(), gone.end(), c.Path) != gone.end();
         }))
         return 0;
-    return Update(dataFolder, [&](std::vector<PendingCopy>& copies) {
+    return Update(dataFolder, failedFile, [&](std::vector<PendingCopy>& copies) {
         const auto before = copies.size();
         copies.erase(std::remove_if(copies.begin(), copies.end(),
                                     [&](const PendingCopy& c) {
@@ -187,4 +253,22 @@ int ClearPending(const std::string& dataFolder, const std::vector<std::string>& 
                      copies.end());
         return copies.size() != before;
     });
+}
+
+int CheckPendingRecord(const std::string& dataFolder, std::string* failedFile) {
+    return Update(dataFolder, failedFile, [](std::vector<PendingCopy>&) { return false; });
+}
+
+std::string PendingRecordReason(int err) {
+    if (err == EBADMSG) return "not a record of pending copies (cut short or damaged)";
+    if (err == EINVAL) return "not a regular file";
+    return OsErrorText(err);
+}
+
+std::vector<std::string> SalvagePendingCopies(const std::string& dataFolder) {
+    std::string text;
+    if (ReadText(dataFolder + RecordName, text) != 0) return {};
+    CopyCollector collector;
+    json::sax_parse(text, &collector);
+    return collector.Copies;
 }

@@ -18,15 +18,34 @@ struct PendingCopy {
 
 std::string PendingRecordPath(const std::string& dataFolder);
 
-// The marks, newest first; none when there is no record. Returns errno (EBADMSG for a record
-// that is not ours to read), 0 on success.
-int ReadPendingCopies(const std::string& dataFolder, std::vector<PendingCopy>& copies);
+// Each operation returns errno, 0 on success, and names in 'failedFile' (when given) the file
+// or folder the failure is about: the record, its lock or the data folder. Besides the OS's
+// own reasons: EBADMSG for a record that is not ours to read (cut short, damaged), EINVAL for
+// a record path that is no regular file (a FIFO would block the run). PendingRecordReason
+// words them all.
 
-// Adds the mark; a copy marked already keeps its first mark. Returns errno, 0 on success.
-int MarkPending(const std::string& dataFolder, const PendingCopy& copy);
+// The marks, newest first; none when there is no record.
+int ReadPendingCopies(const std::string& dataFolder, std::vector<PendingCopy>& copies,
+                      std::string* failedFile = nullptr);
 
-// Removes the marks of these copies. Returns errno, 0 on success.
-int ClearPending(const std::string& dataFolder, const std::vector<std::string>& copyPaths);
+// Adds the mark; a copy marked already keeps its first mark.
+int MarkPending(const std::string& dataFolder, const PendingCopy& copy,
+                std::string* failedFile = nullptr);
+
+// Removes the marks of these copies.
+int ClearPending(const std::string& dataFolder, const std::vector<std::string>& copyPaths,
+                 std::string* failedFile = nullptr);
+
+// Takes the record's lock and reads the record, changing nothing: what a run checks before it
+// opens the port, since a run that cannot mark its copy must not go on to the erase.
+int CheckPendingRecord(const std::string& dataFolder, std::string* failedFile = nullptr);
+
+// The reason for one of the errors above, in words.
+std::string PendingRecordReason(int err);
+
+// The copies a record that cannot be read still names, as far as it can be read (a record cut
+// short names those before the cut). Empty when nothing of it is readable.
+std::vector<std::string> SalvagePendingCopies(const std::string& dataFolder);
 
 // The form a copy's path takes in the record: absolute and without "." or "..".
 std::string RecordedCopyPath(const std::string& path);

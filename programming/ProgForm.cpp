@@ -316,12 +316,15 @@ void TProgForm::Ended(const RunOutcome& outcome) {
 }
 
 // One box per copy, newest first: Yes writes that copy back, No asks about the next one and
-// after the last goes on with the EEPROM as read, Cancel stops the run before the erase.
+// after the last goes on with the EEPROM as read, Cancel stops the run before the erase. Each
+// box says so below its question.
 EepromAnswer TProgForm::AskAboutEeprom(const EepromQuestion& question) {
     EepromAnswer answer;
     for (const PendingCopy& copy : question.Candidates) {
-        const auto pressed = Boxes().Question(this, QStringLiteral("EEPROM"),
-                                              Text(CandidateQuestion(question, copy)));
+        const bool last = &copy == &question.Candidates.back();
+        const auto pressed = Boxes().Question(
+            this, QStringLiteral("EEPROM"),
+            Text(CandidateQuestion(question, copy) + "\n\n" + AnswerChoices(last)));
         if (pressed == MessageBoxes::Cancel) return answer;
         if (pressed == MessageBoxes::Yes) {
             answer.Kind = EepromAnswer::WriteCopy;

@@ -119,7 +119,7 @@ void ProgrammingRun::Sequence(TIspLink& link) {
     Outcome.DeviceTouched = true;  // even a failed erase may have reached the chip
     link.EraseChip();
     Step("programming eeprom...");
-    link.ProgramEeprom();
+    Keeper.ProgramEeprom(link);
     Keeper.WrittenBack();
     StopOnceEepromIsBack();
     Step("programming flash...");

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "sim/EesaveFuse.h"
+
 int RealPageBytes(const DeviceEntry& chip) {
     if (chip.PageSize == 1) return 1;  // no page buffer: byte-mode parts
     if (chip.FlashSize >= 0x10000) return 256;
@@ -24,8 +26,17 @@ TargetModel::TargetModel(const DeviceEntry& chip)
 
 void TargetModel::ChipErase() {
     std::fill(Flash.begin(), Flash.end(), 0xFF);
-    std::fill(Eeprom.begin(), Eeprom.end(), 0xFF);
+    if (!EepromSurvivesErase()) std::fill(Eeprom.begin(), Eeprom.end(), 0xFF);
     ++ChipErases;
+}
+
+bool TargetModel::EepromSurvivesErase() const {
+    const std::optional<EesaveBit> eesave = EesaveOf(ChipRow);
+    if (!eesave) return false;
+    const uint8_t fuse = eesave->Fuse == FuseByte::Lo   ? FuseLo
+                         : eesave->Fuse == FuseByte::Hi ? FuseHi
+                                                        : FuseEx;
+    return (fuse & (1u << eesave->Bit)) == 0;
 }
 
 void TargetModel::WriteFlashByte(uint32_t address, uint8_t value) {

@@ -1,6 +1,7 @@
 #pragma once
 // An AVR target as seen through its serial-programming interface: flash bits only fall
-// until a chip erase, page writes go through a page buffer of the chip's real size.
+// until a chip erase, page writes go through a page buffer of the chip's real size, and the
+// erase keeps the EEPROM while the chip's EESAVE fuse bit is programmed.
 
 #include <cstdint>
 #include <vector>
@@ -17,6 +18,8 @@ public:
     int PageBufferSize() const { return static_cast<int>(PageBuffer.size()); }
 
     void ChipErase();
+    // EESAVE programmed (its bit 0 in its fuse byte), on a chip that has the fuse.
+    bool EepromSurvivesErase() const;
     // Byte mode: programming ANDs the new value into flash.
     void WriteFlashByte(uint32_t address, uint8_t value);
     // Page mode: fills the buffer at the address's offset within the page.

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 
+#include "cli/ConsoleReport.h"
 #include "cli/PortRunReport.h"
 #include "cli/SamePort.h"
 
@@ -123,4 +124,45 @@ TEST(StationAnswer, EmptyEepromIsANewBoardOtherDoubtsStopBeforeTheErase) {
     const EepromAnswer several = StationAnswer(EepromQuestion{"ATmega644P", false, {copy, copy}});
     EXPECT_EQ(several.Kind, EepromAnswer::Stop);
     EXPECT_NE(several.Detail.find("program --use-eeprom-copy"), std::string::npos);
+    // A board that holds only what boards share: the board fails, naming the copy and both
+    // ways on.
+    const EepromAnswer common =
+        StationAnswer(EepromQuestion{"ATmega644P", false, {copy}, /*DeviceCommon=*/true});
+    EXPECT_EQ(common.Kind, EepromAnswer::Stop);
+    EXPECT_NE(common.Detail.find("could hold the same bytes"), std::string::npos) << common.Detail;
+    EXPECT_NE(
+        common.Detail.find("program --use-eeprom-copy " + copy.Path + " if it is that device"),
+        std::string::npos)
+        << common.Detail;
+    EXPECT_NE(common.Detail.find("program --keep-device-eeprom if it is not"), std::string::npos);
+}
+
+// program without an answer on its command line: code 28's detail names the copy and both
+// ways on, for one copy of each kind of doubt.
+TEST(ProgramAnswer, NamesTheCopyAndTheTwoWaysOn) {
+    PendingCopy copy;
+    copy.Path = "/data/eeprom/eeprom-ATmega644P-ttyUSB0-1.bin";
+    copy.Chip = "ATmega644P";
+    for (const bool blank : {true, false}) {
+        const EepromAnswer a =
+            AnswerFromOptions(EepromQuestion{"ATmega644P", blank, {copy}, !blank}, false);
+        EXPECT_EQ(a.Kind, EepromAnswer::Stop);
+        EXPECT_NE(a.Detail.find("Nothing was erased. If it is, run again with --use-eeprom-copy " +
+                                copy.Path + "; if it is "),
+                  std::string::npos)
+            << a.Detail;
+        EXPECT_NE(a.Detail.find("with --keep-device-eeprom"), std::string::npos) << a.Detail;
+    }
+    EXPECT_EQ(AnswerFromOptions(EepromQuestion{"ATmega644P", false, {copy}, true}, true).Kind,
+              EepromAnswer::KeepDevice);
+}
+
+// Several candidates in the window: No on all but the last moves on to the next copy.
+TEST(EepromQuestionText, EachAnswerSaysWhatItDoes) {
+    EXPECT_EQ(AnswerChoices(true),
+              "Yes: write this copy into the device\nNo: keep what the device holds\n"
+              "Cancel: stop before anything is erased");
+    EXPECT_EQ(AnswerChoices(false),
+              "Yes: write this copy into the device\nNo: not this copy; ask about the next one\n"
+              "Cancel: stop before anything is erased");
 }

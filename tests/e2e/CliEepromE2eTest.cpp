@@ -1,12 +1,13 @@
 // The EEPROM end to end, q40prog-cli against q40prog-boxsim on pseudo-terminals: restore-eeprom
 // over other data, the retry after a box that vanished during the write-back, the stop where
-// an empty EEPROM cannot be told from a new board, runs started together, and records that
-// cannot be written.
+// an empty EEPROM or a lookalike board cannot be told from the unit, runs started together,
+// records that cannot be written or read, and a chosen copy over an EEPROM that EESAVE kept.
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "programming/PendingCopies.h"
 #include "programming/ProgrammingRun.h"
 #include "sim/SimPort.h"
 #include "tests/e2e/BoxSimFixture.h"
@@ -235,4 +236,121 @@ TEST_F(CliEeprom, RecordThatCannotBeWrittenIsWarnedAbout) {
     const std::string logPath = std::filesystem::directory_iterator(logs)->path();
     const std::vector<uint8_t> text = ReadBytes(logPath);
     EXPECT_TRUE(Has(std::string(text.begin(), text.end()), problem + "\n"));
+}
+
+namespace {
+// Boards of one product carry the same header and default table in their first two blocks;
+// a unit adds its calibration and serial number.
+std::vector<uint8_t> Unit(char name) {
+    std::vector<uint8_t> e(EepromBytes, 0xFF);
+    const std::string header = "KARDO-Q40 HDR v1";
+    std::copy(header.begin(), header.end(), e.begin());
+    for (std::size_t i = 0; i < Block; ++i) e[Block + i] = static_cast<uint8_t>(0x40 + i);
+    const std::string calibration = std::string("CAL-") + name + "-0123456789abcdefghijklmnopq";
+    std::copy(calibration.begin(), calibration.begin() + Block, e.begin() + 2 * Block);
+    const std::string serial = std::string("SERIAL ") + name + " 2026-000123";
+    std::copy(serial.begin(), serial.end(), e.begin() + 0x400);
+    return e;
+}
+}  // namespace
+
+// A board holding only the header and table every board carries, while unit X's copy is
+// pending and a unit Y updated here yesterday holds the same two blocks: program stops before
+// the erase and names the copy and both ways on; --keep-device-eeprom goes on with the board's
+// own EEPROM and leaves X's copy pending.
+TEST_F(CliEeprom, LookalikeBoardStopsBeforeTheEraseAndNamesTheWaysOn) {
+    const std::string folder = DataFolder + "/eeprom";
+    std::filesystem::create_directories(folder);
+    const std::string y = folder + "/eeprom-ATmega644P-ttyUSB5-20260101-090000-000.bin";
+    WriteBytes(y, Unit('Y'));
+    std::filesystem::last_write_time(
+        y, std::filesystem::file_time_type::clock::now() - std::chrono::hours(24));
+    const std::string x = folder + "/eeprom-ATmega644P-ttyUSB9-20260102-090000-000.bin";
+    WriteBytes(x, Unit('X'));
+    ASSERT_EQ(MarkPending(DataFolder, {x, "ATmega644P", "ttyUSB9",
+                                       std::chrono::system_clock::now() - std::chrono::hours(1)}),
+              0);
+    const std::vector<uint8_t> z = Unit('Z');
+    std::vector<uint8_t> board(EepromBytes, 0xFF);
+    std::copy(z.begin(), z.begin() + 2 * Block, board.begin());
+    StartDevice(board, "final.bin");
+
+    CommandResult r = Program(Port());
+    EXPECT_EQ(r.ExitCode, ExitUntouched) << r.Out << r.Err;
+    EXPECT_TRUE(Has(r.Out,
+                    "programming interrupted: Stopped before the erase: an EEPROM copy "
+                    "may belong to this device.\n"))
+        << r.Out;
+    EXPECT_TRUE(Has(r.Out, "its EEPROM is in " + x + ". A board that never had that EEPROM"))
+        << r.Out;
+    EXPECT_TRUE(Has(r.Out, "run again with --use-eeprom-copy " + x + ";")) << r.Out;
+    EXPECT_TRUE(Has(r.Out, "with --keep-device-eeprom")) << r.Out;
+    EXPECT_FALSE(Has(r.Out, "erasing chip")) << r.Out;
+
+    r = Program(Port(), {"--keep-device-eeprom"});
+    EXPECT_EQ(r.ExitCode, 0) << r.Out << r.Err;
+    EXPECT_TRUE(Has(r.Out, "keeping the eeprom as read; pending eeprom copy " + x + " not used"))
+        << r.Out;
+    ASSERT_EQ(StopBox(), 0);
+    EXPECT_EQ(ReadBytes(Scratch("final.bin")), board);
+    EXPECT_TRUE(Has(Cli({"pending"}).Out, x));
+}
+
+// The record of pending copies cut short, or its lock path taken by a folder: program fails
+// before it opens the port, with the file and the reason below the failure; pending says what
+// the record still names and how to go on.
+TEST_F(CliEeprom, PendingRecordThatCannotBeUsedStopsTheRunAndPendingSaysWhatToDo) {
+    std::filesystem::create_directories(DataFolder);
+    const std::string record = DataFolder + "/pending-eeprom.json";
+    const std::string copy = DataFolder + "/eeprom/eeprom-ATmega644P-ttyUSB9-1.bin";
+    std::ofstream(record) << "{\n  \"pending\": [\n    {\n      \"chip\": \"ATmega644P\",\n"
+                          << "      \"copy\": \"" << copy << "\",\n      \"port\": \"tty";
+    StartDevice(Original, "final.bin");
+
+    CommandResult r = Program(Port());
+    EXPECT_EQ(r.ExitCode, ExitUntouched) << r.Out << r.Err;
+    EXPECT_TRUE(Has(r.Out,
+                    "programming interrupted: Error using the record of pending EEPROM copies.\n"
+                    "File: " +
+                        record + ": not a record of pending copies (cut short or damaged)\n"))
+        << r.Out;
+    EXPECT_FALSE(Has(r.Out, "opening serial port")) << r.Out;
+
+    r = Cli({"pending"});
+    EXPECT_EQ(r.ExitCode, 1) << r.Out << r.Err;
+    EXPECT_TRUE(Has(r.Out, "the record of pending eeprom copies cannot be used: " + record +
+                               ": not a record of pending copies (cut short or damaged)\n"))
+        << r.Out;
+    EXPECT_TRUE(Has(r.Out, "copies it names, as far as it can be read:\n  " + copy + "\n"))
+        << r.Out;
+    EXPECT_TRUE(Has(r.Out, "restore-eeprom --port PORT COPY")) << r.Out;
+
+    std::filesystem::remove(record);
+    std::filesystem::remove(DataFolder + "/pending-eeprom.lock");  // the runs' lock file
+    std::filesystem::create_directories(DataFolder + "/pending-eeprom.lock");
+    r = Program(Port());
+    EXPECT_EQ(r.ExitCode, ExitUntouched) << r.Out << r.Err;
+    EXPECT_TRUE(Has(r.Out,
+                    "programming interrupted: Error using the record of pending EEPROM "
+                    "copies.\nFile: " +
+                        DataFolder + "/pending-eeprom.lock: Is a directory\n"))
+        << r.Out;
+    ASSERT_EQ(StopBox(), 0);
+    EXPECT_EQ(ReadBytes(Scratch("final.bin")), Original);
+}
+
+// EESAVE programmed by the run's own high fuse: the erase keeps the device's other data, and
+// the chosen copy still ends up in the device byte for byte, its blank blocks too.
+TEST_F(CliEeprom, ChosenCopyOverOtherDataWithEesaveEndsWhole) {
+    const std::vector<uint8_t> other = RandomBytes(EepromBytes, 25);  // no blank block
+    StartDevice(other, "final.bin");
+    const std::string copy = Scratch("eeprom-ATmega644P-ttyUSB0-20260101-120000-000.bin");
+    WriteBytes(copy, Original);
+    const CommandResult r = Program(Port(), {"--fuse-hi", "0xD1", "--use-eeprom-copy", copy});
+    ASSERT_EQ(r.ExitCode, 0) << r.Out << r.Err;
+    EXPECT_TRUE(Has(r.Out, "programming eeprom...\nverifying eeprom...\nprogramming flash...\n"))
+        << r.Out;
+    ASSERT_EQ(StopBox(), 0);
+    EXPECT_EQ(ReadBytes(Scratch("final.bin")), Original);
+    EXPECT_EQ(ReadBytes(LineAfter(r.Out, "saving eeprom copy to ")), other);
 }

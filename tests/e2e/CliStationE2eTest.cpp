@@ -1,8 +1,8 @@
 // q40prog-cli station against q40prog-boxsim, whose target is connected and removed with
 // SIGUSR1 and SIGUSR2 as boards are on a bench: every board is updated once, never twice
 // while it stays on; Ctrl-C ends the station after the update under way; an empty EEPROM
-// with a pending copy is a new board, a half-restored one gets its copy back; pending lists
-// and forgets the marks.
+// with a pending copy is a new board, a half-restored one gets its copy back, one that any
+// board could hold fails before the erase; pending lists and forgets the marks.
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -272,4 +272,56 @@ TEST_F(Station, PendingForgetsAMarkAndKeepsTheCopy) {
     EXPECT_EQ(r.Out, "forgotten: " + copy + "\n");
     EXPECT_EQ(Cli({"pending"}).Out, "no pending eeprom copies\n");
     EXPECT_EQ(ReadBytes(copy), Eeprom);
+}
+
+// A board that holds only the first two blocks of a pending copy, blocks that a copy of
+// another unit updated here holds too: it could be any board of the product. The station
+// fails it before the erase with the copy's name and the ways on, and goes on with the next.
+TEST_F(Station, LookalikeBoardFailsBeforeTheEraseAndTheStationGoesOn) {
+    std::filesystem::create_directories(Data + "/eeprom");
+    const std::vector<uint8_t> other = RandomBytes(EepromBytes, 53);
+    std::vector<uint8_t> unit = other;  // the same first two blocks, its own data after them
+    std::copy_n(Eeprom.begin() + 0x40, EepromBytes - 0x40, unit.begin() + 0x40);
+    const std::string y = Data + "/eeprom/eeprom-ATmega644P-ttyUSB5-20250101-000000-000.bin";
+    WriteBytes(y, other);
+    std::filesystem::last_write_time(
+        y, std::filesystem::file_time_type::clock::now() - std::chrono::hours(24));
+    const std::string copy = Data + "/eeprom/eeprom-ATmega644P-ttyUSB9-20260101-000000-000.bin";
+    WriteBytes(copy, unit);
+    ASSERT_EQ(MarkPending(Data, {copy, "ATmega644P", "ttyUSB9", std::chrono::system_clock::now()}),
+              0);
+    std::vector<uint8_t> lookalike(EepromBytes, isp::Blank);
+    std::copy_n(unit.begin(), 0x40, lookalike.begin());
+    WriteBytes(Scratch("lookalike.in"), lookalike);
+
+    StartBench({"--target-absent", "--eeprom-in", Scratch("lookalike.in")});
+    LiveCommand station;
+    ASSERT_TRUE(station.Start(StationCommand()));
+    const std::string waiting = Port() + ": waiting for a board";
+    const std::string failed = Port() +
+                               ": FAILED: Stopped before the erase: an EEPROM copy may belong to "
+                               "this device. Take the board off.";
+    ASSERT_TRUE(station.WaitForLine(waiting));
+    Board(SIGUSR1);
+    ASSERT_TRUE(station.WaitForLines(failed, 1)) << station.SoFar().Out << station.SoFar().Err;
+    Board(SIGUSR2);
+    ASSERT_TRUE(station.WaitForLines(waiting, 2));  // seen off: the next board may come
+    Board(SIGUSR1);                                 // the same kind of board again
+    ASSERT_TRUE(station.WaitForLines(failed, 2)) << station.SoFar().Out << station.SoFar().Err;
+    station.Signal(SIGINT);
+    const CommandResult r = station.Finish();
+    EXPECT_EQ(r.ExitCode, 1) << r.Out << r.Err;
+    EXPECT_TRUE(Has(r.Out, Port() +
+                               ": programming interrupted: Stopped before the erase: an EEPROM "
+                               "copy may belong to this device.\n"))
+        << r.Out;
+    EXPECT_TRUE(Has(r.Out, "Update this board with program --use-eeprom-copy " + copy +
+                               " if it is that device, or with program --keep-device-eeprom if "
+                               "it is not."))
+        << r.Out;
+    EXPECT_FALSE(Has(r.Out, "erasing chip")) << r.Out;
+    EXPECT_EQ(TotalRow(r.Out), (std::vector<std::string>{"all", "ports", "0", "2"})) << r.Out;
+    ASSERT_EQ(StopBox(), 0);
+    EXPECT_EQ(ReadBytes(Scratch("eeprom.bin")), lookalike);
+    EXPECT_TRUE(Has(Cli({"pending"}).Out, copy));
 }

@@ -1,11 +1,19 @@
 // The EEPROM across runs against the in-process box: restore-eeprom over other data, the
-// retry after an interrupted write-back, the question where nobody can tell, and runs
-// started together that must never share a file.
+// retry after an interrupted write-back, the question where nobody can tell (a blank EEPROM,
+// boards that look like a half-restored unit), a record of pending copies that cannot be
+// used, the erase that keeps the EEPROM (EESAVE), and runs started together that must never
+// share a file.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
@@ -19,6 +27,7 @@
 #include "tests/support/RecordingReport.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestData.h"
+#include "tests/support/Trace.h"
 
 namespace {
 constexpr std::size_t Block = 32;
@@ -318,4 +327,287 @@ TEST(ParallelRuns, NeverShareAFile) {
         EXPECT_EQ(copies.count(j["eeprom_copy"].get<std::string>()), 1u);
     }
     EXPECT_EQ(recordedLogs, logs);
+}
+
+namespace {
+// Boards of one product carry the same header and default table in their first two blocks;
+// a unit adds its calibration and its serial number.
+std::vector<uint8_t> Board(std::size_t size) {
+    std::vector<uint8_t> e(size, 0xFF);
+    const std::string header = "KARDO-Q40 HDR v1";  // 16 bytes, blank after in its block
+    std::copy(header.begin(), header.end(), e.begin());
+    for (std::size_t i = 0; i < Block; ++i) e[Block + i] = static_cast<uint8_t>(0x40 + i);
+    return e;
+}
+
+std::vector<uint8_t> Unit(std::size_t size, char name) {
+    std::vector<uint8_t> e = Board(size);
+    const std::string calibration = std::string("CAL-") + name + "-0123456789abcdefghijklmnopq";
+    std::copy(calibration.begin(), calibration.begin() + Block, e.begin() + 2 * Block);
+    const std::string serial = std::string("SERIAL ") + name + " 2026-000123";
+    std::copy(serial.begin(), serial.end(), e.begin() + 0x400);
+    return e;
+}
+
+std::vector<uint8_t> FirstBlocks(const std::vector<uint8_t>& e, std::size_t blocks) {
+    std::vector<uint8_t> part(e.size(), 0xFF);
+    std::copy(e.begin(), e.begin() + static_cast<long>(blocks * Block), part.begin());
+    return part;
+}
+
+int ErasesSent(const std::vector<uint8_t>& written) {
+    int erases = 0;
+    for (const TraceFrame& f : SplitTrace(written))
+        erases += f.Letter == 'I' && f.Tail.size() >= 2 && f.Tail[0] == 0xAC && f.Tail[1] == 0x80;
+    return erases;
+}
+
+// The EEPROM frames after the erase, as "w0040" (a block written at 0x40) and "r0040".
+std::vector<std::string> EepromFramesAfterErase(const std::vector<uint8_t>& written) {
+    std::vector<std::string> frames;
+    bool erased = false;
+    for (const TraceFrame& f : SplitTrace(written)) {
+        if (f.Letter == 'I' && f.Tail.size() >= 2 && f.Tail[0] == 0xAC && f.Tail[1] == 0x80)
+            erased = true;
+        if (!erased || (f.Letter != 'w' && f.Letter != 'r')) continue;
+        char text[8];
+        std::snprintf(text, sizeof text, "%c%02X%02X", f.Letter, f.Tail[0], f.Tail[1]);
+        frames.emplace_back(text);
+    }
+    return frames;
+}
+
+std::string At(char letter, std::size_t address) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%c%04X", letter, static_cast<unsigned>(address));
+    return text;
+}
+
+// A report that does something to the files when the run writes a given log line.
+struct HookedReport : RecordingReport {
+    void Log(const std::string& line) override {
+        RecordingReport::Log(line);
+        if (line.rfind(When, 0) == 0 && Do) Do();
+    }
+    std::string When;
+    std::function<void()> Do;
+};
+}  // namespace
+
+// Two boards that look like what an interrupted write-back of unit X's copy leaves, and are
+// not: one holds a byte of X's first block only (no write-back writes less than a block), the
+// other only the header and table that every board carries (a copy of another unit updated
+// here holds them too). Neither gets X's bytes without a person saying so; a device that holds
+// X's calibration block as well is X and gets its copy back unasked.
+TEST_F(EepromRuns, LookalikeBoardsNeverGetAnotherUnitsEeprom) {
+    const std::size_t size = Original.size();
+    const std::vector<uint8_t> x = Unit(size, 'X');
+    std::filesystem::create_directories(Temp.File("data/eeprom"));
+    const std::string y =
+        Temp.File("data/eeprom/eeprom-ATmega644P-ttyUSB5-20250101-000000-000.bin");
+    WriteFile(y, Unit(size, 'Y'));
+    std::filesystem::last_write_time(
+        y, std::filesystem::file_time_type::clock::now() - std::chrono::hours(24));
+    const std::string copy =
+        Temp.File("data/eeprom/eeprom-ATmega644P-ttyUSB9-20260101-000000-000.bin");
+    WriteFile(copy, x);
+    std::vector<uint8_t> oneByte(size, 0xFF);
+    oneByte[0] = x[0];
+    const struct {
+        const char* name;
+        std::vector<uint8_t> device;
+        bool asked;
+        std::vector<uint8_t> after;  // the device's EEPROM once the run has ended
+    } cases[] = {
+        {"one byte of X's first block", oneByte, false, oneByte},
+        {"a lone header", FirstBlocks(x, 1), true, FirstBlocks(x, 1)},
+        {"header and table, as every board", FirstBlocks(x, 2), true, FirstBlocks(x, 2)},
+        {"X's calibration too", FirstBlocks(x, 3), false, x},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(MarkPending(Temp.File("data"),
+                              {copy, "ATmega644P", "ttyUSB9",
+                               std::chrono::system_clock::now() - std::chrono::minutes(10)}),
+                  0);
+        Box.Box.Target.Eeprom = c.device;
+        Box.Written.clear();
+        RecordingReport report;  // no answer: a question stops the run
+        const RunOutcome o = Program(report);
+        EXPECT_EQ(Box.Box.Target.Eeprom, c.after);
+        EXPECT_EQ(report.Questions.size(), c.asked ? 1u : 0u);
+        if (c.asked) {
+            EXPECT_EQ(o.Code, errEepromUndecided);
+            EXPECT_FALSE(o.DeviceTouched);
+            EXPECT_EQ(ErasesSent(Box.Written), 0);
+            EXPECT_TRUE(report.Questions[0].DeviceCommon);
+            ASSERT_EQ(report.Questions[0].Candidates.size(), 1u);
+            EXPECT_EQ(report.Questions[0].Candidates[0].Path, copy);
+            EXPECT_NE(o.Detail.find(copy), std::string::npos) << o.Detail;
+            EXPECT_EQ(PendingPaths(), std::vector<std::string>{copy});
+        } else {
+            ASSERT_TRUE(o.Success) << o.Message;
+            const bool restored = c.after == x;
+            EXPECT_EQ(
+                Logged(report, "restoring eeprom from " + copy + " left by an interrupted update"),
+                restored);
+            EXPECT_EQ(PendingPaths(),
+                      restored ? std::vector<std::string>{} : std::vector<std::string>{copy});
+        }
+    }
+}
+
+// Whenever the pending record cannot be read, locked or written, the run ends before the
+// erase with its own failure and the file and reason on the detail line: a half-restored
+// device whose copy nobody could find again is worse than a run that did not start.
+TEST_F(EepromRuns, PendingRecordThatCannotBeUsedStopsBeforeTheErase) {
+    const std::string data = Temp.File("data");
+    const std::string record = PendingRecordPath(data);
+    const std::string lock = data + "/pending-eeprom.lock";
+    const std::string copy = Temp.File("eeprom-ATmega644P-ttyUSB9-1.bin");
+    WriteFile(copy, Original);
+    const auto cutShort = [&] {
+        std::ofstream(record) << "{\"pending\": [{\"chip\": \"ATmega644P\", \"copy\": \"" << copy
+                              << "\", \"port\": \"ttyUSB9\", \"ti";
+    };
+    const struct {
+        const char* name;
+        std::function<void()> before;      // before the run
+        std::function<void()> duringRead;  // while the run reads the EEPROM
+        std::string file, reason;
+        bool portOpened;
+    } cases[] = {
+        {"record cut short", cutShort, nullptr, record,
+         "not a record of pending copies (cut short or damaged)", false},
+        {"record is a directory", [&] { std::filesystem::create_directories(record); }, nullptr,
+         record, "Is a directory", false},
+        {"record is a FIFO", [&] { ASSERT_EQ(mkfifo(record.c_str(), 0644), 0); }, nullptr, record,
+         "not a regular file", false},
+        {"lock path is a directory", [&] { std::filesystem::create_directories(lock); }, nullptr,
+         lock, "Is a directory", false},
+        {"record cut short while the EEPROM is read", nullptr, cutShort, record,
+         "not a record of pending copies (cut short or damaged)", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(data);
+        std::filesystem::create_directories(data);
+        if (c.before) c.before();
+        Box.Box.Target.Eeprom = Original;
+        Box.Written.clear();
+        HookedReport report;
+        report.When = "reading eeprom...";
+        report.Do = c.duringRead;
+        const RunOutcome o = Program(report);
+        EXPECT_EQ(o.Code, errPendingRecord);
+        EXPECT_EQ(o.Message, "Error using the record of pending EEPROM copies.");
+        EXPECT_EQ(o.Detail, "File: " + c.file + ": " + c.reason);
+        EXPECT_FALSE(o.DeviceTouched);
+        EXPECT_EQ(Box.Written.empty(), !c.portOpened);
+        EXPECT_EQ(ErasesSent(Box.Written), 0);
+        EXPECT_EQ(Box.Box.Target.Eeprom, Original);
+        const auto failed = std::find(report.Lines.begin(), report.Lines.end(),
+                                      "programming interrupted: " + o.Message);
+        ASSERT_NE(failed, report.Lines.end());
+        ASSERT_NE(failed + 1, report.Lines.end());
+        EXPECT_EQ(*(failed + 1), o.Detail);
+    }
+}
+
+// The record cannot take the mark of the copy (a full disk, here the file size limit that
+// lets the copy through and stops the record): the run ends before the erase.
+TEST_F(EepromRuns, MarkThatCannotBeWrittenStopsBeforeTheErase) {
+    const std::string data = Temp.File("data");
+    for (int i = 0; i < 40; ++i)  // a record larger than the limit, the copy smaller
+        ASSERT_EQ(MarkPending(
+                      data, {Temp.File("eeprom-ATmega2560-old-" + std::to_string(i)), "ATmega2560",
+                             "ttyUSB" + std::to_string(i), std::chrono::system_clock::now()}),
+                  0);
+    ASSERT_GT(std::filesystem::file_size(PendingRecordPath(data)), 4096u);
+    struct rlimit before {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    HookedReport report;
+    report.When = "saving eeprom copy to ";
+    report.Do = [&] {
+        struct rlimit small = before;
+        small.rlim_cur = 4096;
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    };
+    const RunOutcome o = Program(report);
+    setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(o.Code, errPendingRecord);
+    EXPECT_EQ(o.Detail, "File: " + PendingRecordPath(data) + ": File too large");
+    EXPECT_FALSE(o.DeviceTouched);
+    EXPECT_EQ(ErasesSent(Box.Written), 0);
+    EXPECT_EQ(ReadFile(o.EepromSavedPath), Original);
+    EXPECT_EQ(Box.Box.Target.Eeprom, Original);
+}
+
+// With EESAVE programmed the erase keeps the EEPROM. What was read goes back as always (its
+// blank blocks skipped: they are blank in the device too). Anything else is written wherever
+// the device may hold other bytes, blank blocks included, and the whole EEPROM is read back.
+TEST_F(EepromRuns, WithEesaveEveryOtherCopyIsWrittenAndVerifiedWhole) {
+    constexpr uint8_t HighFuseEesave = 0xD1;  // ATmega644P: EESAVE is bit 3 of the high fuse
+    const std::size_t size = Original.size(), blocks = size / Block;
+    const std::vector<uint8_t> other = RandomBytes(size, 31);  // no blank block
+    const std::string chosen = Temp.File("eeprom-ATmega644P-ttyS3-1.bin");
+    WriteFile(chosen, Original);
+    std::vector<std::string> originalBlocks, everyBlock, verify;
+    for (std::size_t b = 0; b < blocks; ++b) {
+        const bool blank = std::all_of(Original.begin() + static_cast<long>(b * Block),
+                                       Original.begin() + static_cast<long>((b + 1) * Block),
+                                       [](uint8_t v) { return v == 0xFF; });
+        for (auto* list : {&originalBlocks, &everyBlock})
+            if (!blank || list == &everyBlock) {
+                list->push_back(At('w', b * Block));
+                list->push_back(At('r', b * Block));  // its read-back
+            }
+        verify.push_back(At('r', b * Block));
+    }
+    const auto then = [](std::vector<std::string> a, const std::vector<std::string>& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+
+    // What was read goes back.
+    Box.Box.Target.FuseHi = HighFuseEesave;
+    RecordingReport same;
+    ASSERT_TRUE(Program(same).Success);
+    EXPECT_EQ(Box.Box.Target.Eeprom, Original);
+    EXPECT_EQ(EepromFramesAfterErase(Box.Written), originalBlocks);
+    EXPECT_FALSE(Logged(same, "verifying eeprom..."));
+
+    // A chosen copy over other data: the erase left the other data, so every block is written.
+    Box.Box.Target.Eeprom = other;
+    Box.Written.clear();
+    RecordingReport report;
+    const RunOutcome o = Program(report, "ttySIM0", chosen);
+    ASSERT_TRUE(o.Success) << o.Message;
+    EXPECT_EQ(Box.Box.Target.Eeprom, Original);
+    EXPECT_EQ(EepromFramesAfterErase(Box.Written), then(everyBlock, verify));
+    const auto written =
+        std::find(report.Lines.begin(), report.Lines.end(), "programming eeprom...");
+    ASSERT_NE(written, report.Lines.end());
+    EXPECT_EQ(*(written + 1), "verifying eeprom...");
+    EXPECT_EQ(*(written + 2), "programming flash...");
+    EXPECT_NE(std::find(report.Phases.begin(), report.Phases.end(), phEepromVerified),
+              report.Phases.end());
+
+    // A pending restore into the half-restored device: the blocks blank in the copy and in
+    // the device need no write whatever the erase did; the rest is written, all is verified.
+    const RunOutcome failed = Interrupt(6);
+    ASSERT_EQ(failed.Code, errAborted);
+    ASSERT_EQ(Box.Box.Target.Eeprom, Original);  // EESAVE: the interrupted write-back lost nothing
+    Box.Box.Target.Eeprom = FirstBlocks(Original, 4);
+    Box.Written.clear();
+    RecordingReport retry;
+    const RunOutcome restored = Program(retry);
+    ASSERT_TRUE(restored.Success) << restored.Message;
+    EXPECT_TRUE(Logged(retry, "restoring eeprom from " + failed.EepromCopyPath +
+                                  " left by an interrupted update"));
+    EXPECT_EQ(Box.Box.Target.Eeprom, Original);
+    EXPECT_EQ(EepromFramesAfterErase(Box.Written), then(originalBlocks, verify));
+    EXPECT_TRUE(PendingPaths().empty());
 }

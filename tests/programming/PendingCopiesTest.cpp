@@ -72,10 +72,10 @@ TEST(EepromVerdict, DecidesOnlyWhereOneCopyExplainsTheDevice) {
          {Pending("a", a)},
          EepromVerdict::NothingToDo,
          {}},
-        {"the first block only",
+        {"the first block only: a board may carry it as a header",
          Interrupted(a, 1),
          {Pending("a", a)},
-         EepromVerdict::Restore,
+         EepromVerdict::Ask,
          {"/data/eeprom/a"}},
         {"past a blank block",
          Interrupted(a, 3),
@@ -105,7 +105,7 @@ TEST(EepromVerdict, DecidesOnlyWhereOneCopyExplainsTheDevice) {
          EepromVerdict::Ask,
          {"/data/eeprom/a", "/data/eeprom/a2"}},
         {"two alike copies fit",
-         Interrupted(a, 2),
+         Interrupted(a, 3),
          {Pending("new", a, "ATmega644P", 1), Pending("old", a)},
          EepromVerdict::Restore,
          {"/data/eeprom/new"}},
@@ -122,11 +122,112 @@ TEST(EepromVerdict, CopiesTheWriteBackFinishesAreSettled) {
     const std::vector<uint8_t> a = Original(1), blank(Size, 0xFF);
     EepromVerdict v = JudgeEeprom(a.data(), Size, "ATmega644P", {Pending("a", a)});
     EXPECT_EQ(Paths(v.Settled), std::vector<std::string>{"/data/eeprom/a"});
-    v = JudgeEeprom(Interrupted(a, 2).data(), Size, "ATmega644P",
+    v = JudgeEeprom(Interrupted(a, 3).data(), Size, "ATmega644P",
                     {Pending("new", a, "ATmega644P", 1), Pending("old", a)});
     EXPECT_EQ(Paths(v.Settled), (std::vector<std::string>{"/data/eeprom/new", "/data/eeprom/old"}));
     v = JudgeEeprom(blank.data(), Size, "ATmega644P", {Pending("a", a)});
     EXPECT_TRUE(v.Settled.empty());  // nothing is settled while a person has to decide
+}
+
+namespace {
+// Boards of one product: every one carries the same header and default table in its first
+// two blocks; a unit adds its own calibration and serial number.
+std::vector<uint8_t> Board() {
+    std::vector<uint8_t> e(Size, 0xFF);
+    const std::string header = "KARDO-Q40 HDR v1";  // 16 bytes, blank after in its block
+    std::copy(header.begin(), header.end(), e.begin());
+    for (std::size_t i = 0; i < Block; ++i) e[Block + i] = static_cast<uint8_t>(0x40 + i);
+    return e;
+}
+
+std::vector<uint8_t> Unit(char name) {
+    std::vector<uint8_t> e = Board();
+    const std::string calibration = std::string("CAL-") + name + "-0123456789abcdefghijklmnopq";
+    std::copy(calibration.begin(), calibration.begin() + Block, e.begin() + 2 * Block);
+    const std::string serial = std::string("SERIAL ") + name + " 2026-000123";
+    std::copy(serial.begin(), serial.end(), e.begin() + 0x400);
+    return e;
+}
+
+KnownCopy Known(const std::string& name, const std::vector<uint8_t>& bytes, int minutesAgo) {
+    return {"/data/eeprom/" + name, bytes, Clock::now() - std::chrono::minutes(minutesAgo)};
+}
+}  // namespace
+
+// Only a state that can have come from nothing but the interrupted write-back of that one
+// copy goes back unasked; a board that could hold the same bytes without it is asked about.
+TEST(EepromVerdict, LookalikeBoardsAreAskedAbout) {
+    const std::vector<uint8_t> x = Unit('X'), y = Unit('Y'), board = Board();
+    std::vector<uint8_t> oneByte(Size, 0xFF);
+    oneByte[0] = x[0];
+    std::vector<uint8_t> headerOnly(Size, 0xFF);
+    std::copy(board.begin(), board.begin() + Block, headerOnly.begin());
+    const std::vector<uint8_t> xFirstBlocks = Interrupted(x, 3);  // header, table, calibration
+    // X's pending copy was taken 10 minutes ago; X's first copy here is 60 minutes old.
+    const KnownCopy otherUnit = Known("y", y, 300), freshBoardBefore = Known("f", board, 120),
+                    freshBoardSince = Known("g", board, 30), xEarlier = Known("x0", x, 60);
+    const struct {
+        const char* name;
+        std::vector<uint8_t> device;
+        std::vector<KnownCopy> known;
+        EepromVerdict::Kind decision;
+        bool common;
+    } cases[] = {
+        {"one byte of the copy's first block: no write-back leaves that",
+         oneByte,
+         {otherUnit},
+         EepromVerdict::NothingToDo,
+         false},
+        {"a lone header shared by all boards", headerOnly, {otherUnit}, EepromVerdict::Ask, true},
+        {"a lone header, no other board known", headerOnly, {}, EepromVerdict::Ask, true},
+        {"header and table that another unit's copy holds too",
+         board,
+         {otherUnit},
+         EepromVerdict::Ask,
+         true},
+        {"header and table that a board updated here before holds",
+         board,
+         {xEarlier, freshBoardBefore},
+         EepromVerdict::Ask,
+         true},
+        {"header and table, as a retry read them from X's half-restored device",
+         board,
+         {xEarlier, freshBoardSince},
+         EepromVerdict::Restore,
+         false},
+        {"header and table, nothing else known", board, {}, EepromVerdict::Restore, false},
+        {"X's calibration block too",
+         xFirstBlocks,
+         {otherUnit, freshBoardBefore},
+         EepromVerdict::Restore,
+         false},
+    };
+    for (const auto& c : cases) {
+        const EepromVerdict v =
+            JudgeEeprom(c.device.data(), Size, "ATmega644P", {Pending("x", x)}, c.known);
+        EXPECT_EQ(v.Decision, c.decision) << c.name;
+        EXPECT_EQ(v.DeviceCommon, c.common) << c.name;
+        if (c.decision != EepromVerdict::NothingToDo) {
+            EXPECT_EQ(Paths(v.Candidates), std::vector<std::string>{"/data/eeprom/x"}) << c.name;
+        }
+        if (c.decision != EepromVerdict::Restore) {
+            EXPECT_TRUE(v.Settled.empty()) << c.name;
+        }
+    }
+}
+
+// Another unit's pending copy is a copy of another unit too; a device that holds a whole copy
+// made only of what boards share keeps its bytes and leaves the mark alone.
+TEST(EepromVerdict, SharedBytesNeverSettleAMark) {
+    const std::vector<uint8_t> x = Unit('X'), y = Unit('Y'), board = Board();
+    EepromVerdict v = JudgeEeprom(board.data(), Size, "ATmega644P",
+                                  {Pending("x", x, "ATmega644P", 1), Pending("y", y)});
+    EXPECT_EQ(v.Decision, EepromVerdict::Ask);  // both fit: several copies
+    v = JudgeEeprom(board.data(), Size, "ATmega644P", {Pending("b", board)}, {Known("y", y, 300)});
+    EXPECT_EQ(v.Decision, EepromVerdict::NothingToDo);
+    EXPECT_TRUE(v.Settled.empty());
+    v = JudgeEeprom(x.data(), Size, "ATmega644P", {Pending("x", x)}, {Known("y", y, 300)});
+    EXPECT_EQ(Paths(v.Settled), std::vector<std::string>{"/data/eeprom/x"});
 }
 
 TEST(PendingRecord, MarksAndClearsAcrossParallelRuns) {

@@ -535,7 +535,11 @@ TEST_F(FormFixture, BlankEepromWithAPendingCopyAsks) {
     const QString question = QString::fromStdString(
         "This device's EEPROM is empty. An update of an ATmega644P was "
         "interrupted after its erase on " +
-        QuestionDate(when) + "; its EEPROM is in " + copy + ". Is this that device?");
+        QuestionDate(when) + "; its EEPROM is in " + copy +
+        ". Is this that device?\n\n"
+        "Yes: write this copy into the device\n"
+        "No: keep what the device holds\n"
+        "Cancel: stop before anything is erased");
 
     RecordingBoxes boxes;
     boxes.Answers = {MessageBoxes::Cancel};
@@ -555,6 +559,26 @@ TEST_F(FormFixture, BlankEepromWithAPendingCopyAsks) {
     EXPECT_TRUE(LogLines().contains(QString::fromStdString("restoring eeprom from " + copy +
                                                            " left by an interrupted update")));
     EXPECT_EQ(Factory.Box.Target.Eeprom, original);
+    Form.CloseButton->click();
+
+    // A board that holds only the copy's first block, as a header: asked too; No keeps it.
+    ASSERT_EQ(MarkPending(Temp.Path, {copy, "ATmega644P", "ttyUSB3", when}), 0);
+    Factory.Box.Target.Eeprom.assign(0x800, 0xFF);
+    std::copy(original.begin(), original.begin() + 32, Factory.Box.Target.Eeprom.begin());
+    const std::vector<uint8_t> header = Factory.Box.Target.Eeprom;
+    boxes.All.clear();
+    boxes.Answers = {MessageBoxes::No};
+    RunOnce();
+    ASSERT_EQ(boxes.All.size(), 1u);
+    EXPECT_TRUE(
+        boxes.All[0].Text.contains("A board that never had that EEPROM could hold the "
+                                   "same bytes"))
+        << boxes.All[0].Text.toStdString();
+    EXPECT_TRUE(
+        boxes.All[0].Text.endsWith("No: keep what the device holds\n"
+                                   "Cancel: stop before anything is erased"));
+    EXPECT_EQ(LogLines().last(), "done without any problem.");
+    EXPECT_EQ(Factory.Box.Target.Eeprom, header);
 }
 
 // Renders the window in its four states into $Q40_SCREENSHOT_DIR (scripts/screenshots), each
