@@ -212,7 +212,7 @@ TEST_F(CliProgram, BadNumbersFailBeforeThePortIsOpened) {
         {{"--fuse-lo", "256"},
          "programming interrupted: Invalid number.\nLo fuse '256' is not a number from 0 to 255\n"},
         {{"--bootloader", "2"},
-         "programming interrupted: Firmware does not fit into the chip's flash.\n"
+         "programming interrupted: Firmware image is empty or too short.\n"
          "application length 2 leaves no room for the check value; it needs 3 bytes or more\n"},
     };
     for (const auto& c : cases) {
