@@ -10,7 +10,9 @@
 #include "cli/PortRunReport.h"
 #include "cli/ResultTable.h"
 #include "cli/StopSignals.h"
+#include "programming/DataFolder.h"
 #include "programming/Probes.h"
+#include "programming/RunFiles.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -71,9 +73,12 @@ private:
     bool Update(const std::string& chip) {
         Board.Chip(Index, chip);
         PortRunReport report(Board, Index, Stop, PortRunReport::Station);
-        const PortUpdate u = UpdateDevice(Request, Port, report, SystemLinkFactory(), Stop, chip);
+        PortUpdate u = UpdateDevice(Request, Port, report, SystemLinkFactory(), Stop, chip);
         if (!u.Ran && Stop.Requested()) return false;
-        if (!u.Ran) Board.LogLines(Index, u.Outcome.Message + "\n" + u.Outcome.Detail);
+        if (!u.Ran) {  // no processor entry names the chip: an update that failed, recorded
+            Board.LogLines(Index, u.Outcome.Message + "\n" + u.Outcome.Detail);
+            KeepRunRecord(DefaultDataFolder(), u.Record, u.Outcome, report);
+        }
         Outcomes.push_back(u.Outcome);
         Board.Finished(Index, u.Outcome);
         if (!Stop.Requested())

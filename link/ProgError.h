@@ -41,6 +41,7 @@ enum ProgErrorCode : int32_t {
     errFuseAbsent = 32,     // a fuse value for a fuse byte the chip does not have
     errFuseVerify = 33,     // a fuse read back after its write holds other bits
     errImageEmpty = 34,     // image or application length too short to carry the check value
+    errNoProcessorEntry = 35,  // no processor entry of the catalogue item names the chip
 };
 
 struct EProgError {
