@@ -1,5 +1,6 @@
 #include "cli/Station.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <mutex>
@@ -10,6 +11,7 @@
 #include "cli/PortRunReport.h"
 #include "cli/ResultTable.h"
 #include "cli/StopSignals.h"
+#include "link/PosixSerialPort.h"
 #include "programming/DataFolder.h"
 #include "programming/Probes.h"
 #include "programming/RunFiles.h"
@@ -60,13 +62,18 @@ private:
             const auto started = Clock::now();
             const ProbeResult r = QueryChipType(Port, SystemLinkFactory(), false);
             if (r.Ok) return r.Text;
-            // Without a board the box answers but no target does; anything else is worth
-            // seeing while it lasts.
-            Board.State(Index, r.Error.Code == errProgMode
-                                   ? std::string(WaitingForBoard)
-                                   : std::string(WaitingForBoard) + "; " + r.Text);
+            Board.State(Index, WaitingText(r));
             if (!Pause(started + PollInterval)) return {};
         }
+    }
+
+    // Without a board the box answers but no target does; anything else is worth seeing
+    // while it lasts. A port not there yet (an adapter to be plugged in) is said in words.
+    std::string WaitingText(const ProbeResult& r) const {
+        if (r.Error.Code == errProgMode) return WaitingForBoard;
+        if (r.Error.Code == errPortNotAvailable && r.Error.OsError == ENOENT)
+            return SerialDevicePath(Port) + " does not exist yet; waiting for it";
+        return std::string(WaitingForBoard) + "; " + r.Text;
     }
 
     // False when the station stopped before the update began.
