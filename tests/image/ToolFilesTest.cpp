@@ -234,19 +234,19 @@ TEST_F(ToolFiles, CliOnRawBinary) {
 // check value no room.
 TEST_F(ToolFiles, CliShortLengthAndEmptyImage) {
     const std::string empty = Dir.Write("empty.hex", EndOfFile);
-    const std::string text = "q40prog-cli: Firmware image is empty or too short.\n";
+    const std::string text = "q40prog-cli: Firmware image is empty or too short.\n  ";
     for (const std::string& length : {std::string(), std::string(" --length 0x100")}) {
         const CliResult r = Cli(Quoted(empty) + length);
         EXPECT_EQ(r.Exit, 1) << length;
         EXPECT_EQ(r.Out, "size 0\n");
-        EXPECT_EQ(r.Err, text + "  " + empty + " holds no data\n");
+        EXPECT_EQ(r.Err, text + empty + " holds no data\n");
     }
     const std::string one = Dir.Write("one.hex", Data(0, {1}));
     for (const char* length : {"0", "1", "2"}) {
         const CliResult r = Cli(Quoted(one) + " --length " + length);
         EXPECT_EQ(r.Exit, 1) << length;
         EXPECT_EQ(r.Out, "size 1\n");
-        EXPECT_EQ(r.Err, text + "  length " + length +
+        EXPECT_EQ(r.Err, text + "length " + length +
                              " leaves no room for the check value; it needs 3 bytes or more\n");
     }
     const CliResult three = Cli(Quoted(one) + " --length 3");
