@@ -10,6 +10,7 @@
 #include "image/FirmwareId.h"
 #include "image/ImageLoader.h"
 #include "link/ImageBuffer.h"
+#include "programming/RunPreflight.h"
 
 namespace {
 // Decimal, or hexadecimal after "0x"; a leading "-" counts down from 2^32 (as the run would
@@ -27,6 +28,17 @@ std::optional<uint32_t> ParseLength(const std::string& text) {
     if (*end != '\0' || errno == ERANGE || v > (negative ? 0x80000000ull : 0xFFFFFFFFull))
         return std::nullopt;
     return static_cast<uint32_t>(negative ? 0u - static_cast<uint32_t>(v) : v);
+}
+
+// As a run refuses them: an image without data, and a length whose check value would land
+// on the reset vector.
+void RequireRoomForCheckValue(const std::string& path, int32_t size, uint32_t covered) {
+    if (size == 0) throw EProgError(errImageEmpty, path + " holds no data");
+    if (covered < static_cast<uint32_t>(MinApplicationLength))
+        throw EProgError(errImageEmpty, "length " + std::to_string(covered) +
+                                            " leaves no room for the check value; it needs " +
+                                            std::to_string(MinApplicationLength) +
+                                            " bytes or more");
 }
 
 void PrintLine(const char* label, const std::string& text) {
@@ -57,6 +69,7 @@ int RunImage(const Command& self, const Args& args) {
 
         std::printf("size %d\n", static_cast<int>(size));
         const uint32_t covered = length ? *length : static_cast<uint32_t>(size);
+        RequireRoomForCheckValue(path, size, covered);
         const bool written = StampCheckValue(flashImage.Data(), covered);
         std::printf("check 0x%04X %s\n", StoredCheckValue(flashImage.Data(), covered),
                     written ? "written" : "present");
@@ -74,8 +87,8 @@ const RegisterCommand reg(
      "FILE [--id PATTERN] [--length N]",
      "Load a firmware file as a run would; print its size, check value, identifiers.",
      "  FILE          Intel HEX, or a raw binary when its name ends in .bin (any letter case)\n"
-     "  --length N    bytes the check value protects, its own two included (decimal or 0x..);\n"
-     "                default: the loaded size\n"
+     "  --length N    bytes the check value protects, its own two included, 3 or more\n"
+     "                (decimal or 0x..); default: the loaded size\n"
      "  --id PATTERN  firmware identifier to search for (five characters); a \"+\" as the\n"
      "                fourth character also searches the bootloader's, with \"*\" there\n"
      "\n"
@@ -85,8 +98,8 @@ const RegisterCommand reg(
      "  id <text>                      with --id: the identifier found, empty when none\n"
      "  bootloader <text>              with a \"+\" pattern: the bootloader's identifier\n"
      "\n"
-     "exit codes: 0 loaded, 1 the file could not be loaded or the length is out of range,\n"
-     "2 usage error\n",
+     "exit codes: 0 loaded, 1 the file could not be loaded, holds no data, or the length is\n"
+     "out of range, 2 usage error\n",
      {"--id", "--length"},
      {},
      RunImage});

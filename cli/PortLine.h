@@ -2,7 +2,9 @@
 // One port's line among several updates on a terminal: port, chip, the counts of a station,
 // then the progress of its transfer or what it is doing, never wider than the terminal.
 // Narrow terminals lose the bar and the phase text first, as a single run's line does; a
-// long port name keeps its end, which tells ports apart.
+// long port name keeps its end, which tells ports apart. A text (what the port does, how its
+// update ended) is never cut inside a word: the port name gives way first, then whole words
+// give way to "...".
 
 #include <string>
 

@@ -9,6 +9,8 @@ int RunRestore(const Command& self, const Args& args) {
     const auto port = args.Option("--port");
     if (!port || port->empty()) return UsageError(self, "--port is required");
     if (args.Positionals().size() != 1) return UsageError(self, "give exactly one EEPROM copy");
+    if (args.Positionals()[0].empty())
+        return UsageError(self, "the EEPROM copy's file name is empty");
     const StopSignals stop(
         "q40prog-cli: stopping the restore safely: before it writes, it ends with the device "
         "untouched; once it writes, it first finishes and verifies the copy.\n",

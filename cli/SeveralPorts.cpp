@@ -9,7 +9,9 @@
 #include "cli/ResultTable.h"
 #include "cli/SamePort.h"
 #include "cli/StopSignals.h"
+#include "programming/DataFolder.h"
 #include "programming/Probes.h"
+#include "programming/RunFiles.h"
 
 namespace {
 const char* const StopNotice =
@@ -19,15 +21,18 @@ const char* const StopNotice =
 const char* const StopAgain =
     "q40prog-cli: already stopping; each update ends by itself as soon as it safely can.";
 
-// One port's update; failures without a run (no chip answered, no entry names it) go to the
-// board as the port's last lines.
+// One port's update; failures without a run (no chip answered, no entry names it, a stop came
+// first) go to the board as the port's last lines and, as every run does, to the record.
 RunOutcome UpdateOnePort(const UpdateRequest& request, std::size_t index, PortBoard& board,
                          const LinkFactory& makeLink, const StopSignals& stop) {
     const PortRunReport::EepromPolicy policy =
         request.KeepDeviceEeprom ? PortRunReport::KeepDevice : PortRunReport::StopUnlessKept;
     PortRunReport report(board, index, stop, policy);
-    const PortUpdate u = UpdateDevice(request, request.Ports[index], report, makeLink, stop);
-    if (!u.Ran) board.LogLines(index, u.Outcome.Message + "\n" + u.Outcome.Detail);
+    PortUpdate u = UpdateDevice(request, request.Ports[index], report, makeLink, stop);
+    if (!u.Ran) {
+        board.LogLines(index, u.Outcome.Message + "\n" + u.Outcome.Detail);
+        KeepRunRecord(DefaultDataFolder(), u.Record, u.Outcome, report);
+    }
     return u.Outcome;
 }
 }  // namespace

@@ -1,5 +1,6 @@
 #include "cli/Station.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <mutex>
@@ -10,7 +11,10 @@
 #include "cli/PortRunReport.h"
 #include "cli/ResultTable.h"
 #include "cli/StopSignals.h"
+#include "link/PosixSerialPort.h"
+#include "programming/DataFolder.h"
 #include "programming/Probes.h"
+#include "programming/RunFiles.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -62,22 +66,30 @@ private:
             const auto started = Clock::now();
             const ProbeResult r = QueryChipType(Port, SystemLinkFactory(), false);
             if (r.Ok) return r.Text;
-            // Without a board the box answers but no target does; anything else is worth
-            // seeing while it lasts.
-            Board.State(Index, r.Error.Code == errProgMode
-                                   ? std::string(WaitingForBoard)
-                                   : std::string(WaitingForBoard) + "; " + r.Text);
+            Board.State(Index, WaitingText(r));
             if (!Pause(started + PollInterval)) return {};
         }
+    }
+
+    // Without a board the box answers but no target does; anything else is worth seeing
+    // while it lasts. A port not there yet (an adapter to be plugged in) is said in words.
+    std::string WaitingText(const ProbeResult& r) const {
+        if (r.Error.Code == errProgMode) return WaitingForBoard;
+        if (r.Error.Code == errPortNotAvailable && r.Error.OsError == ENOENT)
+            return SerialDevicePath(Port) + " does not exist yet; waiting for it";
+        return std::string(WaitingForBoard) + "; " + r.Text;
     }
 
     // False when the station stopped before the update began.
     bool Update(const std::string& chip) {
         Board.Chip(Index, chip);
         PortRunReport report(Board, Index, Stop, PortRunReport::Station);
-        const PortUpdate u = UpdateDevice(Request, Port, report, SystemLinkFactory(), Stop, chip);
+        PortUpdate u = UpdateDevice(Request, Port, report, SystemLinkFactory(), Stop, chip);
         if (!u.Ran && Stop.Requested()) return false;
-        if (!u.Ran) Board.LogLines(Index, u.Outcome.Message + "\n" + u.Outcome.Detail);
+        if (!u.Ran) {  // no processor entry names the chip: an update that failed, recorded
+            Board.LogLines(Index, u.Outcome.Message + "\n" + u.Outcome.Detail);
+            KeepRunRecord(DefaultDataFolder(), u.Record, u.Outcome, report);
+        }
         Outcomes.push_back(u.Outcome);
         Board.Finished(Index, u.Outcome);
         if (!Stop.Requested())

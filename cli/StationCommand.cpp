@@ -3,6 +3,7 @@
 #include "cli/SamePort.h"
 #include "cli/Station.h"
 #include "cli/UpdateRequest.h"
+#include "link/PortNode.h"
 
 namespace {
 const char* const Help =
@@ -18,6 +19,9 @@ const char* const Help =
     "once a second), update it as program does, show the outcome (with a bell on a\n"
     "terminal), then wait until the board is taken off (the box answers, no chip does)\n"
     "before waiting for the next. A board is never updated twice without being taken off.\n"
+    "A port that does not exist yet (an adapter still to be plugged in) is waited for; a\n"
+    "name that cannot be a serial port (a regular file, a folder, another kind of device)\n"
+    "is refused at the start.\n"
     "The station never asks: an empty EEPROM is taken for a new board even where a pending\n"
     "copy exists (the log says so); an EEPROM that an interrupted update left half restored\n"
     "is restored from its copy, as program does; one that another board could hold as well,\n"
@@ -43,10 +47,20 @@ std::string SamePortTwice(const std::vector<std::string>& ports) {
     return {};
 }
 
+// A station waits for a port that is not there yet; one that can never be a serial port would
+// be waited for without end.
+std::string NoSerialPort(const std::vector<std::string>& ports) {
+    for (const std::string& p : ports)
+        if (const PortNode node = ExaminePortNode(p); node.Result == PortNode::NotSerial)
+            return node.Problem;
+    return {};
+}
+
 int RunStationCommand(const Command& self, const Args& args) {
     UpdateRequest request;
     std::string problem = ReadUpdateRequest(args, request);
     if (problem.empty()) problem = SamePortTwice(request.Ports);
+    if (problem.empty()) problem = NoSerialPort(request.Ports);
     if (!problem.empty()) return UsageError(self, problem);
     return RunStation(request);
 }

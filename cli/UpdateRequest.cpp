@@ -5,6 +5,7 @@
 
 #include "catalogue/Catalogue.h"
 #include "catalogue/CatalogueKeys.h"
+#include "catalogue/ItemRunValues.h"
 #include "catalogue/UpdatePlan.h"
 #include "cli/StopSignals.h"
 #include "programming/NumberText.h"
@@ -75,6 +76,7 @@ PortUpdate Run(const RunParams& params, const std::string& idPattern, const Upda
                IRunReport& report, const LinkFactory& makeLink, const StopSignals& stop) {
     PortUpdate u;
     if (stop.Requested()) {
+        u.Outcome.Code = errAborted;
         u.Outcome.Message = "stopped before the update began; the device is untouched";
         return u;
     }
@@ -103,10 +105,16 @@ PortUpdate FromItem(const UpdateRequest& request, const std::string& port, IRunR
                                            });
     u.Outcome.Chip = plan.Chip;
     if (plan.Result == UpdatePlan::NoMatch) {
+        u.Outcome.Code = errNoProcessorEntry;
         u.Outcome.Message = NoMatchText;
         u.Outcome.Detail = NoMatchDetail(plan);
     }
-    if (plan.Result != UpdatePlan::Ready) return u;
+    if (plan.Result != UpdatePlan::Ready) {
+        u.Record.Firmware = ItemFirmwarePath(catalogue, request.Where.ProgramFolder, *request.Item);
+        u.Record.FirmwarePattern =
+            catalogue.ReadValue(ItemSection(*request.Item), IdentifierKey, "");
+        return u;
+    }
     RunParams params = plan.Params;
     params.AllowIspLockout = params.AllowIspLockout || request.AllowIspLockout;
     return Run(params, plan.FirmwareIdText, request, report, makeLink, stop);
@@ -137,8 +145,18 @@ std::string CheckRequestedItem(const UpdateRequest& r) {
 PortUpdate UpdateDevice(const UpdateRequest& request, const std::string& port, IRunReport& report,
                         const LinkFactory& makeLink, const StopSignals& stop,
                         const std::string& knownChip) {
-    if (request.Item) return FromItem(request, port, report, makeLink, stop, knownChip);
-    RunParams params = request.Values;
-    params.PortName = port;
-    return Run(params, {}, request, report, makeLink, stop);
+    const auto started = std::chrono::system_clock::now();
+    PortUpdate u;
+    if (request.Item) {
+        u = FromItem(request, port, report, makeLink, stop, knownChip);
+    } else {
+        RunParams params = request.Values;
+        params.PortName = port;
+        u = Run(params, {}, request, report, makeLink, stop);
+        u.Record.Firmware = params.FirmwarePath;
+    }
+    u.Record.Operation = "program";
+    u.Record.Started = started;
+    u.Record.Port = port;
+    return u;
 }

@@ -10,6 +10,7 @@
 #include "cli/Args.h"
 #include "programming/LinkFactory.h"
 #include "programming/RunParams.h"
+#include "programming/RunRecord.h"
 #include "programming/RunReport.h"
 
 class StopSignals;
@@ -34,8 +35,10 @@ std::string CheckRequestedItem(const UpdateRequest& request);
 struct PortUpdate {
     bool Ran = false;  // a run was made, with its log file and record line
     // Without a run (the chip query failed, no processor entry names the chip, a stop came
-    // first) Message and Detail say why; the device is untouched.
+    // first) Code, Message and Detail say why; the device is untouched.
     RunOutcome Outcome;
+    // Without a run: what a record line of it says besides the outcome.
+    RunRecordInfo Record;
 };
 
 // One update of the device on 'port': with --item the update action first (chip query, the

@@ -72,6 +72,8 @@ std::string GetErrorText(int32_t code) {
             return "Fuse verify error.";
         case errImageEmpty:
             return "Firmware image is empty or too short.";
+        case errNoProcessorEntry:
+            return "This item cannot be programmed using this selection!";
         default:
             return "Unknown Error";
     }

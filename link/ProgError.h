@@ -27,8 +27,7 @@ enum ProgErrorCode : int32_t {
     errFileOpen = 20,        // firmware or backup file cannot be read
     errHexSyntax = 21,       // a HEX record that is not well formed
     errImageLength = 22,     // check-value length outside the flash image
-    errImageTooLarge = 23,   // image or application length beyond the chip's flash, or too
-                             // short to hold the check value
+    errImageTooLarge = 23,   // image or application length beyond the chip's flash
     errBadNumber = 24,       // fuse or speed text that is no number in its range
     errBackupWrite = 25,     // EEPROM copy could not be saved
     errBackupMismatch = 26,  // EEPROM copy does not fit the connected chip
@@ -42,6 +41,7 @@ enum ProgErrorCode : int32_t {
     errFuseAbsent = 32,     // a fuse value for a fuse byte the chip does not have
     errFuseVerify = 33,     // a fuse read back after its write holds other bits
     errImageEmpty = 34,     // image or application length too short to carry the check value
+    errNoProcessorEntry = 35,  // no processor entry of the catalogue item names the chip
 };
 
 struct EProgError {

@@ -129,10 +129,13 @@ void ProgrammingRun::Sequence(TIspLink& link) {
     Step("done without any problem.");
 }
 
-// Loads the file and stamps its check value; nothing may lie beyond the chip's flash.
+// Loads the file and stamps its check value; nothing may lie beyond the chip's flash, and an
+// image without data or too short for its check value is no firmware. The record keeps the
+// size found, also of an image refused.
 void ProgrammingRun::LoadImage(TIspLink& link) {
     Step("loading flash file...");
     const int32_t size = LoadFlashFile(Params.FirmwarePath, link.FlashImage);
+    Outcome.ImageLength = size;
     const int32_t flashSize = link.Device.FlashSize;
     const std::string chipFlash =
         ", the " + Outcome.Chip + " has " + std::to_string(flashSize) + " bytes of flash";
@@ -140,23 +143,32 @@ void ProgrammingRun::LoadImage(TIspLink& link) {
         throw EProgError(errImageTooLarge,
                          Params.FirmwarePath + " ends at byte " + std::to_string(size) + chipFlash);
     Step("flash file size is " + std::to_string(size));
+    // Only the check value would be written, into an erased chip.
+    if (size == 0) throw EProgError(errImageEmpty, Params.FirmwarePath + " holds no data");
     if (Numbers.BootloaderNotANumber)
         Step("bootloader value '" + Params.Bootloader + "' is not a number; using the file size");
     const int32_t length = Numbers.ApplicationLength.value_or(size);
+    Outcome.ImageLength = length;
     if (length > flashSize)
         throw EProgError(errImageTooLarge, "application length " + Params.Bootloader + chipFlash);
     // Two bytes or fewer: the check value would land on the reset vector.
     if (length < MinApplicationLength)
-        throw EProgError(
-            errImageTooLarge,
-            Params.FirmwarePath + (size == 0 ? " holds no data"
-                                             : " ends at byte " + std::to_string(size) +
-                                                   ", too short to carry the check value"));
-    Outcome.FirmwareId =
-        FindFirmwareId(link.FlashImage, size, Options.FirmwareIdText, isp::FlashImageSize);
+        throw EProgError(errImageEmpty, Params.FirmwarePath + " ends at byte " +
+                                            std::to_string(size) +
+                                            ", too short to carry the check value");
+    FindIdentifier(link, size);
     StampCheckValue(link.FlashImage, static_cast<uint32_t>(length));
-    Outcome.ImageLength = length;
     Outcome.CheckValue = StoredCheckValue(link.FlashImage, static_cast<uint32_t>(length));
+}
+
+// The identifier of the item's pattern, searched in the image as loaded. A file without it
+// may be the wrong one; the run goes on, but the log and the record say so.
+void ProgrammingRun::FindIdentifier(const TIspLink& link, int32_t size) {
+    const std::string& pattern = Options.FirmwareIdText;
+    if (pattern.empty()) return;
+    Outcome.FirmwareId = FindFirmwareId(link.FlashImage, size, pattern, isp::FlashImageSize);
+    Outcome.FirmwareIdMissing = Outcome.FirmwareId.empty();
+    if (Outcome.FirmwareIdMissing) Step("the firmware holds no identifier matching " + pattern);
 }
 
 // Writes the fuse and reads it back: no reply byte of the write tells whether it took.

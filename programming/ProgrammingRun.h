@@ -18,7 +18,7 @@
 
 struct RunOptions {
     std::string DataFolder;              // EEPROM copies, run logs and the run record
-    std::string FirmwareIdText;          // the item's identifier pattern, for the run record only
+    std::string FirmwareIdText;          // the item's identifier pattern (may be empty)
     std::string EepromCopyToWrite = {};  // a saved copy to write back instead of what was read
 };
 
@@ -32,6 +32,7 @@ private:
     void Sequence(TIspLink& link);
     void Step(const std::string& line);
     void LoadImage(TIspLink& link);
+    void FindIdentifier(const TIspLink& link, int32_t size);
     void WriteFuse(TIspLink& link, FuseByte fuse, const std::string& text,
                    std::optional<uint8_t> value);
     void FailurePath(const EProgError& e, const TIspLink& link);

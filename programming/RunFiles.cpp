@@ -60,3 +60,11 @@ void KeepRunFiles(const std::string& folder, const RunRecordInfo& info,
         outcome.Warnings.push_back(p);
     }
 }
+
+void KeepRunRecord(const std::string& folder, const RunRecordInfo& info, RunOutcome& outcome,
+                   IRunReport& report) {
+    std::string p = AppendRecord(folder, info, outcome);
+    if (p.empty()) return;
+    report.Log(p);
+    outcome.Warnings.push_back(std::move(p));
+}

@@ -14,3 +14,9 @@
 // and to outcome.Warnings.
 void KeepRunFiles(const std::string& folder, const RunRecordInfo& info,
                   std::vector<std::string>& lines, RunOutcome& outcome, IRunReport& report);
+
+// The record line alone, for an update that ended before its run began (no chip answered the
+// query, no processor entry names it, a stop came first): it has no log of its own. A record
+// that cannot be written goes to the report's log and to outcome.Warnings.
+void KeepRunRecord(const std::string& folder, const RunRecordInfo& info, RunOutcome& outcome,
+                   IRunReport& report);

@@ -70,10 +70,10 @@ RunNumbers CheckRunNumbers(const RunParams& params) {
         return n;
     }
     if (*length < MinApplicationLength)
-        throw EProgError(errImageTooLarge, "application length " + params.Bootloader +
-                                               " leaves no room for the check value; it needs " +
-                                               std::to_string(MinApplicationLength) +
-                                               " bytes or more");
+        throw EProgError(errImageEmpty, "application length " + params.Bootloader +
+                                            " leaves no room for the check value; it needs " +
+                                            std::to_string(MinApplicationLength) +
+                                            " bytes or more");
     if (*length > isp::FlashImageSize)
         throw EProgError(errImageTooLarge, "application length " + params.Bootloader +
                                                " is beyond the largest flash, " +

@@ -21,8 +21,9 @@ struct RunNumbers {
 };
 
 // Converts the run's texts. Throws EProgError errBadNumber for a fuse that is no number from
-// 0 to 255 or a speed that is no number from 0 to 65535, errImageTooLarge for an application
-// length below MinApplicationLength or beyond the flash image; the detail names the value.
+// 0 to 255 or a speed that is no number from 0 to 65535, errImageEmpty for an application
+// length below MinApplicationLength, errImageTooLarge for one beyond the flash image; the
+// detail names the value.
 // A Bootloader text that is no number is no failure: the loaded size is used instead.
 RunNumbers CheckRunNumbers(const RunParams& params);
 

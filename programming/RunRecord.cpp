@@ -49,6 +49,7 @@ std::string RunRecordLine(const RunRecordInfo& info, const RunOutcome& o) {
     j["firmware"] = info.Firmware;
     j["firmware_id"] = o.FirmwareId;
     j["firmware_id_pattern"] = info.FirmwarePattern;
+    j["firmware_id_missing"] = o.FirmwareIdMissing;
     j["image_length"] = o.ImageLength;
     j["check_value"] = Hex4(o.CheckValue);
     j["retries"] = o.Retries;

@@ -21,7 +21,9 @@ struct RunOutcome {
     std::string EepromSavedPath;  // the EEPROM as read from the device before any write
     std::string LogPath;
     std::string FirmwareId;  // the identifier found in the image with the item's pattern
-    int32_t ImageLength = 0;
+    // The item has a pattern, and the image holds no identifier matching it.
+    bool FirmwareIdMissing = false;
+    int32_t ImageLength = 0;  // bytes the check value covers; of a refused image, its size
     uint16_t CheckValue = 0;
     std::string FusesWritten;  // "Lo=0xE2 Hi=0x99"
     int Retries = 0;

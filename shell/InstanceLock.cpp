@@ -23,7 +23,9 @@ flock WholeFile(short type) {
 }
 
 int OpenLockFile(const std::string& path, std::string& why) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, OwnerOnly);
+    // Not blocking: whatever sits at the path (a FIFO, say) must not hold up the start.
+    const int fd =
+        ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, OwnerOnly);
     if (fd < 0) {
         why = "cannot open " + path + ": " + std::strerror(errno);
         return -1;
@@ -67,8 +69,13 @@ InstanceLock::~InstanceLock() {
 }
 
 bool InstanceLock::HeldAt(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {  // no copy locks anything else
+        ::close(fd);
+        return false;
+    }
     flock probe = WholeFile(F_WRLCK);
     const bool held = ::fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
     ::close(fd);

@@ -5,6 +5,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -58,13 +59,39 @@ std::optional<int32_t> ReceiveAnswer(int fd, long long deadline) {
     while (got < sizeof answer) {
         if (!WaitReady(fd, POLLIN, deadline)) return std::nullopt;
         const ssize_t n = ::recv(fd, answer + got, sizeof answer - got, 0);
-        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
         if (n <= 0) return std::nullopt;
         got += static_cast<std::size_t>(n);
     }
     const uint32_t v =
         answer[0] | (answer[1] << 8) | (answer[2] << 16) | (uint32_t{answer[3]} << 24);
     return static_cast<int32_t>(v);
+}
+
+enum class Connection { Made, Refused, QueueFull, Failed };
+
+// A connect that never blocks: a copy that is stopped, or busy for long, takes no connections,
+// and once its queue is full a blocking connect would wait for it without any limit.
+Connection Connect(int fd, const sockaddr_un& addr, long long deadline) {
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0)
+        return Connection::Made;
+    switch (errno) {
+        case EAGAIN:
+            return Connection::QueueFull;
+        case ECONNREFUSED:
+        case ENOENT:
+            return Connection::Refused;
+        case EINPROGRESS:
+        case EINTR: {
+            if (!WaitReady(fd, POLLOUT, deadline)) return Connection::Failed;
+            int err = 0;
+            socklen_t size = sizeof err;
+            if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &size) != 0) return Connection::Failed;
+            return err == 0 ? Connection::Made : Connection::Failed;
+        }
+        default:
+            return Connection::Failed;
+    }
 }
 }  // namespace
 
@@ -95,16 +122,19 @@ std::optional<int32_t> SendInstanceRequest(const std::vector<uint8_t>& request,
     std::memcpy(addr.sun_path, endpoint.c_str(), endpoint.size() + 1);
     const long long deadline = NowMs() + waitMs;
     for (;;) {
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
         if (fd < 0) return std::nullopt;
-        const bool connected =
-            ::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) == 0;
+        const Connection c = Connect(fd, addr, deadline);
         std::optional<int32_t> answer;
-        if (connected && SendAll(fd, request, deadline)) answer = ReceiveAnswer(fd, deadline);
+        if (c == Connection::Made && SendAll(fd, request, deadline))
+            answer = ReceiveAnswer(fd, deadline);
         ::close(fd);
-        if (connected || !retryConnect || NowMs() + instance::ConnectRetryMs >= deadline)
-            return answer;
-        std::this_thread::sleep_for(std::chrono::milliseconds(instance::ConnectRetryMs));
+        // A full queue means a copy listens there: it may take connections again in time.
+        const bool again = c == Connection::QueueFull || (c == Connection::Refused && retryConnect);
+        const long long left = deadline - NowMs();
+        if (!again || left <= 0) return answer;
+        std::this_thread::sleep_for(
+            std::chrono::milliseconds(std::min<long long>(instance::ConnectRetryMs, left)));
     }
 }
 

@@ -35,8 +35,9 @@ std::vector<uint8_t> EncodeActivate();
 std::vector<uint8_t> EncodeCopyData(uint32_t kind, const std::string& data);
 
 // Sends one request to a running copy and returns its answer; nothing when no copy listens
-// there or none answers within waitMs. With retryConnect, a copy that is not listening yet
-// (one that is still starting) is tried again until the wait is over.
+// there or none answers within waitMs. Nothing here blocks past waitMs: a copy whose queue of
+// connections is full (stopped, or busy with many callers) is tried again until the wait is
+// over. With retryConnect, so is a copy that is not listening yet (one still starting).
 std::optional<int32_t> SendInstanceRequest(const std::vector<uint8_t>& request,
                                            const std::string& endpoint = InstanceEndpointPath(),
                                            int waitMs = instance::AnswerWaitMs,

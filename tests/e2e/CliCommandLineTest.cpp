@@ -123,6 +123,7 @@ TEST(CliCommandLine, UsageErrorsNameTheProblemAndShowTheUsage) {
         {{"chip", "x", "--port", "A"}, "unexpected argument"},
         {{"doctor", "--port"}, "option --port needs a value"},
         {{"restore-eeprom", "--port", "A"}, "give exactly one EEPROM copy"},
+        {{"restore-eeprom", "--port", "A", ""}, "the EEPROM copy's file name is empty"},
         {{"select"}, "give exactly one identifier"},
     };
     for (const auto& c : cases) {

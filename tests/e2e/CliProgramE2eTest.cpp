@@ -133,6 +133,55 @@ TEST_F(CliProgram, CatalogueItemPicksItsProcessorEntry) {
     EXPECT_EQ(ReadBytes(Scratch("flash.bin")), Stamped(image, 0x10000, 0x1000));
 }
 
+// The item names its identifier; a firmware file without it may be the wrong one. It is
+// programmed, and the log and the record say what it lacks.
+TEST_F(CliProgram, AFirmwareWithoutTheItemsIdentifierIsSaidAndRecorded) {
+    StartDevice("ATmega644P", 0x10000, 0x800);
+    const std::vector<uint8_t> image = RandomBytes(0x2000, 4);
+    std::filesystem::create_directories(Scratch("Firmware"));
+    WriteBytes(Scratch("Firmware/main.bin"), image);
+    std::ofstream(Scratch("Q40Prog.INI"))
+        << "[ITEM_1]\nNAME=Main\nVERSION=AB1+5\nFirmware=main.bin\nProcessor_1=ATmega644P\n";
+    const CommandResult r =
+        Cli({"program", "--port", Port(), "--item", "1", "--catalogue", Scratch("Q40Prog.INI")});
+    ASSERT_EQ(r.ExitCode, 0) << r.Out << r.Err;
+    EXPECT_NE(r.Out.find("flash file size is 8192\n"
+                         "the firmware holds no identifier matching AB1+5\n"
+                         "setting port time to 100\n"),
+              std::string::npos)
+        << r.Out;
+    std::ifstream records(Scratch("data") + "/KARDO/Q40Prog/runs.jsonl");
+    std::string record;
+    std::getline(records, record);
+    EXPECT_NE(record.find("\"firmware_id\":\"\",\"firmware_id_pattern\":\"AB1+5\","
+                          "\"firmware_id_missing\":true"),
+              std::string::npos)
+        << record;
+    ASSERT_EQ(StopBox(), 0);
+    EXPECT_EQ(ReadBytes(Scratch("flash.bin")), Stamped(image, 0x10000, 0x2000));
+}
+
+// An empty firmware file is no firmware: the device is left as it was, and the text says so
+// rather than that the firmware is too large.
+TEST_F(CliProgram, AnEmptyFirmwareIsRefusedWithItsOwnText) {
+    StartDevice("ATmega644P", 0x10000, 0x800);
+    std::ofstream(Scratch("empty.hex")) << ":00000001FF\n";
+    const CommandResult r = Cli({"program", "--port", Port(), "--firmware", Scratch("empty.hex")});
+    EXPECT_EQ(r.ExitCode, ExitUntouched) << r.Out << r.Err;
+    EXPECT_NE(r.Out.find("flash file size is 0\n"
+                         "programming interrupted: Firmware image is empty or too short.\n" +
+                         Scratch("empty.hex") + " holds no data\n"),
+              std::string::npos)
+        << r.Out;
+    std::ifstream records(Scratch("data") + "/KARDO/Q40Prog/runs.jsonl");
+    std::string record;
+    std::getline(records, record);
+    EXPECT_NE(record.find("\"image_length\":0,"), std::string::npos) << record;
+    EXPECT_NE(record.find("\"code\":34,"), std::string::npos) << record;
+    ASSERT_EQ(StopBox(), 0);
+    EXPECT_EQ(ReadBytes(Scratch("flash.bin")), std::vector<uint8_t>(0x10000, 0x00));
+}
+
 TEST_F(CliProgram, ExitCodeTellsWhetherTheDeviceWasTouched) {
     StartDevice("ATmega644P", 0x10000, 0x800, {"--stuck-flash", "0x100"});
     WriteBytes(Scratch("fw.bin"), RandomBytes(0x1000, 5));
@@ -215,7 +264,7 @@ TEST_F(CliProgram, BadNumbersFailBeforeThePortIsOpened) {
         {{"--fuse-lo", "256"},
          "programming interrupted: Invalid number.\nLo fuse '256' is not a number from 0 to 255\n"},
         {{"--bootloader", "2"},
-         "programming interrupted: Firmware does not fit into the chip's flash.\n"
+         "programming interrupted: Firmware image is empty or too short.\n"
          "application length 2 leaves no room for the check value; it needs 3 bytes or more\n"},
     };
     for (const auto& c : cases) {

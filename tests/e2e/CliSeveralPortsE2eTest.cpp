@@ -9,6 +9,7 @@
 
 #include <cctype>
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -292,4 +293,48 @@ TEST_F(SeveralPorts, TerminalShowsALinePerPortThatFits) {
         EXPECT_EQ(Words(lines[lines.size() - 2 + i]),
                   (std::vector<std::string>{PortOf(i), "ATmega644P", "done."}))
             << plain;
+}
+
+// A port whose chip query fails, or whose chip no processor entry names, has no run; it gets
+// its record line all the same, so the record counts every port that was to be updated.
+TEST_F(SeveralPorts, EveryPortGetsItsRecordLineWithOrWithoutARun) {
+    for (const std::vector<std::string>& options :
+         {std::vector<std::string>{}, {"--no-target"}, {"--chip", "ATmega2560"}}) {
+        Boxes.push_back(std::make_unique<BoxSimProcess>(Q40_BOXSIM));
+        ASSERT_TRUE(Boxes.back()->Start(options)) << Boxes.back()->Error();
+    }
+    std::filesystem::create_directories(Scratch("Firmware"));
+    WriteBytes(Scratch("Firmware/main.bin"), RandomBytes(0x1000, 44));
+    std::ofstream(Scratch("Q40Prog.INI"))
+        << "[ITEM_1]\nNAME=Main\nVERSION=AB1+5\nFirmware=main.bin\nProcessor_1=ATmega644P\n";
+    const CommandResult r =
+        RunCommand({Q40_CLI, "program", "--item", "1", "--catalogue", Scratch("Q40Prog.INI"),
+                    "--port", PortOf(0), "--port", PortOf(1), "--port", PortOf(2)});
+    EXPECT_EQ(r.ExitCode, 1) << r.Out << r.Err;
+    EXPECT_TRUE(Has(RowOf(r.Out, PortOf(1)), "Unable to enter programming mode.")) << r.Out;
+    EXPECT_TRUE(Has(RowOf(r.Out, PortOf(2)),
+                    "ATmega2560  This item cannot be programmed using this selection!"))
+        << r.Out;
+
+    const std::vector<nlohmann::json> records = Records();
+    ASSERT_EQ(records.size(), 3u);
+    const nlohmann::json& done = RecordOf(records, PortOf(0));
+    EXPECT_EQ(done["outcome"], "done");
+    const struct {
+        std::size_t Box;
+        int Code;
+        const char* Chip;
+    } cases[] = {{1, errProgMode, ""}, {2, errNoProcessorEntry, "ATmega2560"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Box);
+        const nlohmann::json& record = RecordOf(records, PortOf(c.Box));
+        EXPECT_EQ(record["operation"], "program");
+        EXPECT_EQ(record["code"], c.Code);
+        EXPECT_EQ(record["outcome"], GetErrorText(c.Code));
+        EXPECT_EQ(record["chip"], c.Chip);
+        EXPECT_EQ(record["firmware"], done["firmware"]);
+        EXPECT_EQ(record["firmware_id_pattern"], "AB1+5");
+        EXPECT_EQ(record["device_touched"], false);
+        EXPECT_EQ(record["log"], "");  // no run, no log of its own
+    }
 }

@@ -325,3 +325,41 @@ TEST_F(Station, LookalikeBoardFailsBeforeTheEraseAndTheStationGoesOn) {
     EXPECT_EQ(ReadBytes(Scratch("eeprom.bin")), lookalike);
     EXPECT_TRUE(Has(Cli({"pending"}).Out, copy));
 }
+
+// A port that is not there yet (an adapter still to be plugged in) is waited for, and said
+// so in words; a name that can never be a serial port is refused at the start.
+TEST_F(Station, APortToComeIsWaitedForAndANonPortRefused) {
+    StartBench({"--target-absent", "--eeprom-in", Scratch("eeprom.in")});
+    std::ofstream(Scratch("file")) << "x";
+    std::filesystem::create_directory(Scratch("folder"));
+    const struct {
+        std::string Port;
+        std::string Problem;
+    } refused[] = {
+        {Scratch("file"), Scratch("file") + " is a regular file, not a serial port"},
+        {Scratch("folder"), Scratch("folder") + " is a directory, not a serial port"},
+    };
+    for (const auto& c : refused) {
+        SCOPED_TRACE(c.Port);
+        const CommandResult r = RunCommand({Q40_CLI, "station", "--port", Port(), "--port", c.Port,
+                                            "--firmware", Scratch("fw.bin")});
+        EXPECT_EQ(r.ExitCode, 2);
+        EXPECT_EQ(r.Out, "");
+        EXPECT_EQ(r.Err.substr(0, r.Err.find('\n')), "q40prog-cli station: " + c.Problem);
+    }
+
+    const std::string later = Scratch("ttyLATER");
+    LiveCommand station;
+    ASSERT_TRUE(
+        station.Start({Q40_CLI, "station", "--port", later, "--firmware", Scratch("fw.bin")}));
+    ASSERT_TRUE(station.WaitForLine(later + ": " + later + " does not exist yet; waiting for it"))
+        << station.SoFar().Out << station.SoFar().Err;
+    std::filesystem::create_symlink(Port(), later);  // plugged in
+    Board(SIGUSR1);
+    ASSERT_TRUE(station.WaitForLine(later + ": done. This port 1 done, 0 failed;"))
+        << station.SoFar().Out << station.SoFar().Err;
+    station.Signal(SIGINT);
+    const CommandResult r = station.Finish();
+    EXPECT_EQ(r.ExitCode, 0) << r.Out << r.Err;
+    EXPECT_EQ(ReadBytes(Scratch("flash.bin")), Stamped());
+}

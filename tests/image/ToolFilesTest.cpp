@@ -230,11 +230,28 @@ TEST_F(ToolFiles, CliOnRawBinary) {
     EXPECT_EQ(noId.Out, "size 32768\n" + CheckLine(bytes, 0x8000) + "id \nbootloader \n");
 }
 
+// Refused as a run refuses them, with the same text: no data, or a length that leaves the
+// check value no room.
 TEST_F(ToolFiles, CliShortLengthAndEmptyImage) {
-    const std::string hex = Dir.Write("empty.hex", EndOfFile);
-    const CliResult r = Cli(Quoted(hex));
-    EXPECT_EQ(r.Exit, 0) << r.Err;
-    EXPECT_EQ(r.Out, "size 0\ncheck 0x0000 written\n");
+    const std::string empty = Dir.Write("empty.hex", EndOfFile);
+    const std::string text = "q40prog-cli: Firmware image is empty or too short.\n  ";
+    for (const std::string& length : {std::string(), std::string(" --length 0x100")}) {
+        const CliResult r = Cli(Quoted(empty) + length);
+        EXPECT_EQ(r.Exit, 1) << length;
+        EXPECT_EQ(r.Out, "size 0\n");
+        EXPECT_EQ(r.Err, text + empty + " holds no data\n");
+    }
+    const std::string one = Dir.Write("one.hex", Data(0, {1}));
+    for (const char* length : {"0", "1", "2"}) {
+        const CliResult r = Cli(Quoted(one) + " --length " + length);
+        EXPECT_EQ(r.Exit, 1) << length;
+        EXPECT_EQ(r.Out, "size 1\n");
+        EXPECT_EQ(r.Err, text + "length " + length +
+                             " leaves no room for the check value; it needs 3 bytes or more\n");
+    }
+    const CliResult three = Cli(Quoted(one) + " --length 3");
+    EXPECT_EQ(three.Exit, 0) << three.Err;
+    EXPECT_EQ(three.Out, "size 1\ncheck 0x1021 written\n");
 }
 
 TEST_F(ToolFiles, CliLoadFailureOnStderrExitOne) {

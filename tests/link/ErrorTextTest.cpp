@@ -37,7 +37,8 @@ TEST(ErrorText, FixedTextsAndUnknownCodes) {
         {32, "Fuse not present on this chip."},
         {33, "Fuse verify error."},
         {34, "Firmware image is empty or too short."},
-        {35, "Unknown Error"},
+        {35, "This item cannot be programmed using this selection!"},
+        {36, "Unknown Error"},
         {255, "Unknown Error"},
         {-1, "Unknown Error"},
     };

@@ -31,6 +31,9 @@ struct RunFixture : ::testing::Test {
         Factory->Box.Target.Eeprom = Eeprom;
         Factory->Box.Target.Flash.assign(Factory->Box.Target.Flash.size(), 0x00);  // old firmware
         Image = RandomBytes(imageSize, 2);
+        // A firmware carries the identifier of its item's pattern (AB1+5, as Run gives it).
+        if (imageSize >= 0x100)
+            std::copy(ItemId.c_str(), ItemId.c_str() + ItemId.size() + 1, Image.begin() + 0x10);
         WriteFile("fw.bin", Image);
         Params = RunParams{};
         Params.FirmwarePath = Temp.File("fw.bin");
@@ -64,6 +67,7 @@ struct RunFixture : ::testing::Test {
         return isp;
     }
 
+    const std::string ItemId = "AB1x5 main";
     TempFolder Temp;
     std::unique_ptr<BoxFactory> Factory;
     std::vector<uint8_t> Eeprom, Image;
@@ -275,11 +279,11 @@ TEST_F(RunFixture, BadNumbersFailBeforeThePortIsOpened) {
         {"$E2", "-1", "", "", errBadNumber, "Hi fuse '-1' is not a number from 0 to 255"},
         {"$E2", "0xD9", "fast", "", errBadNumber, "speed 'fast' is not a number from 0 to 65535"},
         {"$E2", "", "65536", "", errBadNumber, "speed '65536' is not a number from 0 to 65535"},
-        {"", "", "", "0", errImageTooLarge,
+        {"", "", "", "0", errImageEmpty,
          "application length 0 leaves no room for the check value; it needs 3 bytes or more"},
-        {"", "", "", "2", errImageTooLarge,
+        {"", "", "", "2", errImageEmpty,
          "application length 2 leaves no room for the check value; it needs 3 bytes or more"},
-        {"", "", "", "-$10", errImageTooLarge,
+        {"", "", "", "-$10", errImageEmpty,
          "application length -$10 leaves no room for the check value; it needs 3 bytes or more"},
         {"", "", "", "$40001", errImageTooLarge,
          "application length $40001 is beyond the largest flash, 262144 bytes"},
@@ -360,18 +364,81 @@ TEST_F(RunFixture, BootloaderThatIsNoNumberUsesTheFileSizeAndSaysSo) {
     EXPECT_EQ(Factory->Box.Target.Flash, Expected(0x3000));
 }
 
-TEST_F(RunFixture, FirmwareTooShortForTheCheckValueIsRefused) {
-    for (const std::size_t size : {0, 1, 2}) {
-        Configure({}, size);
+// Nothing to program, or no room for the check value: a code of its own, and the record
+// keeps the size found.
+TEST_F(RunFixture, FirmwareEmptyOrTooShortForTheCheckValueIsRefused) {
+    const struct {
+        std::size_t Size;
+        const char* Bootloader;
+        std::string Detail;
+    } cases[] = {
+        {0, "", " holds no data"},
+        {0, "$1000", " holds no data"},  // a length to cover does not make it a firmware
+        {1, "", " ends at byte 1, too short to carry the check value"},
+        {2, "", " ends at byte 2, too short to carry the check value"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.Size << " " << c.Bootloader);
+        Configure({}, c.Size);
+        Params.Bootloader = c.Bootloader;
         const RunOutcome o = Run();
-        EXPECT_EQ(o.Code, errImageTooLarge) << size;
-        EXPECT_EQ(o.Detail,
-                  Params.FirmwarePath + (size == 0 ? std::string(" holds no data")
-                                                   : " ends at byte " + std::to_string(size) +
-                                                         ", too short to carry the "
-                                                         "check value"));
+        EXPECT_EQ(o.Code, errImageEmpty);
+        EXPECT_EQ(o.Message, "Firmware image is empty or too short.");
+        EXPECT_EQ(o.Detail, Params.FirmwarePath + c.Detail);
+        EXPECT_EQ(o.ImageLength, static_cast<int32_t>(c.Size));
         EXPECT_FALSE(o.DeviceTouched);
         EXPECT_EQ(Factory->Box.Target.ChipErases, 0);
+        const std::vector<std::string> tail(Report.Lines.end() - 3, Report.Lines.end());
+        EXPECT_EQ(tail,
+                  (std::vector<std::string>{
+                      "flash file size is " + std::to_string(c.Size),
+                      "programming interrupted: Firmware image is empty or too short.", o.Detail}));
+    }
+}
+
+// A firmware that does not carry the item's identifier may be the wrong file: it is
+// programmed as the catalogue says, and the log and the record say what it lacks.
+TEST_F(RunFixture, FirmwareWithoutTheItemsIdentifierIsProgrammedAndSaysSo) {
+    const std::string id = "AB1x5 build 7";
+    const struct {
+        const char* Pattern;
+        bool Carries;  // the image holds the identifier
+        bool Missing;
+    } cases[] = {
+        {"AB1+5", false, true},
+        {"AB1+5", true, false},
+        {"AB2+5", true, true},
+        {"", false, false},  // an item without a pattern: nothing to look for
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.Pattern << " " << c.Carries);
+        std::filesystem::remove(Temp.File("runs.jsonl"));
+        Configure({});
+        Image = RandomBytes(Image.size(), 3);
+        if (c.Carries) std::copy(id.c_str(), id.c_str() + id.size() + 1, Image.begin() + 0x100);
+        WriteFile("fw.bin", Image);
+        ProgrammingRun run(Params, Report, Factory->Factory(), RunOptions{Temp.Path, c.Pattern});
+        const RunOutcome o = run.Execute();
+        ASSERT_TRUE(o.Success) << o.Message;
+        EXPECT_EQ(o.FirmwareIdMissing, c.Missing);
+        const auto size =
+            std::find(Report.Lines.begin(), Report.Lines.end(), "flash file size is 12288");
+        ASSERT_NE(size, Report.Lines.end());
+        const std::string said =
+            "the firmware holds no identifier matching " + std::string(c.Pattern);
+        if (c.Missing) {
+            EXPECT_EQ(*(size + 1), said);
+        } else {
+            EXPECT_EQ(std::find(Report.Lines.begin(), Report.Lines.end(), said),
+                      Report.Lines.end());
+        }
+        const auto record = ReadFile(Temp.File("runs.jsonl"));
+        const std::string line(record.begin(), record.end());
+        EXPECT_NE(
+            line.find(std::string("\"firmware_id_missing\":") + (c.Missing ? "true" : "false")),
+            std::string::npos)
+            << line;
+        EXPECT_EQ(Factory->Box.Target.Flash, Expected(0x3000));
     }
 }
 
@@ -451,12 +518,21 @@ TEST_F(RunFixture, ImagesBeyondTheChipFailBeforeTheErase) {
     RunOutcome o = Run();
     EXPECT_EQ(o.Code, errImageTooLarge);
     EXPECT_EQ(Factory->Box.Target.ChipErases, 0);
+    // The record tells how large the refused image was.
+    EXPECT_EQ(o.ImageLength, 0x1001);
+    auto record = ReadFile(Temp.File("runs.jsonl"));
+    std::string line(record.begin(), record.end());
+    EXPECT_NE(line.rfind("\"image_length\":4097,"), std::string::npos) << line;
 
     Configure(small, 0x800);
     Params.Bootloader = "$2000";
     o = Run();
     EXPECT_EQ(o.Code, errImageTooLarge);
     EXPECT_EQ(Factory->Box.Target.ChipErases, 0);
+    EXPECT_EQ(o.ImageLength, 0x2000);
+    record = ReadFile(Temp.File("runs.jsonl"));
+    line.assign(record.begin(), record.end());
+    EXPECT_NE(line.rfind("\"image_length\":8192,"), std::string::npos) << line;
 }
 
 // The copy, the log and the record must have a place before anything is sent.

@@ -170,6 +170,32 @@ TEST(RunFiles, WhatCannotBeWrittenIsSaidWithTheOsReason) {
     }
 }
 
+// An update that ended before its run: a record line with its outcome and code, no log.
+TEST(RunFiles, RecordAloneForAnUpdateWithoutARun) {
+    TempFolder temp;
+    RecordingReport report;
+    RunOutcome o;
+    o.Code = errProgMode;
+    o.Message = GetErrorText(errProgMode);
+    KeepRunRecord(temp.Path, Info(), o, report);
+    EXPECT_TRUE(report.Lines.empty());
+    EXPECT_FALSE(std::filesystem::exists(temp.File("logs")));
+    const auto records = Lines(ReadText(temp.File("runs.jsonl")));
+    ASSERT_EQ(records.size(), 1u);
+    const auto j = nlohmann::json::parse(records[0]);
+    EXPECT_EQ(j["code"], errProgMode);
+    EXPECT_EQ(j["outcome"], "Unable to enter programming mode.");
+    EXPECT_EQ(j["log"], "");
+
+    std::filesystem::remove(temp.File("runs.jsonl"));
+    std::filesystem::create_directory(temp.File("runs.jsonl"));
+    KeepRunRecord(temp.Path, Info(), o, report);
+    const std::string problem =
+        "could not write the run record " + temp.File("runs.jsonl") + ": Is a directory";
+    EXPECT_EQ(report.Lines, std::vector<std::string>{problem});
+    EXPECT_EQ(o.Warnings, std::vector<std::string>{problem});
+}
+
 TEST(RunFiles, RecordLinesOfParallelProcessesStayWhole) {
     TempFolder temp;
     constexpr int Processes = 6, PerProcess = 60;

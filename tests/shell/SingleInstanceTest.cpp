@@ -153,6 +153,39 @@ TEST_F(DesktopProgram, AStoppedCopyKeepsItsPlace) {
     EXPECT_TRUE(first->Running());
 }
 
+// Many callers at once fill a stopped copy's queue of connections; every one of them still
+// gives up after its own wait instead of waiting for the copy without end.
+TEST_F(DesktopProgram, AStoppedCopyWithManyCallersLetsEachGoAfterItsWait) {
+    auto first = StartFirstCopy();
+    ASSERT_TRUE(first);
+    ASSERT_EQ(kill(first->Pid, SIGSTOP), 0);
+    constexpr int Selects = 60, SecondStarts = 4;
+    // Each caller waits instance::AnswerWaitMs from its own start; the rest is for starting
+    // this many programs on a busy machine.
+    const auto deadline =
+        Clock::now() + milliseconds(instance::AnswerWaitMs) + std::chrono::seconds(10);
+    std::vector<std::unique_ptr<Child>> selects, starts;
+    for (int i = 0; i < Selects; ++i)
+        selects.push_back(std::make_unique<Child>(
+            std::vector<std::string>{Q40CLI, "select", "AB305"}, Env, "/dev/null"));
+    for (int i = 0; i < SecondStarts; ++i)
+        starts.push_back(std::make_unique<Child>(std::vector<std::string>{Program}, Env));
+    const auto left = [&] {
+        return std::max(milliseconds(0),
+                        std::chrono::duration_cast<milliseconds>(deadline - Clock::now()));
+    };
+    int selectsEnded = 0, startsEnded = 0;
+    for (auto& c : selects) selectsEnded += c->Wait(left()) == 1;
+    for (auto& c : starts) startsEnded += c->Wait(left()) == 0;
+    EXPECT_EQ(selectsEnded, Selects);
+    EXPECT_EQ(startsEnded, SecondStarts);
+
+    ASSERT_EQ(kill(first->Pid, SIGCONT), 0);
+    Child select({Q40CLI, "select", "AB305"}, Env);
+    EXPECT_EQ(select.Wait(EndTimeout), 0);
+    EXPECT_TRUE(first->Running());
+}
+
 // What the window manager reads: the confirmation window's version caption, then the main
 // window's title, each exactly, in _NET_WM_NAME and WM_NAME alike.
 TEST_F(DesktopProgram, TitlesAsTheWindowManagerReadsThem) {
