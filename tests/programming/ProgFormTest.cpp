@@ -57,9 +57,14 @@ struct FormFixture : ::testing::Test {
 
     // Runs 'action' once, while the flash is being programmed (after the chip erase).
     void DuringFlashProgramming(const std::function<void()>& action) {
+        During("Programming/Verifying flash", action);
+    }
+
+    // Once the status line shows this phase.
+    void During(const QString& phase, const std::function<void()>& action) {
         Poll.setInterval(0);
-        QObject::connect(&Poll, &QTimer::timeout, [this, action] {
-            if (!Form.StatusLabel->text().startsWith("Programming/Verifying flash")) return;
+        QObject::connect(&Poll, &QTimer::timeout, [this, phase, action] {
+            if (!Form.StatusLabel->text().startsWith(phase)) return;
             Poll.stop();
             action();
         });
@@ -145,7 +150,7 @@ TEST_F(FormFixture, DeviceStateLineFollowsWhatTheRunSent) {
         {"a fuse written, then aborted at the EEPROM read",
          [this] {
              Form.Params.FuseHi = "$D9";
-             AbortAtTheFirstTransfer();
+             During("Reading EEProm", [this] { Form.CloseButton->click(); });
          },
          "Aborted.", changed},
         {"aborted after the erase",
