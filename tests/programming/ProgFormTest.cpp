@@ -62,6 +62,7 @@ struct FormFixture : ::testing::Test {
 
     // Once the status line shows this phase.
     void During(const QString& phase, const std::function<void()>& action) {
+        QObject::disconnect(&Poll, &QTimer::timeout, nullptr, nullptr);  // an earlier case's
         Poll.setInterval(0);
         QObject::connect(&Poll, &QTimer::timeout, [this, phase, action] {
             if (!Form.StatusLabel->text().startsWith(phase)) return;
