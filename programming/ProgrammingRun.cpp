@@ -142,10 +142,14 @@ void ProgrammingRun::WriteFuse(TIspLink& link, const char* name, const std::stri
     Outcome.FusesWritten += std::string(name) + "=" + Hex("0x%02X", *value);
 }
 
-void ProgrammingRun::FailurePath(const EProgError& e, const TIspLink& link) {
+void ProgrammingRun::FailurePath(const EProgError& e, TIspLink& link) {
+    // Before anything is reported: a board taken off must not read as a chip that failed.
+    const CauseFinding cause = FindFailureCause(link, e);
     Outcome.Code = e.Code;
     Outcome.Message = GetErrorText(e.Code);
     Outcome.Detail = e.Detail;
+    Outcome.Cause = cause.Cause;
+    if (!cause.Line.empty()) Outcome.Detail += (Outcome.Detail.empty() ? "" : "\n") + cause.Line;
     Step("programming interrupted: " + Outcome.Message);
     if (e.Code == errFlashProgram) {  // the dump comes first, right below the text it explains
         Step("*** data dump begin ***");
@@ -153,6 +157,7 @@ void ProgrammingRun::FailurePath(const EProgError& e, const TIspLink& link) {
         Step("*** data dump end ***");
     }
     if (!e.Detail.empty()) Step(e.Detail);
+    if (!cause.Line.empty()) Step(cause.Line);
     // Before the chip answered, the port or the system may be the cause: name what it shows.
     if (Outcome.Chip.empty())
         for (const std::string& line : link.ExplainFailure(e)) Step(line);

@@ -30,7 +30,7 @@ private:
     void LoadImage(TIspLink& link);
     void WriteFuse(TIspLink& link, const char* name, const std::string& text,
                    std::optional<uint8_t> value, uint8_t instruction);
-    void FailurePath(const EProgError& e, const TIspLink& link);
+    void FailurePath(const EProgError& e, TIspLink& link);
     void KeepRecords();
     static RunOptions WithDefaultFolder(RunOptions options);
     static bool OnProgress(void* self, int32_t position, int32_t total, ProgressPhase phase);

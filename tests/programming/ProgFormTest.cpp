@@ -312,6 +312,9 @@ TEST_F(FormFixture, ChipQueryWhoseLeavingFailsReturnsAnEmptyName) {
 TEST_F(FormFixture, ProbeErrorBoxCarriesTheDetailBelowTheText) {
     RecordingBoxes boxes;
     Factory.OpenErrno = EACCES;
+    Factory.Cure =
+        "/dev/ttySIM0 belongs to the group dialout and you are not in it: sudo "
+        "usermod -aG dialout alice, then log out and in again.";
     Form.CheckProgrammer();
     EXPECT_EQ(Form.QueryChipType(), "");
     ASSERT_EQ(boxes.All.size(), 2u);

@@ -31,6 +31,7 @@ struct BoxFactory {
     // asked, with or without the access cure already named.
     std::vector<std::string> Troubles;
     std::vector<bool> TroublesAsked;
+    std::string Cure;  // what the port doctor says about the user's rights on the ports
 
 private:
     struct RecordingPort : SimPort {
@@ -45,6 +46,7 @@ private:
             Owner.TroublesAsked.push_back(accessExplained);
             return Owner.Troubles;
         }
+        std::string AccessCure() const override { return Owner.Cure; }
         std::vector<uint8_t>& Sink;
         BoxFactory& Owner;
     };
