@@ -591,6 +591,8 @@ TEST_F(RunFixture, FailuresInProgrammingModeNameTheirCause) {
     ASSERT_TRUE(Run().Success);
     const long long flash = OffsetOfFirst(Factory->Written, 'W');
     const long long eeprom = OffsetOfFirst(Factory->Written, 'w');
+    // The last thousand bytes a good run reads are read-backs of the flash.
+    const long long lastReads = Factory->Box.BytesSent - 1000;
     ASSERT_GT(flash, 0);
     ASSERT_GT(eeprom, 0);
     const std::string lost =
@@ -621,9 +623,11 @@ TEST_F(RunFixture, FailuresInProgrammingModeNameTheirCause) {
          errNotConnected,
          "box silent",
          {"the box went quiet while programming the flash at address 0x0100", gone}},
+        {"port gone in the flash", {}, errSerialPort, "box silent", {gone}},
     };
     for (const auto& c : cases) {
         Configure(c.Config);
+        if (c.Code == errSerialPort) Factory->FailReadAfter = lastReads;
         const RunOutcome o = Run();
         EXPECT_EQ(o.Code, c.Code) << c.Title;
         EXPECT_EQ(CauseText(o.Cause), std::string(c.Cause)) << c.Title;

@@ -17,6 +17,7 @@ struct BoxFactory {
         return [this] {
             auto port = std::make_unique<RecordingPort>(Box, Written, *this);
             port->OpenErrno = OpenErrno;
+            port->FailReadAfter = FailReadAfter;
             ++LinksMade;
             return std::make_unique<TIspLink>(std::move(port), Clock);
         };
@@ -25,6 +26,7 @@ struct BoxFactory {
     BoxModel Box;
     FakeClock Clock;
     int OpenErrno = 0;
+    long long FailReadAfter = -1;  // each port's reads fail (EIO) after this many bytes
     int LinksMade = 0;
     std::vector<uint8_t> Written;  // the bytes of every link made, in order
     // What the ports report as the system's troubles with them, and how often they were
