@@ -143,13 +143,9 @@ void ProgrammingRun::WriteFuse(TIspLink& link, const char* name, const std::stri
 }
 
 void ProgrammingRun::FailurePath(const EProgError& e, TIspLink& link) {
-    // Before anything is reported: a board taken off must not read as a chip that failed.
-    const CauseFinding cause = FindFailureCause(link, e);
     Outcome.Code = e.Code;
     Outcome.Message = GetErrorText(e.Code);
     Outcome.Detail = e.Detail;
-    Outcome.Cause = cause.Cause;
-    if (!cause.Line.empty()) Outcome.Detail += (Outcome.Detail.empty() ? "" : "\n") + cause.Line;
     Step("programming interrupted: " + Outcome.Message);
     if (e.Code == errFlashProgram) {  // the dump comes first, right below the text it explains
         Step("*** data dump begin ***");
@@ -157,7 +153,15 @@ void ProgrammingRun::FailurePath(const EProgError& e, TIspLink& link) {
         Step("*** data dump end ***");
     }
     if (!e.Detail.empty()) Step(e.Detail);
-    if (!cause.Line.empty()) Step(cause.Line);
+    // Before the failure is reported (status, alert, record): a board taken off must not read
+    // as a chip that failed. The failure line is in the log already, so the bench sees it at
+    // once while a silent box takes its time-out to not answer the question.
+    const CauseFinding cause = FindFailureCause(link, e);
+    Outcome.Cause = cause.Cause;
+    if (!cause.Line.empty()) {
+        Outcome.Detail += (Outcome.Detail.empty() ? "" : "\n") + cause.Line;
+        Step(cause.Line);
+    }
     // Before the chip answered, the port or the system may be the cause: name what it shows.
     if (Outcome.Chip.empty())
         for (const std::string& line : link.ExplainFailure(e)) Step(line);

@@ -60,7 +60,7 @@ TEST(OpenPort, PermissionProblemNamesTheDoctorsCure) {
             EXPECT_EQ(e.OsError, static_cast<uint32_t>(os));
             EXPECT_EQ(GetErrorText(e.Code), "Error opening serial port. Port already in use?");
             const std::string reason = "/dev/ttyUSB0: " + OsErrorText(os);
-            EXPECT_EQ(e.Detail, given.empty() ? reason : reason + ". " + cure);
+            EXPECT_EQ(e.Detail, given.empty() ? reason : reason + ". " += cure);
         }
     }
 }
