@@ -223,7 +223,7 @@ PortFinding CheckHolders(const PortFacts& f, const DoctorSystem& sys) {
     const char* check = "holders";
     if (!f.Exists) return NotChecked(check, f);
     // /dev/null and its kind are open in many programs, none of which is in the way.
-    if (f.NotSerial)
+    if (f.NotSerial && S_ISCHR(f.Stat.st_mode))
         return {check, Verdict::Note, "not checked: " + f.Given + " is not a serial port."};
     const OpenFileScan scan = ProcessesWithOpen(Proc(sys), f.Device, sys.SelfPid);
     std::vector<ProcessRef> holding;
