@@ -23,8 +23,14 @@ int RunDoctor(const Command& self, const Args& args) {
     const auto port = args.Option("--port");
     if (!port || port->empty()) return UsageError(self, "--port is required");
     if (!args.Positionals().empty()) return UsageError(self, "unexpected argument");
-    std::vector<PortFinding> findings = ExaminePort(*port, ThisMachine());
-    findings.push_back(ProgrammerAnswers(*port, SystemLinkFactory()));
+    const DoctorSystem sys = ThisMachine();
+    std::vector<PortFinding> findings = ExaminePort(*port, sys);
+    // Opening /dev/tty or /dev/ptmx would send the box's reset and its 'V' somewhere else.
+    const PortFacts facts = GatherPortFacts(*port, sys);
+    findings.push_back(facts.NotSerial
+                           ? PortFinding{"programmer", Verdict::Note,
+                                         "not asked: " + facts.Given + " is not a serial port."}
+                           : ProgrammerAnswers(*port, SystemLinkFactory()));
     bool problem = false;
     for (const PortFinding& f : findings) {
         PrintFinding(f);
@@ -42,6 +48,8 @@ const RegisterCommand doctor(
      "One line per check: its name, ok, PROBLEM or note, and what was found, with the cure\n"
      "for a problem. Checks: the device, your rights on it, other programs holding it,\n"
      "ModemManager, brltty, and whether the programmer box answers (this resets the box).\n"
+     "A device that is not a serial port (/dev/null, /dev/tty) is a problem, and is not\n"
+     "opened. A holder that is an update of this program is named as such: wait for it.\n"
      "Exit code 0 when nothing is wrong, 1 when a check found a problem.\n",
      {"--port"},
      {},

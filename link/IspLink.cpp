@@ -1,30 +1,22 @@
 #include "link/IspLink.h"
 #include "link/Bytes.h"
 
-#include <grp.h>
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdio>
 
 using namespace isp;
 
 namespace {
-
-// What a user without rights on the device has to do about it.
-std::string PermissionCure(const std::string& path) {
-    std::string group = "dialout";
-    struct stat st {};
-    if (stat(path.c_str(), &st) == 0) {
-        struct group entry {};
-        struct group* found = nullptr;
-        char buffer[4096];  // the reentrant form: runs on other ports may ask at the same time
-        if (getgrgid_r(st.st_gid, &entry, buffer, sizeof buffer, &found) == 0 && found)
-            group = found->gr_name;
-    }
-    return ". Add your user to the group '" + group +
-           "' that owns the port, e.g. sudo usermod -aG " + group + " $USER, then log in again.";
+std::string HexByte(uint8_t value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", value);
+    return text;
 }
+
+// What a code-9 failure means at the bench: the box is there, the chip is not.
+constexpr const char* NoChipAnswers =
+    "the box answers, but no chip does: check the ISP cable and its pin 1, that the device is "
+    "powered, and that no fuse has disabled serial programming";
 }  // namespace
 
 TIspLink::TIspLink() : TIspLink(MakeSystemSerialPort(), SystemClock()) {}
@@ -39,6 +31,8 @@ TIspLink::~TIspLink() {
 // ---- serial link --------------------------------------------------------------
 
 void TIspLink::OpenPort(const std::string& portName) {
+    Heard = false;
+    ProgMode = false;
     if (!Port->Open(portName)) FailOpen();
     // A port that refuses its settings is no failure here: whether the box answers is what
     // counts, and the first command finds that out with a failure of its own.
@@ -54,8 +48,10 @@ void TIspLink::FailOpen() {
             throw OsFailure(errPortInUse, os, {});
         case EACCES:
         case EPERM: {
+            // The cure is the port doctor's judgement of the user's rights, the same the
+            // doctor prints: one judgement wherever a refused port is explained.
             EProgError e = OsFailure(errPortInUse, os, Port->Path());
-            e.Detail += PermissionCure(Port->Path());
+            if (const std::string cure = Port->AccessCure(); !cure.empty()) e.Detail += ". " + cure;
             throw e;
         }
         case ENOENT:
@@ -84,7 +80,31 @@ std::vector<std::string> TIspLink::ExplainFailure(const EProgError& e) const {
     return Port->KnownTroubles(accessExplained);
 }
 
+std::string TIspLink::SilenceDetail() const {
+    if (!Heard)
+        return "nothing answered on " + Port->Path() +
+               ": check that the programmer box is on this port and powered; q40prog-cli ports "
+               "lists the serial ports of this machine";
+    std::string where;
+    if (Now.What) {
+        where = std::string(" while ") + Now.What;
+        if (Now.Address >= 0) {
+            char address[24];
+            std::snprintf(address, sizeof address, " at address 0x%04X",
+                          static_cast<unsigned>(Now.Address));
+            where += address;
+        }
+    } else if (LastLetter == CmdIsp) {
+        where = " at the ISP instruction " + HexByte(Frame[0]) + " " + HexByte(Frame[1]) + " " +
+                HexByte(Frame[2]) + " " + HexByte(Frame[3]);
+    } else {
+        where = std::string(" at the command '") + static_cast<char>(LastLetter) + "'";
+    }
+    return "the box went quiet" + where;
+}
+
 void TIspLink::ResetProgrammer() {
+    ProgMode = false;  // a reset box starts outside programming mode
     if (!Port->SetDtr(true)) throw OsFailure(errSerialPort, Port->LastError(), {});
     Clock.SleepMs(ResetPulseMs);
     if (!Port->SetDtr(false)) throw OsFailure(errSerialPort, Port->LastError(), {});
@@ -107,7 +127,8 @@ uint8_t TIspLink::ReadByte() {
 void TIspLink::ReadBlock(uint8_t* dest, unsigned count) {
     std::size_t got = 0;
     if (!Port->Read(dest, count, got)) throw OsFailure(errSerialPort, Port->LastError(), {});
-    if (got < count) throw EProgError(errNotConnected);
+    if (got > 0) Heard = true;
+    if (got < count) throw EProgError(errNotConnected, SilenceDetail());
 }
 
 void TIspLink::WriteBlock(const uint8_t* src, int count) {
@@ -117,6 +138,7 @@ void TIspLink::WriteBlock(const uint8_t* src, int count) {
 }
 
 uint8_t TIspLink::SendCommand(int letter) {
+    LastLetter = Lo8(letter);
     WriteByte(letter);
     const uint8_t echo = ReadByte();
     if (echo != Lo8(letter)) throw EProgError(errBadEcho);
@@ -131,22 +153,26 @@ void TIspLink::SendFrame(int letter, const uint8_t* tail, int count) {
 // ---- programmer commands --------------------------------------------------------
 
 void TIspLink::IspCommand(uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4, uint8_t param) {
-    SendCommand(CmdIsp);
+    // The frame is built before the letter goes out, so that a box silent at the letter is
+    // told with the instruction it was given.
     Frame[0] = b1;
     Frame[1] = b2;
     Frame[2] = b3;
     Frame[3] = b4;
     Frame[4] = param;
+    SendCommand(CmdIsp);
     WriteBlock(Frame, 5);
     ReadBlock(Reply, 4);
 }
 
 void TIspLink::SetPortTime(int value) {
+    const Doing doing(*this, "setting the port time");
     const uint8_t tail[] = {Mid8(value), Lo8(value)};
     SendFrame(CmdPortTime, tail, sizeof tail);
 }
 
 void TIspLink::EnableProgMode() {
+    const Doing doing(*this, "entering programming mode");
     SendCommand(CmdHigh);
     Clock.SleepMs(EnableStepMs);
     SendCommand(CmdLow);
@@ -159,29 +185,38 @@ void TIspLink::EnableProgMode() {
     SendCommand(CmdLow);
     for (int attempt = 0; attempt < EnableAttempts; ++attempt) {
         IspCommand(0xAC, 0x53, 0x00, 0x00, 0);
-        if (Reply[2] == EnableAnswer) return;
+        if (Reply[2] == EnableAnswer) {
+            ProgMode = true;
+            return;
+        }
         SendCommand(CmdPulse);
     }
-    throw EProgError(errProgMode);
+    throw EProgError(errProgMode, NoChipAnswers);
 }
 
 std::string TIspLink::ReadChipType() {
+    const Doing doing(*this, "reading the chip's signature");
     std::snprintf(Device.Name, sizeof Device.Name, "%s", "Unknown");
     IspCommand(0x30, 0x00, 0x01, 0x00, 0);
     const uint8_t sig1 = Reply[3];
     IspCommand(0x30, 0x00, 0x02, 0x00, 0);
     const uint8_t sig2 = Reply[3];
     const DeviceEntry* row = FindDeviceBySignature(sig1, sig2);
-    if (!row) throw EProgError(errUnknownChip);
+    if (!row)
+        throw EProgError(errUnknownChip, "signature bytes read from the chip: " + HexByte(sig1) +
+                                             " " + HexByte(sig2) + "; no supported chip has them");
     Device = *row;
     return Device.Name;
 }
 
 void TIspLink::DisableProgMode() {
+    const Doing doing(*this, "leaving programming mode");
     SendCommand(CmdDisable);
+    ProgMode = false;
 }
 
 std::string TIspLink::ReadVersion() {
+    const Doing doing(*this, "reading the box's version");
     SendCommand(CmdVersion);
     const auto major = static_cast<int8_t>(ReadByte());
     const auto minor = static_cast<int8_t>(ReadByte());
@@ -191,6 +226,20 @@ std::string TIspLink::ReadVersion() {
 }
 
 void TIspLink::EraseChip() {
+    const Doing doing(*this, "erasing the chip");
     IspCommand(0xAC, 0x80, 0x00, 0x00, 0);
     Clock.SleepMs(EraseWaitMs);
+}
+
+// No purge first: on a line without DTR (the simulator's pseudo-terminal) a purge is what
+// resets the box, and the failed read has waited its whole time-out for late bytes already.
+bool TIspLink::ChipAnswers() {
+    const Doing doing(*this, "asking the chip for its signature again");
+    IspCommand(0x30, 0x00, 0x01, 0x00, 0);
+    const uint8_t sig1 = Reply[3];
+    IspCommand(0x30, 0x00, 0x02, 0x00, 0);
+    const uint8_t sig2 = Reply[3];
+    const bool identified = Device.FlashSize > 0;
+    if (identified) return sig1 == Device.Signature1 && sig2 == Device.Signature2;
+    return FindDeviceBySignature(sig1, sig2) != nullptr;
 }

@@ -64,6 +64,8 @@ public:
     // What the system shows about the port that may explain a failure to open it or a
     // box that does not answer (codes 2, 4 to 7), one sentence each; nothing otherwise.
     std::vector<std::string> ExplainFailure(const EProgError& e) const;
+    // Since the chip answered the Programming Enable and until 'D' or a reset.
+    bool InProgrammingMode() const { return ProgMode; }
 
     // Programmer commands.
     void IspCommand(uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4, uint8_t param);
@@ -73,6 +75,10 @@ public:
     void DisableProgMode();
     std::string ReadVersion();
     void EraseChip();
+    // After a failure: asks for the signature once more. True when the chip still answers
+    // with its own (any known one before it was identified); a box that does not answer
+    // throws, as every command does.
+    bool ChipAnswers();
 
     // Memory transfers.
     void ReadEeprom();
@@ -98,6 +104,29 @@ public:
     int RetriesUsed = 0;
 
 private:
+    // What the link is doing, so that a box going quiet in the middle of it can be told
+    // where: the operation and the address of the block under way.
+    struct Activity {
+        const char* What = nullptr;  // "programming the flash"; null between operations
+        int32_t Address = -1;        // -1: no block
+    };
+    // Names the operation for its length; the one around it, if any, comes back after it.
+    class Doing {
+    public:
+        Doing(TIspLink& link, const char* what) : Link(link), Before(link.Now) {
+            link.Now = {what, -1};
+        }
+        ~Doing() { Link.Now = Before; }
+        Doing(const Doing&) = delete;
+        Doing& operator=(const Doing&) = delete;
+
+    private:
+        TIspLink& Link;
+        Activity Before;
+    };
+    // The detail of code 4: nothing ever answered on the port, or where the box went quiet.
+    std::string SilenceDetail() const;
+
     bool ProgramEepromBlock(int32_t& p);
     bool RewriteEepromBlock(int32_t& p);
     bool WriteEepromBlock(int32_t p);
@@ -112,6 +141,10 @@ private:
     [[noreturn]] void FailOpen();
 
     const uint8_t* EepromBefore = nullptr;  // ProgramEepromOver's 'current'
+    Activity Now;
+    uint8_t LastLetter = 0;  // the command letter sent last
+    bool Heard = false;      // a byte came from the box since the port was opened
+    bool ProgMode = false;
 
     std::unique_ptr<ISerialPort> Port;
     IClock& Clock;

@@ -45,8 +45,10 @@ void TIspLink::DumpMismatch(const uint8_t* written, const uint8_t* read, int32_t
 }
 
 void TIspLink::ReadEeprom() {
+    const Doing doing(*this, "reading the eeprom");
     for (int32_t p = 0; p < Device.EepromSize; p += BlockSize) {
         if (Report(p, Device.EepromSize, phReadEeprom)) throw EProgError(errAborted);
+        Now.Address = p;
         const uint8_t tail[] = {Mid8(p), Lo8(p), BlockSize};
         SendFrame(CmdReadEeprom, tail, sizeof tail);
         ReadBlock(EepromImage + p, BlockSize);
@@ -55,11 +57,13 @@ void TIspLink::ReadEeprom() {
 }
 
 void TIspLink::ProgramEeprom() {
+    const Doing doing(*this, "programming the eeprom");
     ProgramLoop(Device.EepromSize, phProgramEeprom, phEepromProgrammed, errEepromProgram,
                 &TIspLink::ProgramEepromBlock);
 }
 
 void TIspLink::ProgramFlash() {
+    const Doing doing(*this, "programming the flash");
     ProgramLoop(Device.FlashSize, phProgramFlash, phFlashProgrammed, errFlashProgram,
                 Device.PageSize == 1 ? &TIspLink::ProgramFlashBlock : &TIspLink::ProgramFlashPage);
 }
@@ -71,6 +75,7 @@ void TIspLink::ProgramLoop(int32_t extent, ProgressPhase phase, ProgressPhase do
     int attemptsLeft = AttemptsPerBlock;
     while (p < extent) {
         if (Report(p, extent, phase)) throw EProgError(errAborted);
+        Now.Address = p;
         if ((this->*step)(p)) {
             attemptsLeft = AttemptsPerBlock;
             continue;
@@ -82,6 +87,7 @@ void TIspLink::ProgramLoop(int32_t extent, ProgressPhase phase, ProgressPhase do
 }
 
 bool TIspLink::ReadBackMatches(int letter, int32_t address, const uint8_t* expected) {
+    Now.Address = address;
     if (letter == CmdReadFlash) {
         const uint8_t tail[] = {Hi8(address), Mid8(address), Lo8(address), BlockSize};
         SendFrame(letter, tail, sizeof tail);
@@ -116,6 +122,7 @@ bool TIspLink::WriteEepromBlock(int32_t p) {
 }
 
 void TIspLink::ProgramEepromOver(const uint8_t* current) {
+    const Doing doing(*this, "programming the eeprom");
     EepromBefore = current;
     ProgramLoop(Device.EepromSize, phProgramEeprom, phEepromProgrammed, errEepromProgram,
                 &TIspLink::RewriteEepromBlock);
@@ -123,6 +130,7 @@ void TIspLink::ProgramEepromOver(const uint8_t* current) {
 }
 
 void TIspLink::VerifyEeprom() {
+    const Doing doing(*this, "verifying the eeprom");
     for (int32_t p = 0; p < Device.EepromSize; p += BlockSize) {
         if (Report(p, Device.EepromSize, phVerifyEeprom)) throw EProgError(errAborted);
         if (!ReadBackMatches(CmdReadEeprom, p, EepromImage + p)) {
@@ -161,6 +169,7 @@ bool TIspLink::ProgramFlashPage(int32_t& p) {
     }
     for (int32_t o = 0; o < pageSize; o += BlockSize) {
         const int32_t a = p + o;
+        Now.Address = a;
         uint8_t frame[6 + BlockSize] = {Hi8(a),    Mid8(a),        Lo8(a),
                                         BlockSize, PageModeParam1, PageModeParam2};
         std::memcpy(frame + 6, FlashImage + a, BlockSize);
@@ -168,6 +177,7 @@ bool TIspLink::ProgramFlashPage(int32_t& p) {
     }
     if (Device.FlashSize > ExtendedAddressLimit)
         IspCommand(0x4D, 0x00, p >= ExtendedAddressLimit ? 1 : 0, 0x00, 0);
+    Now.Address = p;
     const uint8_t store[] = {Hi8(p), Mid8(p), Lo8(p), StoreParam1, StoreParam2, FlashImage[p]};
     SendFrame(CmdStorePage, store, sizeof store);
     for (int32_t o = 0; o < pageSize; o += BlockSize) {

@@ -32,3 +32,8 @@ std::vector<std::string> PortTroubles(const std::string& port, const DoctorSyste
             troubles.push_back(f.Text);
     return troubles;
 }
+
+std::string AccessCure(const std::string& port, const DoctorSystem& sys) {
+    const PortFinding f = CheckAccess(GatherPortFacts(port, sys), sys);
+    return f.Result == Verdict::Problem ? f.Text : std::string();
+}

@@ -41,6 +41,9 @@ struct PortFacts {
     struct stat Stat {};
     bool Usb = false;     // a USB adapter, or named like one when it is missing
     bool Pseudo = false;  // a pseudo-terminal: a program at its other end holds it by design
+    // It exists but is no serial port: a regular file, a folder, or a device of another kind
+    // (/dev/null, /dev/tty, /dev/ptmx, a console). Nothing of it is worth opening.
+    bool NotSerial = false;
 };
 
 // 'port' as a user types it: ttyUSB0, or a path.
@@ -54,6 +57,10 @@ PortFinding CheckBrltty(const PortFacts& port, const DoctorSystem& sys);
 
 // Every check, in the order above.
 std::vector<PortFinding> ExaminePort(const std::string& port, const DoctorSystem& sys);
+
+// The access check's cure for a port the user may not read and write; empty when it finds
+// nothing wrong. What the link adds to an open refused for missing rights.
+std::string AccessCure(const std::string& port, const DoctorSystem& sys);
 
 // The problems found, one text each, to explain a failure. accessExplained leaves out
 // the access check when the failure names that cure already.

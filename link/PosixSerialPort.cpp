@@ -95,6 +95,10 @@ std::vector<std::string> PosixSerialPort::KnownTroubles(bool accessExplained) co
     return PortTroubles(DevicePath, ThisMachine(), accessExplained);
 }
 
+std::string PosixSerialPort::AccessCure() const {
+    return ::AccessCure(DevicePath, ThisMachine());
+}
+
 bool PosixSerialPort::ConfigureLine() {
     termios tio{};
     if (tcgetattr(Fd, &tio) != 0) return Fail(errno);

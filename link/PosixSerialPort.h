@@ -32,6 +32,7 @@ public:
     int LastError() const override { return Error; }
     std::string Path() const override { return DevicePath; }
     std::vector<std::string> KnownTroubles(bool accessExplained) const override;
+    std::string AccessCure() const override;
 
 private:
     bool Fail(int err);

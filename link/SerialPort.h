@@ -51,6 +51,10 @@ public:
         (void)accessExplained;
         return {};
     }
+    // After an open refused for missing rights: what gives this user read and write rights
+    // on the port, as the port doctor judges them (its access check); empty when that finds
+    // nothing to cure.
+    virtual std::string AccessCure() const { return {}; }
 };
 
 // The port of this machine (termios).

@@ -66,6 +66,19 @@ std::string GroupName(const std::string& groupFile, unsigned gid) {
     return entry.empty() ? std::string() : entry[0];
 }
 
+bool FindGroupId(const std::string& groupFile, const std::string& name, unsigned& gid) {
+    std::ifstream in(groupFile);
+    std::string line;
+    while (std::getline(in, line)) {
+        const std::vector<std::string> fields = Split(line, ':');
+        if (fields.size() >= 3 && fields[0] == name && !fields[2].empty()) {
+            gid = static_cast<unsigned>(std::strtoul(fields[2].c_str(), nullptr, 10));
+            return true;
+        }
+    }
+    return false;
+}
+
 bool GroupListsUser(const std::string& groupFile, unsigned gid, const std::string& user) {
     const std::vector<std::string> entry = EntryWithId(groupFile, gid);
     if (entry.size() < 4 || user.empty()) return false;

@@ -16,5 +16,7 @@ UserFacts ReadUserFacts(const std::string& statusFile, const std::string& passwd
 
 // The group's name from a group file; empty when it has no entry.
 std::string GroupName(const std::string& groupFile, unsigned gid);
+// The id of the group with this name; false when the group file has no such group.
+bool FindGroupId(const std::string& groupFile, const std::string& name, unsigned& gid);
 // Whether the group file lists the user as a member of the group.
 bool GroupListsUser(const std::string& groupFile, unsigned gid, const std::string& user);

@@ -192,7 +192,7 @@ void ProgrammingRun::WriteFuse(TIspLink& link, FuseByte fuse, const std::string&
                          Hex("0x%02X", ImplementedBits(link.Device, fuse)) + " of it)");
 }
 
-void ProgrammingRun::FailurePath(const EProgError& e, const TIspLink& link) {
+void ProgrammingRun::FailurePath(const EProgError& e, TIspLink& link) {
     Outcome.Code = e.Code;
     Outcome.Message = GetErrorText(e.Code);
     Outcome.Detail = e.Detail;
@@ -203,6 +203,15 @@ void ProgrammingRun::FailurePath(const EProgError& e, const TIspLink& link) {
         Step("*** data dump end ***");
     }
     if (!e.Detail.empty()) Step(e.Detail);
+    // Before the failure is reported (status, alert, record): a board taken off must not read
+    // as a chip that failed. The failure line is in the log already, so the bench sees it at
+    // once while a silent box takes its time-out to not answer the question.
+    const CauseFinding cause = FindFailureCause(link, e);
+    Outcome.Cause = cause.Cause;
+    if (!cause.Line.empty()) {
+        Outcome.Detail += (Outcome.Detail.empty() ? "" : "\n") + cause.Line;
+        Step(cause.Line);
+    }
     // Before the chip answered, the port or the system may be the cause: name what it shows.
     if (Outcome.Chip.empty())
         for (const std::string& line : link.ExplainFailure(e)) Step(line);

@@ -35,7 +35,7 @@ private:
     void FindIdentifier(const TIspLink& link, int32_t size);
     void WriteFuse(TIspLink& link, FuseByte fuse, const std::string& text,
                    std::optional<uint8_t> value);
-    void FailurePath(const EProgError& e, const TIspLink& link);
+    void FailurePath(const EProgError& e, TIspLink& link);
     void KeepRecords();
     static RunOptions WithDefaultFolder(RunOptions options);
     static bool OnProgress(void* self, int32_t position, int32_t total, ProgressPhase phase);

@@ -58,6 +58,7 @@ std::string RunRecordLine(const RunRecordInfo& info, const RunOutcome& o) {
     j["fuses"] = o.FusesWritten;
     j["outcome"] = o.Success ? std::string("done") : o.Message;
     j["detail"] = o.Detail;
+    j["cause"] = CauseText(o.Cause);
     j["device_touched"] = o.DeviceTouched;
     j["eeprom_copy"] = o.EepromCopyPath;
     j["eeprom_saved"] = o.EepromSavedPath;

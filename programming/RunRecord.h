@@ -17,8 +17,10 @@ struct RunRecordInfo {
     std::string FirmwarePattern;  // the item's identifier pattern (VERSION); may be empty
 };
 
-// One line of JSON describing the run, ending in '\n'. Texts that are not valid UTF-8 (a
-// Windows-1252 file name) keep the line valid: their stray bytes become U+FFFD.
+// One line of JSON describing the run, ending in '\n'. Its "cause" is one of the fixed words
+// of CauseText (FailureCause.h): empty, "verify mismatch", "target lost", "box silent". Texts that
+// are not valid UTF-8 (a Windows-1252 file name) keep the line valid: their stray bytes become
+// U+FFFD.
 std::string RunRecordLine(const RunRecordInfo& info, const RunOutcome& outcome);
 
 // Appends the line to the file, holding an exclusive lock on it meanwhile. Returns errno,

@@ -7,12 +7,15 @@
 
 #include "link/Progress.h"
 #include "programming/EepromQuestion.h"
+#include "programming/FailureCause.h"
 
 struct RunOutcome {
     bool Success = false;
-    int32_t Code = -1;           // failure code; meaningless on success
-    std::string Message;         // the failure code's fixed text
-    std::string Detail;          // what the fixed text cannot say; shown on a line of its own
+    int32_t Code = -1;    // failure code; meaningless on success
+    std::string Message;  // the failure code's fixed text
+    std::string Detail;   // what the fixed text cannot say; shown on a line of its own
+    // What a memory or line failure turned out to be when the chip was asked again.
+    FailureCause Cause = FailureCause::None;
     bool DeviceTouched = false;  // a fuse write or the chip erase was sent: it needs a good run
     std::string Chip;
     // The copy whose content the EEPROM must end up holding: what to restore after a failure.

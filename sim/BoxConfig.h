@@ -28,6 +28,9 @@ struct BoxConfig {
 
     // Boards come and go on a production bench (ConnectTarget, RemoveTarget).
     bool TargetAbsent = false;  // at the start no target is connected
+    // The board is taken off once this many bytes were received, before the next is handled;
+    // -1 never. Taken off as RemoveTarget takes it, so a board connected later stays on.
+    long long TargetOffAfter = -1;
 
     // Realism.
     bool WriteDelays = false;  // the chip's own write times before the next echo

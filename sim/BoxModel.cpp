@@ -94,6 +94,7 @@ std::size_t CommandTailLength(uint8_t letter, const std::vector<uint8_t>& tail) 
 void BoxModel::Receive(const uint8_t* data, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
         ++BytesReceived;
+        if (BytesReceived == Config.TargetOffAfter + 1) RemoveTarget();
         if (Config.DropAfter >= 0 && BytesReceived > Config.DropAfter) continue;
         if (Letter == 0) {
             StartCommand(data[i]);

@@ -39,6 +39,7 @@ const char* const BoxSimUsage =
     "                         what it held, and its read-back shows that\n"
     "boards:\n"
     "  --target-absent        start with no target connected\n"
+    "  --target-off-after N   the board is taken off after N received bytes\n"
     "  SIGUSR1 connects a target, a fresh board holding what the start held (--flash-in,\n"
     "  --eeprom-in, else blank); SIGUSR2 removes it, and the box then answers like a box\n"
     "  without a target. So a rehearsal connects the next board with kill -USR1 <pid>.\n"
@@ -125,6 +126,9 @@ void AddBoxOptions(CLI::App& app, BoxSimOptions& o) {
     });
     Valued(app, "--drop-after", [&o](const std::string& name, const std::string& v) {
         o.Box.DropAfter = static_cast<long long>(Number(name, v, MaxCount));
+    });
+    Valued(app, "--target-off-after", [&o](const std::string& name, const std::string& v) {
+        o.Box.TargetOffAfter = static_cast<long long>(Number(name, v, MaxCount));
     });
     Valued(app, "--enable-on-attempt", [&o](const std::string& name, const std::string& v) {
         const unsigned long long attempt = Number(name, v, MaxCount);

@@ -137,27 +137,40 @@ TEST_F(BoxSimTest, SilentBoxIsNotConnectedAfterTheEchoTimeOut) {
     const CommandResult r = Cli({"check", "--port", Port()});
     EXPECT_EQ(r.ExitCode, CliFailed);
     EXPECT_TRUE(Mentions(r.Err, "Programmer not connected.")) << r.Err;
+    EXPECT_TRUE(Mentions(r.Err, "\n  nothing answered on " + Port() +
+                                    ": check that the programmer box is on this port and "
+                                    "powered; q40prog-cli ports lists the serial ports of this "
+                                    "machine\n"))
+        << r.Err;
     // 2 s for the echo of 'V', after the reset's 0.6 s.
     EXPECT_GT(r.Seconds, 1.5);
     EXPECT_LT(r.Seconds, 5.0);
 }
 
 TEST_F(BoxSimTest, FaultSwitchesGiveTheirFailures) {
+    const std::string noChip =
+        "\n  the box answers, but no chip does: check the ISP cable and its pin 1, that the "
+        "device is powered, and that no fuse has disabled serial programming\n";
     const struct {
         std::vector<std::string> Options;
         const char* Command;
         const char* Message;
+        std::string Detail;
     } cases[] = {
-        {{"--bad-echo"}, "check", "Programmer Error. (Bad echo)"},
-        {{"--no-target"}, "chip", "Unable to enter programming mode."},
-        {{"--enable-on-attempt", "65"}, "chip", "Unable to enter programming mode."},
-        {{"--drop-after", "4"}, "chip", "Programmer not connected."},
+        {{"--bad-echo"}, "check", "Programmer Error. (Bad echo)", ""},
+        {{"--no-target"}, "chip", "Unable to enter programming mode.", noChip},
+        {{"--enable-on-attempt", "65"}, "chip", "Unable to enter programming mode.", noChip},
+        {{"--drop-after", "4"},
+         "chip",
+         "Programmer not connected.",
+         "\n  the box went quiet while entering programming mode\n"},
     };
     for (const auto& c : cases) {
         StartBox(c.Options);
         const CommandResult r = Cli({c.Command, "--port", Port()});
         EXPECT_EQ(r.ExitCode, CliFailed) << c.Message;
         EXPECT_TRUE(Mentions(r.Err, c.Message)) << r.Err;
+        EXPECT_TRUE(Mentions(r.Err, c.Detail)) << r.Err;
         EXPECT_EQ(OpenPortErrno(Port()), 0) << c.Message;
         EXPECT_EQ(StopBox(), 0);
     }
@@ -205,5 +218,22 @@ TEST_F(BoxSimTest, DoctorPrintsEveryCheckWithItsVerdict) {
     EXPECT_EQ(verdict(found["device"]), "PROBLEM");
     EXPECT_EQ(verdict(found["access"]), "note");
     EXPECT_EQ(Cli({"doctor"}).ExitCode, 2);
+
+    // Devices that are no serial port: a problem of their own; their holders are not listed
+    // and they are not opened (no reset pulse, no 'V' into a terminal).
+    for (const std::string device : {"/dev/null", "/dev/zero", "/dev/tty", "/dev/ptmx"}) {
+        std::tie(exit, found) = doctor(device);
+        EXPECT_EQ(exit, CliFailed) << device;
+        EXPECT_EQ(verdict(found["device"]), "PROBLEM") << found["device"];
+        EXPECT_TRUE(Mentions(found["device"],
+                             " is a device, but not a serial port: name the "
+                             "port the programmer box is on."))
+            << found["device"];
+        EXPECT_EQ(verdict(found["holders"]), "note") << found["holders"];
+        EXPECT_TRUE(Mentions(found["holders"], "not checked: " + device + " is not a serial port."))
+            << found["holders"];
+        EXPECT_EQ(verdict(found["programmer"]), "note") << found["programmer"];
+        EXPECT_TRUE(Mentions(found["programmer"], "not asked: " + device)) << found["programmer"];
+    }
 }
 }  // namespace

@@ -9,15 +9,21 @@
 namespace {
 struct LastRead {
     std::size_t Asked = 0, Got = 0;
+    // The failure line is out: what the run reads after it (the chip asked for its signature
+    // once more) is no part of the failure's wait.
+    bool FailureLogged = false;
 };
 
-// The in-process port, noting every read; the note outlives the port.
+// The in-process port, noting every read up to the failure line; the note outlives the port.
 class WatchedPort : public SimPort {
 public:
     WatchedPort(BoxModel& box, LastRead& note) : SimPort(box), Note(note) {}
     bool Read(uint8_t* dest, std::size_t count, std::size_t& received) override {
         const bool ok = SimPort::Read(dest, count, received);
-        Note = {count, received};
+        if (!Note.FailureLogged) {
+            Note.Asked = count;
+            Note.Got = received;
+        }
         return ok;
     }
 
@@ -25,14 +31,16 @@ private:
     LastRead& Note;
 };
 
-// Notes how many bytes the box had received when each step began.
+// Notes how many bytes the box had received when each step began, and the failure line.
 struct CountingReport : RecordingReport {
-    explicit CountingReport(const BoxModel& box) : Box(box) {}
+    CountingReport(const BoxModel& box, LastRead& last) : Box(box), Last(last) {}
     void Log(const std::string& line) override {
         RecordingReport::Log(line);
         StepStarts.push_back(Box.BytesReceived);
+        if (line.rfind(InterruptedPrefix, 0) == 0) Last.FailureLogged = true;
     }
     const BoxModel& Box;
+    LastRead& Last;
     std::vector<long long> StepStarts;
 };
 
@@ -58,7 +66,7 @@ Replay ReplayUpdate(const TestDevice& device, long long dropAfter, const std::st
     RunParams params;
     params.FirmwarePath = device.FirmwarePath;
     params.PortName = "ttySIM0";
-    CountingReport report(box);
+    CountingReport report(box, r.Last);
     ProgrammingRun run(params, report, factory, RunOptions{scratch, ""});
     r.Outcome = run.Execute();
     r.Log = report.Lines;

@@ -43,10 +43,10 @@ struct FakeMachine : testing::Test {
     void RunAs(unsigned uid, const std::vector<unsigned>& groups) {
         std::string list;
         for (unsigned g : groups) list += std::to_string(g) + " ";
+        const std::string gid = std::to_string(groups.empty() ? 0 : groups[0]);
         Write("proc/1/status", "Name:\tq40prog-cli\nUid:\t" + std::to_string(uid) + "\t" +
-                                   std::to_string(uid) + "\t0\t0\nGid:\t" +
-                                   std::to_string(groups.empty() ? 0 : groups[0]) +
-                                   "\t0\t0\t0\nGroups:\t" + list + "\n");
+                                   std::to_string(uid) + "\t0\t0\nGid:\t" + gid + "\t" + gid +
+                                   "\t0\t0\nGroups:\t" + list + "\n");
         Write("proc/1/comm", "q40prog-cli\n");
         Write("etc/passwd",
               "root:x:0:0::/root:/bin/sh\nalice:x:1000:1000::/home/alice:/bin/sh\n"
@@ -54,11 +54,12 @@ struct FakeMachine : testing::Test {
     }
 
     // A device node when this machine lets us make one, else a plain file (device check aside,
-    // the checks only look at owner, group and mode).
-    void Node(const std::string& path, mode_t mode = 0660) {
+    // the checks only look at owner, group and mode). By default it has the numbers of a USB
+    // adapter's port.
+    void Node(const std::string& path, mode_t mode = 0660, dev_t number = makedev(188, 0)) {
         const std::string full = Root.File(path);
         fs::create_directories(fs::path(full).parent_path());
-        if (mknod(full.c_str(), S_IFCHR | mode, makedev(1, 3)) != 0) std::ofstream(full).close();
+        if (mknod(full.c_str(), S_IFCHR | mode, number) != 0) std::ofstream(full).close();
         chmod(full.c_str(), mode);
         if (geteuid() == 0) {
             EXPECT_EQ(chown(full.c_str(), 1000, 20), 0);
@@ -278,5 +279,127 @@ TEST_F(FakeMachine, TroublesAreTheProblemsFound) {
     const auto explained = PortTroubles("ttyUSB0", Sys, true);
     EXPECT_EQ(explained.size(), troubles.size() - 1);
     for (const std::string& t : explained) EXPECT_FALSE(Has(t, "usermod")) << t;
+}
+
+// No cure joins a group that may not read and write the port, nor the group root: a port only
+// its owner may use, or one of the group root, is the administrator's, with a udev rule line
+// ready to use.
+TEST_F(FakeMachine, NoCureJoinsAGroupThatCannotUseThePortNorRoot) {
+    Port("ttyUSB0", UsbDevice);
+    Port("ttyS0", BoardDevice);
+    if (geteuid() != 0) GTEST_SKIP() << "owner and group of the fixture's nodes need root";
+    Ports = {{"ttyUSB0", "/dev/ttyUSB0", "usb", "ftdi_sio", "FTDI", "FT232R", "A10K3X1Z", "0403",
+              "6001", ""}};
+    const std::string rules = "The rule, as a line of /etc/udev/rules.d/70-q40prog-serial.rules: ";
+    const std::string usbRule =
+        "SUBSYSTEM==\"tty\", ATTRS{idVendor}==\"0403\", ATTRS{idProduct}==\"6001\", "
+        "GROUP=\"dialout\", MODE=\"0660\"";
+    const struct {
+        const char* Title;
+        const char* Port;
+        unsigned Group;  // of the node
+        mode_t Mode;
+        bool InDialout;
+        std::string Says;
+    } cases[] = {
+        {"owner only, in dialout", "ttyUSB0", 20, 0600, true,
+         "/dev/ttyUSB0 may be read and written by its owner only (mode 0600): ask the "
+         "administrator for a udev rule giving it to the group dialout. " +
+             rules + usbRule},
+        {"owner only, not in dialout", "ttyUSB0", 20, 0600, false,
+         "/dev/ttyUSB0 may be read and written by its owner only (mode 0600): ask the "
+         "administrator for a udev rule giving it to the group dialout, and to add you to that "
+         "group. " +
+             rules + usbRule},
+        {"group may only read", "ttyUSB0", 20, 0640, false, "by its owner only (mode 0640)"},
+        {"group root", "ttyUSB0", 0, 0660, false,
+         "/dev/ttyUSB0 belongs to the group root, which is no group to join for a port: ask the "
+         "administrator for a udev rule giving it to the group dialout, and to add you to that "
+         "group. " +
+             rules + usbRule},
+        {"owner only, no USB ids", "ttyS0", 0, 0600, true,
+         rules + "SUBSYSTEM==\"tty\", KERNEL==\"ttyS0\", GROUP=\"dialout\", MODE=\"0660\""},
+    };
+    for (const auto& c : cases) {
+        const std::string node = Root.File(std::string("dev/") + c.Port);
+        ASSERT_EQ(chown(node.c_str(), 0, c.Group), 0);
+        chmod(node.c_str(), c.Mode);
+        RunAs(1000, c.InDialout ? std::vector<unsigned>{1000, 20} : std::vector<unsigned>{1000});
+        Write("etc/group", "root:x:0:\ndialout:x:20:\n");
+        const PortFinding f = Check(CheckAccess, c.Port);
+        EXPECT_EQ(f.Result, Verdict::Problem) << c.Title;
+        EXPECT_TRUE(Has(f.Text, c.Says)) << c.Title << ": " << f.Text;
+        EXPECT_FALSE(Has(f.Text, "usermod")) << c.Title << ": " << f.Text;
+        EXPECT_EQ(AccessCure(c.Port, Sys), f.Text) << c.Title;
+    }
+
+    // Where the system names its serial group uucp, the rule gives the port to uucp.
+    const std::string node = Root.File("dev/ttyUSB0");
+    ASSERT_EQ(chown(node.c_str(), 0, 14), 0);
+    chmod(node.c_str(), 0600);
+    Write("etc/group", "root:x:0:\nuucp:x:14:\n");
+    EXPECT_TRUE(Has(AccessCure("ttyUSB0", Sys), "GROUP=\"uucp\", MODE=\"0660\""))
+        << AccessCure("ttyUSB0", Sys);
+
+    // A pseudo-terminal of another user: no rule reaches it.
+    Node("dev/pts/7", 0620);
+    ASSERT_EQ(chown(Root.File("dev/pts/7").c_str(), 1001, 5), 0);
+    EXPECT_EQ(AccessCure("/dev/pts/7", Sys),
+              "/dev/pts/7 is a pseudo-terminal that only its owner may use (mode 0620): start the "
+              "program at its other end as your own user.");
+
+    // Rights that are there: nothing to cure.
+    chmod(node.c_str(), 0666);
+    EXPECT_EQ(AccessCure("ttyUSB0", Sys), "");
+}
+
+// /dev/null and its kind exist and are character devices, but no port: a problem of their own,
+// and the many programs that hold them are no holders of a port.
+TEST_F(FakeMachine, ADeviceThatIsNoSerialPortIsAProblemAndHasNoHolders) {
+    Node("dev/null", 0666, makedev(1, 3));
+    if (!IsCharDevice("dev/null")) GTEST_SKIP() << "no device nodes can be made here";
+    Node("dev/zero", 0666, makedev(1, 5));
+    Node("dev/tty", 0666, makedev(5, 0));
+    Node("dev/ptmx", 0666, makedev(5, 2));
+    Node("dev/pts/ptmx", 0666, makedev(5, 2));
+    Node("dev/tty1", 0620, makedev(4, 1));
+    Node("dev/ttyGS0", 0660, makedev(240, 0));  // a tty without a device behind it
+    fs::create_directories(Root.File("sys/class/tty/ttyGS0"));
+    Port("ttyUSB0", UsbDevice);
+    Process(100, "bash", {"/dev/null", "/dev/tty", "/dev/ttyGS0"});
+    for (const char* port :
+         {"/dev/null", "/dev/zero", "/dev/tty", "/dev/ptmx", "/dev/pts/ptmx", "tty1", "ttyGS0"}) {
+        const PortFacts facts = GatherPortFacts(port, Sys);
+        EXPECT_TRUE(facts.NotSerial) << port;
+        const PortFinding device = CheckDevice(facts, Sys);
+        EXPECT_EQ(device.Result, Verdict::Problem) << port;
+        EXPECT_TRUE(Has(device.Text, facts.Device + " is a device, but not a serial port: name "
+                                                    "the port the programmer box is on."))
+            << device.Text;
+        const PortFinding holders = CheckHolders(facts, Sys);
+        EXPECT_EQ(holders.Result, Verdict::Note) << port;
+        EXPECT_EQ(holders.Text, "not checked: " + facts.Given + " is not a serial port.");
+    }
+    EXPECT_FALSE(GatherPortFacts("ttyUSB0", Sys).NotSerial);
+    EXPECT_EQ(Check(CheckDevice, "ttyUSB0").Result, Verdict::Ok);
+}
+
+// One of our own runs holding the port is updating a device: ending it mid-erase is the one
+// thing not to advise. Any other program holding it may be ended.
+TEST_F(FakeMachine, OurOwnUpdateHoldingThePortIsWaitedFor) {
+    Port("ttyUSB0", UsbDevice);
+    Process(100, "q40prog-cli", {"/dev/ttyUSB0"});
+    EXPECT_EQ(Check(CheckHolders, "ttyUSB0").Text,
+              "/dev/ttyUSB0 is held by q40prog-cli (pid 100), updating a device on this port: "
+              "wait for it to end.");
+    Process(200, "minicom", {"/dev/ttyUSB0"});
+    Process(300, "Q40Prog");
+    Write("proc/locks", LockLine(1, 300, "dev/ttyUSB0"));
+    const PortFinding both = Check(CheckHolders, "ttyUSB0");
+    EXPECT_EQ(both.Result, Verdict::Problem);
+    EXPECT_EQ(both.Text,
+              "/dev/ttyUSB0 is held by minicom (pid 200): end that program, then try again. It is "
+              "also held by Q40Prog (pid 300), q40prog-cli (pid 100), updating a device on this "
+              "port: wait for it to end.");
 }
 }  // namespace

@@ -2,9 +2,19 @@
 
 #include <cerrno>
 
+#include "link/OsErrorText.h"
 #include "programming/Probes.h"
 #include "tests/support/BoxFactory.h"
 #include "tests/support/Trace.h"
+
+namespace {
+const std::string NothingAnswered =
+    "nothing answered on /dev/ttySIM0: check that the programmer box is on this port and "
+    "powered; q40prog-cli ports lists the serial ports of this machine";
+const std::string NoChip =
+    "the box answers, but no chip does: check the ISP cable and its pin 1, that the device is "
+    "powered, and that no fuse has disabled serial programming";
+}  // namespace
 
 TEST(Probes, CheckReadsTheVersionWithoutProgrammingMode) {
     BoxFactory f;
@@ -95,8 +105,8 @@ TEST(Probes, PortFailuresNameTheSystemsTroublesBesideTheFixedText) {
     } cases[] = {
         {{}, ENOENT, "Error opening serial port. Port not available.", troubles},
         {{}, EBUSY, "Error opening serial port. Port already in use?", troubles},
-        {silent, 0, "Programmer not connected.", troubles},
-        {noTarget, 0, "Unable to enter programming mode.", ""},
+        {silent, 0, "Programmer not connected.", NothingAnswered + "\n" + troubles},
+        {noTarget, 0, "Unable to enter programming mode.", NoChip},
     };
     for (const auto& c : cases) {
         BoxFactory f(c.Config);
@@ -119,13 +129,36 @@ TEST(Probes, PortFailuresNameTheSystemsTroublesBesideTheFixedText) {
         }
     }
 
-    // Refused for missing rights: the link names the cure, the troubles follow without it.
+    // Refused for missing rights: the port doctor's cure, then the troubles without it.
     BoxFactory f;
     f.OpenErrno = EACCES;
     f.Troubles = {"brltty is installed: ..."};
+    f.Cure = "/dev/ttySIM0 may be read and written by its owner only (mode 0600): ask ...";
     const ProbeResult r = CheckProgrammer("ttySIM0", f.Factory());
     EXPECT_EQ(r.Text, "Error opening serial port. Port already in use?");
-    EXPECT_NE(r.Error.Detail.find("usermod -aG"), std::string::npos);
-    EXPECT_EQ(r.Error.Detail.substr(r.Error.Detail.find('\n') + 1), "brltty is installed: ...");
+    EXPECT_EQ(r.Error.Detail, "/dev/ttySIM0: " + OsErrorText(EACCES) + ". " + f.Cure +
+                                  "\nbrltty is installed: ...");
     EXPECT_EQ(f.TroublesAsked, std::vector<bool>{true});
+}
+
+// What the probes' boxes and the command line show below the fixed text: where the box went
+// quiet, and the signature of a chip the table does not know.
+TEST(Probes, MidQuerySilenceAndUnknownChipsSayWhere) {
+    BoxFactory good;
+    ASSERT_TRUE(QueryChipType("ttySIM0", good.Factory()).Ok);
+    BoxConfig quietInEntry;
+    quietInEntry.DropAfter = 4;  // 't', its two bytes, then the first 'H'
+    BoxFactory f(quietInEntry);
+    const ProbeResult r = QueryChipType("ttySIM0", f.Factory(), false);
+    EXPECT_EQ(r.Text, "Programmer not connected.");
+    EXPECT_EQ(r.Error.Detail, "the box went quiet while entering programming mode");
+
+    BoxConfig stranger;
+    stranger.Chip = "ATmega32";
+    BoxFactory unknown(stranger);
+    unknown.Box.Target = TargetModel(DeviceEntry{"ATmega32X", 0x95, 0x7E, 0x8000, 0x400, 64});
+    const ProbeResult u = QueryChipType("ttySIM0", unknown.Factory());
+    EXPECT_EQ(u.Text, "Unknown chip type.");
+    EXPECT_EQ(u.Error.Detail,
+              "signature bytes read from the chip: 0x95 0x7E; no supported chip has them");
 }

@@ -496,13 +496,50 @@ TEST_F(FormFixture, ChipQueryWhoseLeavingFailsReturnsAnEmptyName) {
     ASSERT_EQ(boxes.All.size(), 1u);
     EXPECT_EQ(boxes.All[0].Kind, "error");
     EXPECT_EQ(boxes.All[0].Text, "Programmer not connected.");
+    EXPECT_EQ(boxes.All[0].Detail, "the box went quiet while leaving programming mode");
     EXPECT_EQ(dropping.Written.back(), 'D');
+}
+
+// A box without a chip: the box's informative text says what to check.
+TEST_F(FormFixture, ChipQueryWithoutAChipSaysWhatToCheck) {
+    RecordingBoxes boxes;
+    BoxConfig none;
+    none.NoTarget = true;
+    BoxFactory noChip(none);
+    Form.SetLinkFactory(noChip.Factory());
+    EXPECT_EQ(Form.QueryChipType(), "");
+    ASSERT_EQ(boxes.All.size(), 1u);
+    EXPECT_EQ(boxes.All[0].Text, "Unable to enter programming mode.");
+    EXPECT_EQ(boxes.All[0].Detail,
+              "the box answers, but no chip does: check the ISP cable and its pin 1, that the "
+              "device is powered, and that no fuse has disabled serial programming");
+}
+
+// A board taken off during the flash: the status keeps the code's fixed text in red; the log
+// says below the dump that no chip answers any more.
+TEST_F(FormFixture, BoardTakenOffMidFlashIsSaidInTheLog) {
+    BoxConfig off;
+    off.TargetOffAfter = 6000;  // the flash runs from some 3000 bytes to some 14000
+    BoxFactory taken(off);
+    Form.SetLinkFactory(taken.Factory());
+    RunOnce();
+    const QStringList lines = LogLines();
+    const auto end = lines.indexOf("*** data dump end ***");
+    ASSERT_GT(end, 0) << Form.Memo->toPlainText().toStdString();
+    EXPECT_EQ(lines.at(end + 1),
+              "no chip answers on the ISP header any more: the board was taken off or lost "
+              "contact");
+    EXPECT_EQ(Form.StatusLabel->text(), "Flash programm error!");
+    EXPECT_EQ(StatusColour(), Red);
 }
 
 // The box's text is the code's fixed text; the cure is its informative text, below.
 TEST_F(FormFixture, ProbeErrorBoxCarriesTheDetailBelowTheText) {
     RecordingBoxes boxes;
     Factory.OpenErrno = EACCES;
+    Factory.Cure =
+        "/dev/ttySIM0 belongs to the group dialout and you are not in it: sudo "
+        "usermod -aG dialout alice, then log out and in again.";
     Form.CheckProgrammer();
     EXPECT_EQ(Form.QueryChipType(), "");
     ASSERT_EQ(boxes.All.size(), 2u);

@@ -79,6 +79,23 @@ std::vector<uint8_t> ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
+
+// Bytes written before the first frame with this letter.
+long long OffsetOfFirst(const std::vector<uint8_t>& written, char letter) {
+    long long offset = 0;
+    for (const TraceFrame& f : SplitTrace(written)) {
+        if (f.Letter == letter) return offset;
+        offset += 1 + static_cast<long long>(f.Tail.size());
+    }
+    return -1;
+}
+
+std::string LastLine(const std::string& path) {
+    const std::vector<uint8_t> bytes = ReadFile(path);
+    std::string text(bytes.begin(), bytes.end());
+    if (!text.empty()) text.pop_back();
+    return text.substr(text.rfind('\n') + 1);
+}
 }  // namespace
 
 TEST_F(RunFixture, SuccessfulRunLogsEveryStepAndKeepsTheEeprom) {
@@ -236,9 +253,14 @@ TEST_F(RunFixture, FlashFailureDumpsRightAfterTheInterruptedLine) {
     EXPECT_EQ(*(at + 1), "*** data dump begin ***");
     EXPECT_EQ(*(at + 2), "Written at Address 0x00000100");
     EXPECT_EQ(*(at + 8), "*** data dump end ***");
-    EXPECT_EQ(*(at + 9), "the device needs another update; its eeprom copy is " + o.EepromCopyPath);
+    EXPECT_EQ(*(at + 9),
+              "the chip still answers on the ISP header: it did not keep what was written");
+    EXPECT_EQ(*(at + 10),
+              "the device needs another update; its eeprom copy is " + o.EepromCopyPath);
     EXPECT_EQ(ReadFile(o.EepromCopyPath), Eeprom);
-    EXPECT_EQ(Factory->Box.CommandLetters.back(), 'R');  // no 'D' after a failure
+    // After the last read-back only the signature, asked again; no 'D' after a failure.
+    const std::string& letters = Factory->Box.CommandLetters;
+    EXPECT_EQ(letters.substr(letters.size() - 3), "RII");
 }
 
 TEST_F(RunFixture, EepromFailureHasNoDump) {
@@ -465,11 +487,14 @@ TEST_F(RunFixture, FailureAfterAFuseWriteCountsAsTouched) {
     EXPECT_TRUE(o.DeviceTouched);
     EXPECT_EQ(o.FusesWritten, "Lo=0xE2 Hi=0xD9");
     EXPECT_EQ(Factory->Box.Target.ChipErases, 0);
-    const std::vector<std::string> tail(Report.Lines.end() - 4, Report.Lines.end());
-    EXPECT_EQ(tail, (std::vector<std::string>{"reading eeprom...",
-                                              "programming interrupted: Programmer not connected.",
-                                              "fuses written before the failure: Lo=0xE2 Hi=0xD9",
-                                              "the device needs another update"}));
+    const std::string boxGone =
+        "the programmer box does not answer any more: check its cable and that it is powered";
+    const std::vector<std::string> tail(Report.Lines.end() - 6, Report.Lines.end());
+    EXPECT_EQ(tail, (std::vector<std::string>{
+                        "reading eeprom...", "programming interrupted: Programmer not connected.",
+                        "the box went quiet while reading the eeprom at address 0x0040", boxGone,
+                        "fuses written before the failure: Lo=0xE2 Hi=0xD9",
+                        "the device needs another update"}));
     const auto record = ReadFile(Temp.File("runs.jsonl"));
     const std::string last(record.begin(), record.end());
     EXPECT_NE(last.rfind("\"device_touched\":true"), std::string::npos) << last;
@@ -805,4 +830,94 @@ TEST_F(RunFixture, FuseThatReadsBackOtherBitsFailsBeforeTheErase) {
             EXPECT_EQ(Factory->Box.Target.FuseEx, 0xFF);  // never written
         }
     }
+}
+
+// A board taken off, a box gone quiet and a chip whose memory does not take the data read
+// back alike (blank bytes, no answer); asking the chip for its signature once more tells them
+// apart, in the log below the failure and its dump, and in the record's cause.
+TEST_F(RunFixture, FailuresInProgrammingModeNameTheirCause) {
+    ASSERT_TRUE(Run().Success);
+    const long long flash = OffsetOfFirst(Factory->Written, 'W');
+    const long long eeprom = OffsetOfFirst(Factory->Written, 'w');
+    // The last thousand bytes a good run reads are read-backs of the flash.
+    const long long lastReads = Factory->Box.BytesSent - 1000;
+    ASSERT_GT(flash, 0);
+    ASSERT_GT(eeprom, 0);
+    const std::string lost =
+        "no chip answers on the ISP header any more: the board was taken off or lost contact";
+    const std::string gone =
+        "the programmer box does not answer any more: check its cable and that it is powered";
+    BoxConfig stuck, offInFlash, offInEeprom, quietInFlash;
+    stuck.StuckFlash.insert(0x100);
+    offInFlash.TargetOffAfter = flash + 500;
+    offInEeprom.TargetOffAfter = eeprom + 10;
+    quietInFlash.DropAfter = flash + 500;
+    const struct {
+        const char* Title;
+        BoxConfig Config;
+        int32_t Code;
+        const char* Cause;
+        std::vector<std::string> Lines;  // below the failure line and its dump
+    } cases[] = {
+        {"stuck flash",
+         stuck,
+         errFlashProgram,
+         "verify mismatch",
+         {"the chip still answers on the ISP header: it did not keep what was written"}},
+        {"board taken off in the flash", offInFlash, errFlashProgram, "target lost", {lost}},
+        {"board taken off in the eeprom", offInEeprom, errEepromProgram, "target lost", {lost}},
+        {"box quiet in the flash",
+         quietInFlash,
+         errNotConnected,
+         "box silent",
+         {"the box went quiet while programming the flash at address 0x0100", gone}},
+        {"port gone in the flash", {}, errSerialPort, "box silent", {gone}},
+    };
+    for (const auto& c : cases) {
+        Configure(c.Config);
+        if (c.Code == errSerialPort) Factory->FailReadAfter = lastReads;
+        const RunOutcome o = Run();
+        EXPECT_EQ(o.Code, c.Code) << c.Title;
+        EXPECT_EQ(CauseText(o.Cause), std::string(c.Cause)) << c.Title;
+        const auto& l = Report.Lines;
+        auto at = std::find(l.begin(), l.end(), "programming interrupted: " + GetErrorText(c.Code));
+        ASSERT_NE(at, l.end()) << c.Title;
+        if (c.Code == errFlashProgram) {
+            ASSERT_GE(l.end() - at, 9) << c.Title;
+            EXPECT_EQ(*(at + 1), "*** data dump begin ***") << c.Title;
+            at += 8;  // the dump's end
+        }
+        const std::vector<std::string> below(at + 1, at + 1 + static_cast<long>(c.Lines.size()));
+        EXPECT_EQ(below, c.Lines) << c.Title;
+        EXPECT_EQ(Report.FailedText, GetErrorText(c.Code)) << c.Title;
+        EXPECT_EQ(o.Detail.substr(o.Detail.rfind('\n') + 1), c.Lines.back()) << c.Title;
+        const std::string record = LastLine(Temp.File("runs.jsonl"));
+        EXPECT_NE(record.find(std::string("\"cause\":\"") + c.Cause + "\""), std::string::npos)
+            << record;
+    }
+}
+
+// Before programming mode, or for any other failure, nothing is asked again and no cause is
+// recorded.
+TEST_F(RunFixture, OtherFailuresAskNothingAgain) {
+    BoxConfig silent;
+    silent.Silent = true;
+    BoxConfig noTarget;
+    noTarget.NoTarget = true;
+    for (const BoxConfig& config : {silent, noTarget}) {
+        Configure(config);
+        const RunOutcome o = Run();
+        EXPECT_EQ(o.Cause, FailureCause::None);
+        EXPECT_EQ(
+            std::count(Factory->Box.CommandLetters.begin(), Factory->Box.CommandLetters.end(), 'I'),
+            config.NoTarget ? 64 : 0);
+        EXPECT_NE(LastLine(Temp.File("runs.jsonl")).find("\"cause\":\"\""), std::string::npos);
+    }
+    Configure({});
+    Report.AbortOnPhase = phProgramFlash;
+    Report.AbortAfter = 3;
+    const RunOutcome aborted = Run();
+    EXPECT_EQ(aborted.Code, errAborted);
+    EXPECT_EQ(aborted.Cause, FailureCause::None);
+    EXPECT_EQ(Report.Lines.back().rfind("the device needs another update", 0), 0u);
 }

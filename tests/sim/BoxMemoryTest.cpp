@@ -245,3 +245,23 @@ TEST(Boards, RemovedTargetAnswersLikeNoneAndTheNextBoardIsFresh) {
     EXPECT_EQ(Exchange(box, EepromRead(0x40)), WithEcho('r', Filled(32, 0x11)));
     EXPECT_EQ(box.TargetsConnected, 2);
 }
+
+// A board taken off after a count of received bytes: the box goes on answering, the board
+// does not, and one put on later stays on.
+TEST(Boards, TargetOffAfterACountOfBytes) {
+    BoxConfig config;
+    BoxModel counting(config);
+    ASSERT_TRUE(EnterProgMode(counting));
+    config.TargetOffAfter = counting.BytesReceived + 4;  // after one 'r' frame
+    BoxModel box(config);
+    box.Target.Eeprom.assign(box.Target.Eeprom.size(), 0x11);
+    ASSERT_TRUE(EnterProgMode(box));
+    EXPECT_EQ(Exchange(box, EepromRead(0x40)), WithEcho('r', Filled(32, 0x11)));
+    EXPECT_TRUE(box.TargetPresent());
+    EXPECT_EQ(Exchange(box, EepromRead(0x40)), WithEcho('r', Filled(32, 0xFF)));
+    EXPECT_FALSE(box.TargetPresent());
+    EXPECT_FALSE(EnterProgMode(box));
+    EXPECT_EQ(Exchange(box, {'V'}), Bytes({'V', 2, 5}));
+    box.ConnectTarget(TargetModel(box.Target.Chip()));
+    EXPECT_TRUE(EnterProgMode(box));
+}

@@ -17,6 +17,7 @@ struct BoxFactory {
         return [this] {
             auto port = std::make_unique<RecordingPort>(Box, Written, *this);
             port->OpenErrno = OpenErrno;
+            port->FailReadAfter = FailReadAfter;
             ++LinksMade;
             return std::make_unique<TIspLink>(std::move(port), Clock);
         };
@@ -27,12 +28,14 @@ struct BoxFactory {
     int OpenErrno = 0;
     // The box's adapter pulled out: from now on every write fails, as on a vanished port.
     bool Unplugged = false;
+    long long FailReadAfter = -1;  // each port's reads fail (EIO) after this many bytes
     int LinksMade = 0;
     std::vector<uint8_t> Written;  // the bytes of every link made, in order
     // What the ports report as the system's troubles with them, and how often they were
     // asked, with or without the access cure already named.
     std::vector<std::string> Troubles;
     std::vector<bool> TroublesAsked;
+    std::string Cure;  // what the port doctor says about the user's rights on the ports
 
 private:
     struct RecordingPort : SimPort {
@@ -48,6 +51,7 @@ private:
             Owner.TroublesAsked.push_back(accessExplained);
             return Owner.Troubles;
         }
+        std::string AccessCure() const override { return Owner.Cure; }
         std::vector<uint8_t>& Sink;
         BoxFactory& Owner;
     };

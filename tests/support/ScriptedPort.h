@@ -55,6 +55,7 @@ public:
     }
     int LastError() const override { return Error; }
     std::string Path() const override { return "/dev/" + Name; }
+    std::string AccessCure() const override { return Cure; }
 
     std::deque<uint8_t> Replies;
     std::vector<uint8_t> Written;
@@ -62,6 +63,7 @@ public:
     ReadTimeouts Timeouts{-1, -1, -1};  // as the link last set them
     int Purges = 0, Closes = 0;
     int OpenErrno = 0, DtrErrno = 0, ReadErrno = 0, WriteErrno = 0;
+    std::string Cure;  // what the port doctor would say about the user's rights on it
 
 private:
     bool Fail(int e) {
