@@ -38,8 +38,10 @@ int Sync(const FloorSetting& floor) {
     const LedgerWriter writer({DefaultDataFolder(), floor.Url});
     try {
         const SyncResult r = writer.Sync();
-        const std::string waiting =
-            r.Waiting ? Records(r.Waiting) + " wait in " + writer.LocalPath() : "nothing waits";
+        const std::string waiting = r.Waiting ? Records(r.Waiting) +
+                                                    (r.Waiting == 1 ? " waits" : " wait") + " in " +
+                                                    writer.LocalPath()
+                                              : "nothing waits";
         if (r.Reached) {
             std::printf("sent %s to %s", Records(r.Sent).c_str(), ShownUrl(floor.Url).c_str());
             if (r.Known) std::printf(" (%s it had already)", Records(r.Known).c_str());
@@ -68,9 +70,14 @@ int Status(const FloorSetting& floor) {
     }
     std::printf("floor ledger: %s (from %s)\n", ShownUrl(floor.Url).c_str(), floor.From.c_str());
     try {
-        FloorLedger ledger(floor.Url, FloorTimeoutSeconds, FloorLedger::Use::Read);
-        std::printf("floor ledger answers: %s, schema %d\n", Records(ledger.Count()).c_str(),
-                    ledger.SchemaVersion());
+        FloorLedger ledger(floor.Url, FloorTimeoutSeconds, FloorLedger::Use::Connect);
+        if (const int version = ledger.SchemaVersion())
+            std::printf("floor ledger answers: %s, schema %d\n", Records(ledger.Count()).c_str(),
+                        version);
+        else
+            std::printf(
+                "floor ledger answers: no ledger there yet (the first record sent "
+                "creates it)\n");
     } catch (const LedgerError& e) {
         return Failure(std::string("floor ledger not reached: ") + e.what());
     }

@@ -101,7 +101,8 @@ FloorLedger::FloorLedger(const std::string& url, int timeoutSeconds, Use use,
                          const std::vector<SchemaStep>& steps)
     : Conn(std::make_unique<Connection>()) {
     const PqApi& pq = Pq();
-    Conn->Db = pq.connectdb(FloorConnectionString(url, timeoutSeconds).c_str());
+    const int statementSeconds = use == Use::Read ? ReportStatementSeconds : timeoutSeconds;
+    Conn->Db = pq.connectdb(FloorConnectionString(url, timeoutSeconds, statementSeconds).c_str());
     if (!Conn->Db) throw LedgerError("out of memory");
     if (pq.status(Conn->Db) != CONNECTION_OK) throw LedgerError(OneLine(pq.errorMessage(Conn->Db)));
     pq.setNoticeProcessor(Conn->Db, Quiet, nullptr);
@@ -110,9 +111,12 @@ FloorLedger::FloorLedger(const std::string& url, int timeoutSeconds, Use use,
         Migrate(steps);
         return;
     }
+    if (use == Use::Connect) return;
     const int found = SchemaVersion();
     if (found == 0) throw LedgerError("the floor ledger has no runs yet (no ledger_schema table)");
     if (found > latest) throw LedgerError(NewerSchemaProblem("the floor ledger", found, latest));
+    // The report's sorts in memory rather than in temporary files.
+    Conn->Run("SET work_mem = '64MB'");
 }
 
 FloorLedger::~FloorLedger() = default;
@@ -123,24 +127,33 @@ int FloorLedger::SchemaVersion() {
     return rows[0][0].empty() ? 0 : std::stoi(rows[0][0]);
 }
 
-// The advisory lock makes a second station wait while the first creates or updates the
-// schema; it then finds the version the first left.
+// A session's advisory lock makes a second station wait while the first creates or updates
+// the schema. The transaction starts after the lock is held, so that it sees what the first
+// committed (a transaction-level lock would not: the catalogue would still be the one its
+// transaction began with).
 void FloorLedger::Migrate(const std::vector<SchemaStep>& steps) {
     const int latest = LatestVersion(steps);
     if (SchemaVersion() == latest) return;
-    Connection::Transaction txn(*Conn);
-    Conn->Run("SELECT pg_advisory_xact_lock(" + std::to_string(SchemaLockKey) + ")");
-    const int version = SchemaVersion();
-    if (version > latest)
-        throw LedgerError(NewerSchemaProblem("the floor ledger", version, latest));
-    if (version == 0) {
-        Conn->Run(SchemaTableSql);
-        Conn->Run("INSERT INTO ledger_schema (version) VALUES (0)");
+    const std::string key = std::to_string(SchemaLockKey);
+    Conn->Run("SELECT pg_advisory_lock(" + key + ")");
+    try {
+        Connection::Transaction txn(*Conn);
+        const int version = SchemaVersion();
+        if (version > latest)
+            throw LedgerError(NewerSchemaProblem("the floor ledger", version, latest));
+        if (version == 0) {
+            Conn->Run(SchemaTableSql);
+            Conn->Run("INSERT INTO ledger_schema (version) VALUES (0)");
+        }
+        for (const SchemaStep& step : steps)
+            if (step.Version > version) Conn->Run(step.Sql);
+        Conn->Run("UPDATE ledger_schema SET version = " + std::to_string(latest));
+        txn.Commit();
+    } catch (const LedgerError&) {
+        ClearResult(Pq().exec(Conn->Db, ("SELECT pg_advisory_unlock(" + key + ")").c_str()));
+        throw;
     }
-    for (const SchemaStep& step : steps)
-        if (step.Version > version) Conn->Run(step.Sql);
-    Conn->Run("UPDATE ledger_schema SET version = " + std::to_string(latest));
-    txn.Commit();
+    Conn->Run("SELECT pg_advisory_unlock(" + key + ")");
 }
 
 SendResult FloorLedger::Send(const std::vector<LedgerRecord>& records) {

@@ -2,7 +2,8 @@
 // The floor's ledger: the runs of every station in one PostgreSQL database, reached through
 // libpq (PqApi.h). A connection lives for one use (a run's record, a sync, a report) and is
 // closed with its object. Every wait is bounded: the connection by its connect time-out, each
-// statement by a statement time-out of the same length (see FloorConnectionString).
+// statement by a statement time-out of the same length, or ReportStatementSeconds for a
+// report (see FloorConnectionString).
 
 #include <cstddef>
 #include <memory>
@@ -25,8 +26,9 @@ struct SendResult {
 class FloorLedger : public ISqlSource {
 public:
     enum class Use {
-        Write,  // creates the schema on first use and brings an older one up to date
-        Read,   // only checks that there is a ledger this program can read (a report)
+        Write,    // creates the schema on first use and brings an older one up to date
+        Read,     // checks that there is a ledger this program can read, for a report
+        Connect,  // checks nothing (a look at the ledger's state)
     };
 
     // Connects; throws LedgerError with the server's or the network's reason.

@@ -133,10 +133,11 @@ std::string ShownUrl(const std::string& url) {
     return shown;
 }
 
-std::string FloorConnectionString(const std::string& url, int timeoutSeconds) {
-    const std::string ms = std::to_string(timeoutSeconds * 1000);
+std::string FloorConnectionString(const std::string& url, int connectSeconds,
+                                  int statementSeconds) {
+    const std::string ms = std::to_string(statementSeconds * 1000);
     const std::vector<std::pair<std::string, std::string>> added = {
-        {"connect_timeout", std::to_string(timeoutSeconds)},
+        {"connect_timeout", std::to_string(connectSeconds)},
         // A server that accepted the connection but stalls, or a network that drops it.
         {"options", "-c statement_timeout=" + ms + " -c lock_timeout=" + ms},
         {"tcp_user_timeout", ms},

@@ -9,6 +9,8 @@
 
 // How long a run waits for the floor's ledger: to connect, and again for each statement.
 constexpr int FloorTimeoutSeconds = 3;
+// How long a statement of the report may take on the floor's ledger.
+constexpr int ReportStatementSeconds = 300;
 constexpr char LedgerEnvironment[] = "Q40PROG_LEDGER";
 
 // $XDG_CONFIG_HOME/KARDO/Q40Prog.conf, else ~/.config/KARDO/Q40Prog.conf.
@@ -35,7 +37,7 @@ bool IsFloorUrl(const std::string& text);
 // The address as messages show it: without its password.
 std::string ShownUrl(const std::string& url);
 
-// The address with the time-outs that bound every wait (connect_timeout, statement_timeout
-// and lock_timeout, tcp_user_timeout) and the application name added, each unless the address
+// The address with the time-outs that bound every wait (connect_timeout; statement_timeout,
+// lock_timeout and tcp_user_timeout) and the application name added, each unless the address
 // sets it already.
-std::string FloorConnectionString(const std::string& url, int timeoutSeconds);
+std::string FloorConnectionString(const std::string& url, int connectSeconds, int statementSeconds);

@@ -8,9 +8,6 @@
 #include "ledger/UtcTime.h"
 
 namespace {
-constexpr char Earliest[] = "0001-01-01T00:00:00.000Z";
-constexpr char Latest[] = "9999-12-31T23:59:59.999Z";
-
 struct GroupingWord {
     ReportGrouping By;
     const char* Word;
@@ -46,17 +43,15 @@ std::string KeyExpression(SqlEngine engine, ReportGrouping by) {
     return "CAST('all' AS TEXT)";
 }
 
-// The runs of the report: its operations, started in [?1, ?2), with their group.
-std::string Selection(SqlEngine engine, ReportGrouping by) {
-    return "sel AS (\n"
-           "  SELECT " +
-           KeyExpression(engine, by) +
-           " AS grp, code, outcome, cause, seconds, started, run_id,\n"
-           "         CASE WHEN serial = '' THEN CAST(run_id AS TEXT) ELSE serial END AS board\n"
-           "  FROM runs\n"
-           "  WHERE operation IN (" +
-           ReportOperations + ")\n    AND started >= " + TimeParameter(engine, 1) +
-           " AND started < " + TimeParameter(engine, 2) + "\n)";
+// The runs of the report, of table alias 'r': its operations, started within the window.
+// The window's bounds are the parameters ?1 and ?2 where they are given.
+std::string Condition(SqlEngine engine, const char* r, const ReportRequest& window) {
+    const std::string a = std::string(r) + ".";
+    std::string c = a + "operation IN (" + ReportOperations + ")";
+    int n = 0;
+    if (window.Since) c += " AND " + a + "started >= " + TimeParameter(engine, ++n);
+    if (window.Until) c += " AND " + a + "started < " + TimeParameter(engine, ++n);
+    return c;
 }
 
 int64_t Number(const std::string& text) {
@@ -67,6 +62,21 @@ std::optional<double> Seconds(const std::string& text) {
     if (text.empty()) return std::nullopt;
     return std::stod(text);
 }
+
+// The percentiles of the runs that ended done, per 'grp', from 'ranked' (grp, seconds and k,
+// the rank within its group) and 'counts' (grp and done): nearest-rank, the 95th at rank
+// ceil(0.95 n), written (95 n + 99) / 100 in integers; the median the mean of the two middle
+// ranks. Both engines divide integers alike.
+constexpr char Percentiles[] =
+    "times AS (\n"
+    "  SELECT r.grp,\n"
+    "         AVG(CASE WHEN r.k IN ((c.done + 1) / 2, (c.done + 2) / 2) THEN r.seconds END) AS "
+    "median,\n"
+    "         MAX(CASE WHEN r.k = (95 * c.done + 99) / 100 THEN r.seconds END) AS p95\n"
+    "  FROM ranked r JOIN counts c ON c.grp = r.grp\n"
+    "  WHERE r.k IN ((c.done + 1) / 2, (c.done + 2) / 2, (95 * c.done + 99) / 100)\n"
+    "  GROUP BY r.grp\n"
+    ")\n";
 }  // namespace
 
 std::optional<ReportGrouping> ParseGrouping(const std::string& word) {
@@ -81,47 +91,65 @@ const char* GroupingName(ReportGrouping by) {
     return "all";
 }
 
-// A board's first pass is its earliest run in the report; the percentiles are nearest-rank
-// (the 95th is the value at rank ceil(0.95 n), written (95 n + 99) / 100 in integers), the
-// median the mean of the two middle ranks. Both engines divide integers alike.
-std::string FiguresSql(SqlEngine engine, ReportGrouping by) {
-    return "WITH " + Selection(engine, by) +
-           ",\n"
-           "passes AS (\n"
-           "  SELECT grp, code, ROW_NUMBER() OVER (PARTITION BY board ORDER BY started, run_id) "
-           "AS pass\n"
-           "  FROM sel\n"
+// A board's first pass is its earliest run in the report: a run without a serial, or one
+// with no earlier run of its serial (an index probe on runs_by_serial, much cheaper than a
+// window over every run).
+std::string FiguresSql(SqlEngine engine, ReportGrouping by, const ReportRequest& window) {
+    return "WITH sel AS (\n"
+           "  SELECT " +
+           KeyExpression(engine, by) +
+           " AS grp, code, seconds,\n"
+           "         CASE WHEN serial = '' OR NOT EXISTS (\n"
+           "             SELECT 1 FROM runs p\n"
+           "             WHERE p.serial = r.serial AND " +
+           Condition(engine, "p", window) +
+           "\n"
+           "               AND (p.started < r.started OR (p.started = r.started AND p.run_id < "
+           "r.run_id)))\n"
+           "         THEN 1 ELSE 0 END AS first\n"
+           "  FROM runs r\n"
+           "  WHERE " +
+           Condition(engine, "r", window) +
+           "\n"
            "),\n"
            "counts AS (\n"
            "  SELECT grp, COUNT(*) AS runs,\n"
            "         SUM(CASE WHEN code = 0 THEN 1 ELSE 0 END) AS done,\n"
-           "         SUM(CASE WHEN pass = 1 THEN 1 ELSE 0 END) AS boards,\n"
-           "         SUM(CASE WHEN pass = 1 AND code = 0 THEN 1 ELSE 0 END) AS first_done\n"
-           "  FROM passes GROUP BY grp\n"
+           "         SUM(first) AS boards,\n"
+           "         SUM(CASE WHEN code = 0 THEN first ELSE 0 END) AS first_done\n"
+           "  FROM sel GROUP BY grp\n"
            "),\n"
            "ranked AS (\n"
-           "  SELECT grp, seconds,\n"
-           "         ROW_NUMBER() OVER (PARTITION BY grp ORDER BY seconds) AS k,\n"
-           "         COUNT(*) OVER (PARTITION BY grp) AS n\n"
+           "  SELECT grp, seconds, ROW_NUMBER() OVER (PARTITION BY grp ORDER BY seconds) AS k\n"
            "  FROM sel WHERE code = 0\n"
-           "),\n"
-           "times AS (\n"
-           "  SELECT grp,\n"
-           "         AVG(CASE WHEN k = (n + 1) / 2 OR k = (n + 2) / 2 THEN seconds END) AS "
-           "median,\n"
-           "         MAX(CASE WHEN k = (95 * n + 99) / 100 THEN seconds END) AS p95\n"
-           "  FROM ranked GROUP BY grp\n"
-           ")\n"
+           "),\n" +
+           Percentiles +
            "SELECT c.grp, c.runs, c.done, c.boards, c.first_done, t.median, t.p95\n"
            "FROM counts c LEFT JOIN times t ON t.grp = c.grp";
 }
 
-std::string FailuresSql(SqlEngine engine, ReportGrouping by, std::size_t top) {
-    return "WITH " + Selection(engine, by) +
-           ",\n"
-           "fails AS (\n"
-           "  SELECT grp, code, cause, MIN(outcome) AS outcome, COUNT(*) AS n\n"
-           "  FROM sel WHERE code <> 0 GROUP BY grp, code, cause\n"
+// The percentiles of the whole report: the same, over one group.
+std::string TotalTimesSql(SqlEngine engine, const ReportRequest& window) {
+    return "WITH ranked AS (\n"
+           "  SELECT 'all' AS grp, seconds, ROW_NUMBER() OVER (ORDER BY seconds) AS k\n"
+           "  FROM runs r WHERE " +
+           Condition(engine, "r", window) +
+           " AND r.code = 0\n"
+           "),\n"
+           "counts AS (SELECT 'all' AS grp, COUNT(*) AS done FROM ranked),\n" +
+           Percentiles + "SELECT median, p95 FROM times";
+}
+
+std::string FailuresSql(SqlEngine engine, ReportGrouping by, const ReportRequest& window,
+                        std::size_t top) {
+    return "WITH fails AS (\n"
+           "  SELECT " +
+           KeyExpression(engine, by) +
+           " AS grp, code, cause, MIN(outcome) AS outcome, COUNT(*) AS n\n"
+           "  FROM runs r WHERE " +
+           Condition(engine, "r", window) +
+           " AND r.code <> 0\n"
+           "  GROUP BY 1, code, cause\n"
            "),\n"
            "ranked AS (\n"
            "  SELECT grp, code, cause, outcome, n,\n"
@@ -133,13 +161,34 @@ std::string FailuresSql(SqlEngine engine, ReportGrouping by, std::size_t top) {
 }
 
 namespace {
-std::vector<ReportGroup> Groups(ISqlSource& ledger, ReportGrouping by, const ReportRequest& r) {
-    const std::vector<std::string> window = {r.Since ? UtcText(*r.Since) : Earliest,
-                                             r.Until ? UtcText(*r.Until) : Latest};
-    std::map<std::string, ReportGroup> groups;
-    for (const SqlRow& row : ledger.Query(FiguresSql(ledger.Engine(), by), window)) {
-        ReportGroup& g = groups[row.at(0)];
-        g.Key = row[0];
+std::vector<std::string> Parameters(const ReportRequest& r) {
+    std::vector<std::string> p;
+    if (r.Since) p.push_back(UtcText(*r.Since));
+    if (r.Until) p.push_back(UtcText(*r.Until));
+    return p;
+}
+
+// Code, cause, text and count of the most frequent failures per group.
+std::map<std::string, std::vector<FailureCount>> Failures(ISqlSource& ledger, ReportGrouping by,
+                                                          const ReportRequest& r) {
+    std::map<std::string, std::vector<FailureCount>> failures;
+    if (r.TopFailures == 0) return failures;
+    for (const SqlRow& row :
+         ledger.Query(FailuresSql(ledger.Engine(), by, r, r.TopFailures), Parameters(r)))
+        failures[row.at(0)].push_back(
+            {static_cast<int32_t>(Number(row.at(1))), row.at(3), row.at(2), Number(row.at(4))});
+    return failures;
+}
+
+Report Build(ISqlSource& ledger, const ReportRequest& request) {
+    Report report;
+    report.Request = request;
+    const std::vector<std::string> parameters = Parameters(request);
+    auto failures = Failures(ledger, request.By, request);
+    for (const SqlRow& row :
+         ledger.Query(FiguresSql(ledger.Engine(), request.By, request), parameters)) {
+        ReportGroup g;
+        g.Key = row.at(0);
         g.Runs = Number(row.at(1));
         g.Done = Number(row.at(2));
         g.Failed = g.Runs - g.Done;
@@ -147,34 +196,44 @@ std::vector<ReportGroup> Groups(ISqlSource& ledger, ReportGrouping by, const Rep
         g.FirstPassDone = Number(row.at(4));
         g.MedianSeconds = Seconds(row.at(5));
         g.P95Seconds = Seconds(row.at(6));
+        g.Failures = std::move(failures[g.Key]);
+        report.Groups.push_back(std::move(g));
     }
-    if (r.TopFailures > 0)
-        for (const SqlRow& row :
-             ledger.Query(FailuresSql(ledger.Engine(), by, r.TopFailures), window)) {
-            const auto g = groups.find(row.at(0));
-            if (g == groups.end()) continue;
-            g->second.Failures.push_back(
-                {static_cast<int32_t>(Number(row.at(1))), row.at(3), row.at(2), Number(row.at(4))});
-        }
-    std::vector<ReportGroup> list;
-    for (auto& entry : groups) list.push_back(std::move(entry.second));
-    std::sort(list.begin(), list.end(),
+    std::sort(report.Groups.begin(), report.Groups.end(),
               [](const ReportGroup& a, const ReportGroup& b) { return NaturalLess(a.Key, b.Key); });
-    return list;
+
+    // Each run is in one group and each board's first pass too: the whole report's counts
+    // are the groups' sums. Its percentiles and failures are counted over all its runs.
+    ReportGroup& total = report.Total;
+    if (request.By == ReportGrouping::All) {
+        if (!report.Groups.empty()) total = report.Groups.front();
+    } else {
+        for (const ReportGroup& g : report.Groups) {
+            total.Runs += g.Runs;
+            total.Done += g.Done;
+            total.Boards += g.Boards;
+            total.FirstPassDone += g.FirstPassDone;
+        }
+        total.Failed = total.Runs - total.Done;
+        if (total.Done > 0) {
+            const std::vector<SqlRow> times =
+                ledger.Query(TotalTimesSql(ledger.Engine(), request), parameters);
+            if (!times.empty()) {
+                total.MedianSeconds = Seconds(times[0].at(0));
+                total.P95Seconds = Seconds(times[0].at(1));
+            }
+        }
+        if (total.Failed > 0)
+            total.Failures = std::move(Failures(ledger, ReportGrouping::All, request)["all"]);
+    }
+    total.Key = "all";
+    return report;
 }
 }  // namespace
 
 Report BuildReport(ISqlSource& ledger, const ReportRequest& request) {
-    Report report;
-    report.Request = request;
     try {
-        report.Groups = Groups(ledger, request.By, request);
-        if (request.By == ReportGrouping::All) {
-            if (!report.Groups.empty()) report.Total = report.Groups.front();
-        } else {
-            const std::vector<ReportGroup> total = Groups(ledger, ReportGrouping::All, request);
-            if (!total.empty()) report.Total = total.front();
-        }
+        return Build(ledger, request);
     } catch (const std::invalid_argument& e) {
         throw LedgerError(std::string("the ledger answered the report with a number it cannot "
                                       "read: ") +
@@ -184,8 +243,6 @@ Report BuildReport(ISqlSource& ledger, const ReportRequest& request) {
                                       "range: ") +
                           e.what());
     }
-    report.Total.Key = "all";
-    return report;
 }
 
 bool NaturalLess(const std::string& a, const std::string& b) {

@@ -1,8 +1,9 @@
 #pragma once
 // The production report: per group of runs (a day, a station, a socket, ...) how many runs,
 // how many done and failed, the yield and the first-pass yield, the median and 95th percentile
-// of a done board's seconds, and the most frequent failures. The grouping, counting and
-// ranking is SQL, one text for both engines but for the spelling of times (SqlDialect).
+// of a done board's seconds, and the most frequent failures. The grouping, counting, ranking
+// and percentiles are SQL, one text for both engines but for the spelling of times
+// (SqlDialect); the whole report's counts are the sums of its groups'.
 
 #include <chrono>
 #include <cstdint>
@@ -65,9 +66,12 @@ constexpr char ReportOperations[] = "'program', 'station'";
 // Throws LedgerError.
 Report BuildReport(ISqlSource& ledger, const ReportRequest& request);
 
-// The statements, for a look at what runs (tests, docs).
-std::string FiguresSql(SqlEngine engine, ReportGrouping by);
-std::string FailuresSql(SqlEngine engine, ReportGrouping by, std::size_t top);
+// The statements, for a look at what runs (tests, docs). Their parameters are the request's
+// Since and Until, those that are given, in that order.
+std::string FiguresSql(SqlEngine engine, ReportGrouping by, const ReportRequest& window);
+std::string TotalTimesSql(SqlEngine engine, const ReportRequest& window);
+std::string FailuresSql(SqlEngine engine, ReportGrouping by, const ReportRequest& window,
+                        std::size_t top);
 
 // Keys in the order a person reads them: digit runs by their value ("ttyUSB2" before
 // "ttyUSB10"), the rest byte by byte.

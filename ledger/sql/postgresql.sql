@@ -44,3 +44,8 @@ CREATE TABLE runs (
     port text NOT NULL DEFAULT '',
     received timestamptz NOT NULL DEFAULT now()
 );
+
+-- version 2: the indexes of the report
+-- A report's window of time; each board's earlier runs (its first pass).
+CREATE INDEX runs_by_started ON runs (started);
+CREATE INDEX runs_by_serial ON runs (serial, started);

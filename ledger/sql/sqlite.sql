@@ -45,3 +45,10 @@ CREATE TABLE runs (
     port TEXT NOT NULL DEFAULT '',
     sent INTEGER NOT NULL DEFAULT 0
 ) STRICT;
+
+-- version 2: the indexes of the report and of the spool
+-- A report's window of time; each board's earlier runs (its first pass); the records waiting
+-- for the floor.
+CREATE INDEX runs_by_started ON runs (started);
+CREATE INDEX runs_by_serial ON runs (serial, started);
+CREATE INDEX runs_unsent ON runs (started) WHERE sent = 0;

@@ -100,16 +100,16 @@ TEST(LedgerConfig, MessagesNeverShowThePassword) {
 }
 
 TEST(LedgerConfig, ConnectionsGetTheTimeOutsUnlessTheAddressSetsThem) {
-    EXPECT_EQ(FloorConnectionString("postgresql://q40@floor/ledger", 3),
+    EXPECT_EQ(FloorConnectionString("postgresql://q40@floor/ledger", 3, 3),
               "postgresql://q40@floor/ledger?connect_timeout=3&options=-c%20statement_timeout%"
               "3D3000%20-c%20lock_timeout%3D3000&tcp_user_timeout=3000&application_name=q40prog");
-    EXPECT_EQ(
-        FloorConnectionString(
-            "postgresql://floor/ledger?sslmode=require&connect_timeout=10&application_name=x", 5),
-        "postgresql://floor/ledger?sslmode=require&connect_timeout=10&application_name=x&"
-        "options=-c%20statement_timeout%3D5000%20-c%20lock_timeout%3D5000&tcp_user_"
-        "timeout=5000");
-    EXPECT_EQ(FloorConnectionString("host=floor dbname=ledger connect_timeout=7", 3),
+    EXPECT_EQ(FloorConnectionString(
+                  "postgresql://floor/ledger?sslmode=require&connect_timeout=10&application_name=x",
+                  3, 5),
+              "postgresql://floor/ledger?sslmode=require&connect_timeout=10&application_name=x&"
+              "options=-c%20statement_timeout%3D5000%20-c%20lock_timeout%3D5000&tcp_user_"
+              "timeout=5000");
+    EXPECT_EQ(FloorConnectionString("host=floor dbname=ledger connect_timeout=7", 3, 3),
               "host=floor dbname=ledger connect_timeout=7 options='-c statement_timeout=3000 -c "
               "lock_timeout=3000' tcp_user_timeout='3000' application_name='q40prog'");
     EXPECT_TRUE(IsFloorUrl("postgresql://floor/ledger"));
