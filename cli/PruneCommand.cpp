@@ -100,7 +100,7 @@ int RunPrune(const Command& self, const Args& args) {
 
 const RegisterCommand reg({"prune",
                            "--older-than DAYS [--dry-run]",
-                           "Remove the EEPROM copies and logs of runs that ended done DAYS ago.",
+                           "Remove the EEPROM copies and logs of runs done at least DAYS days ago.",
                            Help,
                            {"--older-than"},
                            {"--dry-run"},

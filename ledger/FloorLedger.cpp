@@ -8,8 +8,9 @@
 #include "ledger/PqApi.h"
 
 namespace {
-// Rows per INSERT: 39 parameters each, well below the protocol's 65535.
-constexpr std::size_t BatchRows = 500;
+// Rows per INSERT: 39 parameters each; small enough that a busy server takes each
+// statement well within the statement time-out.
+constexpr std::size_t BatchRows = 100;
 // Serialises schema changes between stations creating or updating the ledger at once.
 constexpr long long SchemaLockKey = 0x5134304c454447;  // "Q40LEDG"
 
