@@ -42,7 +42,7 @@ std::optional<std::string> PendingOrInUse(const std::string& folder, const std::
 
 std::string Size(std::uintmax_t bytes) {
     char text[32];
-    if (bytes < 1024 * 1024)
+    if (bytes < std::uintmax_t{1024} * 1024)
         std::snprintf(text, sizeof text, "%.1f KiB", static_cast<double>(bytes) / 1024);
     else
         std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / (1024 * 1024));

@@ -107,6 +107,7 @@ FloorLedger::FloorLedger(const std::string& url, int timeoutSeconds, Use use,
     if (!Conn->Db) throw LedgerError("out of memory");
     if (pq.status(Conn->Db) != CONNECTION_OK) throw LedgerError(OneLine(pq.errorMessage(Conn->Db)));
     pq.setNoticeProcessor(Conn->Db, Quiet, nullptr);
+    Conn->Run("SET DateStyle = 'ISO, YMD'");  // the report's days as text (SqlDialect)
     const int latest = LatestVersion(steps);
     if (use == Use::Write) {
         Migrate(steps);

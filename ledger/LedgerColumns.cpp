@@ -164,7 +164,7 @@ std::string SelectList(SqlEngine engine) {
         std::string expr = c.Name;
         if (c.Kind == ColumnKind::Time) expr = TimeColumnText(engine, c.Name);
         if (engine == SqlEngine::Postgres && c.Kind == ColumnKind::Text)
-            expr = "CAST(" + expr + " AS text)";  // the uuid key among them
+            expr = std::string("CAST(").append(expr).append(" AS text)");  // the uuid key too
         list += (list.empty() ? "" : ", ") + expr;
     }
     return list;

@@ -152,7 +152,7 @@ std::string FloorConnectionString(const std::string& url, int connectSeconds,
             text += (first ? "?" : "&") + key + "=" + PercentEncoded(value);
             first = false;
         } else {
-            text += " " + key + "='" + value + "'";
+            text.append(" ").append(key).append("='").append(value).append("'");
         }
     }
     return text;

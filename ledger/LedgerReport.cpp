@@ -92,40 +92,48 @@ const char* GroupingName(ReportGrouping by) {
 }
 
 // A board's first pass is its earliest run in the report: a run without a serial, or one
-// with no earlier run of its serial (an index probe on runs_by_serial, much cheaper than a
-// window over every run).
+// with no earlier run of its serial. The earlier run is looked for by an index probe on
+// runs_by_serial, which PostgreSQL turns into a hashed anti-join: both far cheaper than a
+// window over every run. Each part reads the table itself rather than a shared selection,
+// which both engines would first have to copy.
 std::string FiguresSql(SqlEngine engine, ReportGrouping by, const ReportRequest& window) {
-    return "WITH sel AS (\n"
+    const std::string key = KeyExpression(engine, by);
+    const std::string runs = "  FROM runs r WHERE " + Condition(engine, "r", window);
+    return "WITH counts AS (\n"
            "  SELECT " +
-           KeyExpression(engine, by) +
-           " AS grp, code, seconds,\n"
-           "         CASE WHEN serial = '' OR NOT EXISTS (\n"
-           "             SELECT 1 FROM runs p\n"
-           "             WHERE p.serial = r.serial AND " +
+           key + " AS grp, COUNT(*) AS runs, SUM(CASE WHEN code = 0 THEN 1 ELSE 0 END) AS done\n" +
+           runs +
+           "\n"
+           "  GROUP BY 1\n"
+           "),\n"
+           "firsts AS (\n"
+           "  SELECT " +
+           key + " AS grp, code\n" + runs +
+           " AND r.serial = ''\n"
+           "  UNION ALL\n"
+           "  SELECT " +
+           key + " AS grp, code\n" + runs +
+           " AND r.serial <> ''\n"
+           "    AND NOT EXISTS (SELECT 1 FROM runs p WHERE p.serial = r.serial AND " +
            Condition(engine, "p", window) +
            "\n"
-           "               AND (p.started < r.started OR (p.started = r.started AND p.run_id < "
+           "      AND (p.started < r.started OR (p.started = r.started AND p.run_id < "
            "r.run_id)))\n"
-           "         THEN 1 ELSE 0 END AS first\n"
-           "  FROM runs r\n"
-           "  WHERE " +
-           Condition(engine, "r", window) +
-           "\n"
            "),\n"
-           "counts AS (\n"
-           "  SELECT grp, COUNT(*) AS runs,\n"
-           "         SUM(CASE WHEN code = 0 THEN 1 ELSE 0 END) AS done,\n"
-           "         SUM(first) AS boards,\n"
-           "         SUM(CASE WHEN code = 0 THEN first ELSE 0 END) AS first_done\n"
-           "  FROM sel GROUP BY grp\n"
+           "boards AS (\n"
+           "  SELECT grp, COUNT(*) AS boards, SUM(CASE WHEN code = 0 THEN 1 ELSE 0 END) AS "
+           "first_done\n"
+           "  FROM firsts GROUP BY grp\n"
            "),\n"
            "ranked AS (\n"
-           "  SELECT grp, seconds, ROW_NUMBER() OVER (PARTITION BY grp ORDER BY seconds) AS k\n"
-           "  FROM sel WHERE code = 0\n"
+           "  SELECT " +
+           key + " AS grp, seconds, ROW_NUMBER() OVER (PARTITION BY " + key +
+           " ORDER BY seconds) AS k\n" + runs +
+           " AND r.code = 0\n"
            "),\n" +
            Percentiles +
-           "SELECT c.grp, c.runs, c.done, c.boards, c.first_done, t.median, t.p95\n"
-           "FROM counts c LEFT JOIN times t ON t.grp = c.grp";
+           "SELECT c.grp, c.runs, c.done, b.boards, b.first_done, t.median, t.p95\n"
+           "FROM counts c LEFT JOIN boards b ON b.grp = c.grp LEFT JOIN times t ON t.grp = c.grp";
 }
 
 // The percentiles of the whole report: the same, over one group.

@@ -9,6 +9,7 @@ SqliteApi Load() {
     lib.Bind("sqlite3_open_v2", api.open_v2);
     lib.Bind("sqlite3_close", api.close);
     lib.Bind("sqlite3_busy_timeout", api.busy_timeout);
+    lib.Bind("sqlite3_db_config", api.db_config);
     lib.Bind("sqlite3_exec", api.exec);
     lib.Bind("sqlite3_free", api.free);
     lib.Bind("sqlite3_errmsg", api.errmsg);

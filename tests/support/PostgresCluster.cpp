@@ -17,8 +17,6 @@
 #include <fstream>
 #include <sstream>
 
-extern char** environ;
-
 namespace fs = std::filesystem;
 
 namespace {
