@@ -107,7 +107,9 @@ FloorLedger::FloorLedger(const std::string& url, int timeoutSeconds, Use use,
     if (!Conn->Db) throw LedgerError("out of memory");
     if (pq.status(Conn->Db) != CONNECTION_OK) throw LedgerError(OneLine(pq.errorMessage(Conn->Db)));
     pq.setNoticeProcessor(Conn->Db, Quiet, nullptr);
-    Conn->Run("SET DateStyle = 'ISO, YMD'");  // the report's days as text (SqlDialect)
+    // The report's days in UTC and as text "2026-12-09" (SqlDialect).
+    Conn->Run("SET TimeZone = 'UTC'");
+    Conn->Run("SET DateStyle = 'ISO, YMD'");
     const int latest = LatestVersion(steps);
     if (use == Use::Write) {
         Migrate(steps);

@@ -16,7 +16,8 @@ std::string TimeColumnText(SqlEngine engine, const std::string& column) {
 
 std::string TimeColumnDay(SqlEngine engine, const std::string& column) {
     if (engine == SqlEngine::Sqlite) return "substr(" + column + ", 1, 10)";
-    // A date shown as text is "2026-12-09" in the ISO style, which FloorLedger sets; the cast
-    // costs far less than to_char, which the report would call several times for every run.
-    return "CAST(CAST(" + column + " AT TIME ZONE 'UTC' AS date) AS text)";
+    // The session's time zone is UTC and its dates are shown in the ISO style (FloorLedger
+    // sets both): the casts cost far less than to_char, which the report would call several
+    // times for every run.
+    return "CAST(CAST(" + column + " AS date) AS text)";
 }
