@@ -58,5 +58,8 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The ledger loads SQLite, libpq and libcrypto when it is first used (ledger/SharedLibrary.h),
+# where dpkg-shlibdeps cannot see them; CPack adds the libraries it finds to these.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libsqlite3-0, libpq5, libssl3")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 include(CPack)

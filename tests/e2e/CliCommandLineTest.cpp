@@ -31,9 +31,9 @@ std::string Joined(const std::vector<std::string>& args) {
     return text;
 }
 
-const char* const CommandNames[] = {"check",          "chip",    "doctor", "image",
-                                    "items",          "pending", "ports",  "program",
-                                    "restore-eeprom", "select",  "station"};
+const char* const CommandNames[] = {"check",  "chip",           "doctor", "image",   "items",
+                                    "ledger", "pending",        "ports",  "program", "prune",
+                                    "report", "restore-eeprom", "select", "station"};
 
 TEST(CliCommandLine, HelpTextsAreAsWritten) {
     for (const std::vector<std::string>& asked :
