@@ -373,83 +373,80 @@ TEST_F(CliProgram, FusesAreReadBackAfterTheirWrite) {
     EXPECT_EQ(f.Ex, 0xFD);  // not written after the failure
     ASSERT_EQ(StopBox(), 0);
     EXPECT_EQ(ReadBytes(Scratch("eeprom.bin")), Eeprom);
+}
 
-    // A board taken off during the flash reads back blank bytes as a stuck flash does; asked for
-    // its signature once more, the chip tells which it was, in the log below the failure and its
-    // dump, and in the record's cause.
-    TEST_F(CliProgram, FlashFailuresNameTheirCause) {
-        // Identification and the EEPROM take some 3000 bytes; an image of 0x8000 some 47000 more.
-        const struct {
-            std::vector<std::string> Fault;
-            const char* Failure;
-            std::string Cause, Said;
-        } cases[] = {
-            {{"--stuck-flash", "0x100"},
-             "Flash programm error!",
-             "verify mismatch",
-             "*** data dump end ***\nthe chip still answers on the ISP header: it did not keep "
-             "what "
-             "was written\n"},
-            {{"--target-off-after", "20000"},
-             "Flash programm error!",
-             "target lost",
-             std::string("*** data dump end ***\n") + TargetLost},
-            {{"--drop-after", "20000"},
-             "Programmer not connected.",
-             "box silent",
-             std::string("the box went quiet while programming the flash at address 0x")},
-        };
-        for (const auto& c : cases) {
-            SCOPED_TRACE(c.Cause);
-            StartDevice("ATmega644P", 0x10000, 0x800, c.Fault);
-            WriteBytes(Scratch("fw.bin"), RandomBytes(0x8000, 5));
-            const CommandResult r =
-                Cli({"program", "--port", Port(), "--firmware", Scratch("fw.bin")});
-            EXPECT_EQ(r.ExitCode, ExitNeedsRun) << r.Out << r.Err;
-            EXPECT_TRUE(Has(r.Out, std::string("programming flash...\nprogramming interrupted: ") +
-                                       c.Failure + "\n"))
-                << r.Out;
-            EXPECT_TRUE(Has(r.Out, c.Said)) << r.Out;
-            if (c.Cause == "box silent") {
-                EXPECT_TRUE(Has(r.Out, BoxGone)) << r.Out;
-            }
-            EXPECT_TRUE(Has(LastRecord(), "\"cause\":\"" + c.Cause + "\"")) << LastRecord();
-            EXPECT_EQ(StopBox(), 0);
-        }
-    }
-
-    // The box killed mid-flash takes its port with it: the run says the box is gone, not the chip.
-    TEST_F(CliProgram, BoxKilledMidFlashIsBoxSilent) {
-        StartDevice("ATmega644P", 0x10000, 0x800, {"--baud-pace"});
-        WriteBytes(Scratch("fw.bin"), RandomBytes(0x10000, 5));  // a flash of some seconds
-        LiveCommand cli;
-        ASSERT_TRUE(
-            cli.Start({Q40_CLI, "program", "--port", Port(), "--firmware", Scratch("fw.bin")}));
-        ASSERT_TRUE(cli.WaitForLine("Programming/Verifying flash... 10%"));
-        EXPECT_EQ(StopBox(), 0);  // its end closes the port's other side, as a pulled adapter does
-        const CommandResult r = cli.Finish();
+// A board taken off during the flash reads back blank bytes as a stuck flash does; asked for
+// its signature once more, the chip tells which it was, in the log below the failure and its
+// dump, and in the record's cause.
+TEST_F(CliProgram, FlashFailuresNameTheirCause) {
+    // Identification and the EEPROM take some 3000 bytes; an image of 0x8000 some 47000 more.
+    const struct {
+        std::vector<std::string> Fault;
+        const char* Failure;
+        std::string Cause, Said;
+    } cases[] = {
+        {{"--stuck-flash", "0x100"},
+         "Flash programm error!",
+         "verify mismatch",
+         "*** data dump end ***\nthe chip still answers on the ISP header: it did not keep "
+         "what "
+         "was written\n"},
+        {{"--target-off-after", "20000"},
+         "Flash programm error!",
+         "target lost",
+         std::string("*** data dump end ***\n") + TargetLost},
+        {{"--drop-after", "20000"},
+         "Programmer not connected.",
+         "box silent",
+         std::string("the box went quiet while programming the flash at address 0x")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Cause);
+        StartDevice("ATmega644P", 0x10000, 0x800, c.Fault);
+        WriteBytes(Scratch("fw.bin"), RandomBytes(0x8000, 5));
+        const CommandResult r = Cli({"program", "--port", Port(), "--firmware", Scratch("fw.bin")});
         EXPECT_EQ(r.ExitCode, ExitNeedsRun) << r.Out << r.Err;
-        EXPECT_TRUE(
-            Has(r.Out, std::string("programming interrupted: Serial port error!\n") + BoxGone))
+        EXPECT_TRUE(Has(r.Out, std::string("programming flash...\nprogramming interrupted: ") +
+                                   c.Failure + "\n"))
             << r.Out;
-        EXPECT_TRUE(Has(LastRecord(), "\"cause\":\"box silent\"")) << LastRecord();
+        EXPECT_TRUE(Has(r.Out, c.Said)) << r.Out;
+        if (c.Cause == "box silent") {
+            EXPECT_TRUE(Has(r.Out, BoxGone)) << r.Out;
+        }
+        EXPECT_TRUE(Has(LastRecord(), "\"cause\":\"" + c.Cause + "\"")) << LastRecord();
+        EXPECT_EQ(StopBox(), 0);
     }
+}
 
-    // During an update the doctor names it as what it is: an update to wait for, never a program
-    // to end.
-    TEST_F(CliProgram, DoctorDuringAnUpdateSaysToWaitForIt) {
-        StartDevice("ATmega644P", 0x10000, 0x800, {"--baud-pace"});
-        WriteBytes(Scratch("fw.bin"), RandomBytes(0x10000, 5));
-        LiveCommand cli;
-        ASSERT_TRUE(
-            cli.Start({Q40_CLI, "program", "--port", Port(), "--firmware", Scratch("fw.bin")}));
-        ASSERT_TRUE(cli.WaitForLine("programming flash..."));
-        const CommandResult doctor = Cli({"doctor", "--port", Port()});
-        const CommandResult r = cli.Finish();
-        EXPECT_EQ(r.ExitCode, 0) << r.Out << r.Err;
-        EXPECT_EQ(doctor.ExitCode, 1);
-        EXPECT_TRUE(Has(doctor.Out, "is held by q40prog-cli (pid ")) << doctor.Out;
-        EXPECT_TRUE(Has(doctor.Out, "), updating a device on this port: wait for it to end.\n"))
-            << doctor.Out;
-        EXPECT_FALSE(Has(doctor.Out, "end that program")) << doctor.Out;
-    }
+// The box killed mid-flash takes its port with it: the run says the box is gone, not the chip.
+TEST_F(CliProgram, BoxKilledMidFlashIsBoxSilent) {
+    StartDevice("ATmega644P", 0x10000, 0x800, {"--baud-pace"});
+    WriteBytes(Scratch("fw.bin"), RandomBytes(0x10000, 5));  // a flash of some seconds
+    LiveCommand cli;
+    ASSERT_TRUE(cli.Start({Q40_CLI, "program", "--port", Port(), "--firmware", Scratch("fw.bin")}));
+    ASSERT_TRUE(cli.WaitForLine("Programming/Verifying flash... 10%"));
+    EXPECT_EQ(StopBox(), 0);  // its end closes the port's other side, as a pulled adapter does
+    const CommandResult r = cli.Finish();
+    EXPECT_EQ(r.ExitCode, ExitNeedsRun) << r.Out << r.Err;
+    EXPECT_TRUE(Has(r.Out, std::string("programming interrupted: Serial port error!\n") + BoxGone))
+        << r.Out;
+    EXPECT_TRUE(Has(LastRecord(), "\"cause\":\"box silent\"")) << LastRecord();
+}
+
+// During an update the doctor names it as what it is: an update to wait for, never a program
+// to end.
+TEST_F(CliProgram, DoctorDuringAnUpdateSaysToWaitForIt) {
+    StartDevice("ATmega644P", 0x10000, 0x800, {"--baud-pace"});
+    WriteBytes(Scratch("fw.bin"), RandomBytes(0x10000, 5));
+    LiveCommand cli;
+    ASSERT_TRUE(cli.Start({Q40_CLI, "program", "--port", Port(), "--firmware", Scratch("fw.bin")}));
+    ASSERT_TRUE(cli.WaitForLine("programming flash..."));
+    const CommandResult doctor = Cli({"doctor", "--port", Port()});
+    const CommandResult r = cli.Finish();
+    EXPECT_EQ(r.ExitCode, 0) << r.Out << r.Err;
+    EXPECT_EQ(doctor.ExitCode, 1);
+    EXPECT_TRUE(Has(doctor.Out, "is held by q40prog-cli (pid ")) << doctor.Out;
+    EXPECT_TRUE(Has(doctor.Out, "), updating a device on this port: wait for it to end.\n"))
+        << doctor.Out;
+    EXPECT_FALSE(Has(doctor.Out, "end that program")) << doctor.Out;
+}

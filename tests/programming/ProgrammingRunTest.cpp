@@ -474,7 +474,10 @@ TEST_F(RunFixture, FailureAfterAFuseWriteCountsAsTouched) {
     std::size_t afterFuses = 0, offset = 0;
     for (const TraceFrame& f : SplitTrace(Factory->Written)) {
         offset += 1 + f.Tail.size();
-        if (f.Letter == 'I' && f.Tail[0] == 0xAC && (f.Tail[1] & 0xF0) == 0xA0) afterFuses = offset;
+        if (f.Letter != 'I') continue;
+        const bool fuseWrite = f.Tail[0] == 0xAC && (f.Tail[1] & 0xF0) == 0xA0;
+        const bool fuseRead = f.Tail[0] == 0x50 || f.Tail[0] == 0x58;  // each write's read-back
+        if (fuseWrite || fuseRead) afterFuses = offset;
     }
     ASSERT_GT(afterFuses, 0u);
     BoxConfig c;
