@@ -180,6 +180,8 @@ void BoxModel::ExecuteIsp() {
             reply[3] = Target.FuseHi;
         } else if (b1 == 0x50 && b2 == 0x08) {
             reply[3] = Target.FuseEx;
+        } else if (b1 == 0x58 && b2 == 0x00) {
+            reply[3] = Target.LockBits;
         }
     }
     for (uint8_t r : reply) Send(r);
