@@ -102,6 +102,8 @@ public:
     std::vector<std::string> MismatchLog;
     // Verification attempts that had to be repeated during this object's life.
     int RetriesUsed = 0;
+    // Blocks of 32 bytes that differed in the last VerifyFlash.
+    int BlocksDiffering = 0;
 
 private:
     bool ProgramEepromBlock(int32_t& p);

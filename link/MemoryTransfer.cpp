@@ -109,22 +109,22 @@ void TIspLink::ReadFlash() {
 void TIspLink::VerifyFlash() {
     MismatchLog.clear();
     int32_t first = -1;
-    int differing = 0;
+    BlocksDiffering = 0;
     for (int32_t p = 0; p < Device.FlashSize; p += BlockSize) {
         if (Report(p, Device.FlashSize, phVerifyFlash)) throw EProgError(errAborted);
         if (ReadBackMatches(CmdReadFlash, p, FlashImage + p)) continue;
-        if (differing++ == 0) {
+        if (BlocksDiffering++ == 0) {
             first = p;
             DumpMismatch(FlashImage + p, Reply, p, BlockSize);
         }
     }
-    if (differing == 0) {
+    if (BlocksDiffering == 0) {
         Report(1, 1, phFlashVerified);
         return;
     }
     char detail[128];
     std::snprintf(detail, sizeof detail, "%d of %d blocks of %d bytes differ, the first at 0x%08X",
-                  differing, Device.FlashSize / BlockSize, BlockSize, static_cast<unsigned>(first));
+                  BlocksDiffering, Device.FlashSize / BlockSize, BlockSize, static_cast<unsigned>(first));
     throw EProgError(errFlashVerify, detail);
 }
 
