@@ -165,6 +165,7 @@ void DeviceReadRun::ReadFlashPart(TIspLink& link) {
     const std::vector<KnownFirmware> known = Request.KnownFirmwares
                                                  ? Request.KnownFirmwares(Outcome.Chip)
                                                  : std::vector<KnownFirmware>{};
+    if (!Request.CatalogueNote.empty()) Step(Request.CatalogueNote);
     Step("reading flash...");
     link.ReadFlash();
     DeviceReadout& r = Outcome.Readout;

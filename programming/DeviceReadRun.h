@@ -22,6 +22,8 @@ struct DeviceReadRequest {
     // Read: what the catalogue knows of firmware for the chip found; asked once the chip is
     // known. Empty: no catalogue.
     std::function<std::vector<KnownFirmware>(const std::string& chip)> KnownFirmwares;
+    // Logged before the flash is read: whose identifiers are looked for, or why none are.
+    std::string CatalogueNote;
     std::string SaveFolder;  // where flash and EEPROM go as Intel HEX; empty: not saved
 
     // Verify: the firmware as an update would program it.
