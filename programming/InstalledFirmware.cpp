@@ -93,7 +93,9 @@ void SurveyFlash(const uint8_t* flash, const DeviceEntry& chip,
     for (const KnownFirmware& item : items) {
         if (item.Pattern.size() < FirmwareIdLength) continue;  // matches nothing
         const std::string app = FindFirmwareId(flash, size, item.Pattern, size);
-        if (!app.empty()) readout.Identifiers.push_back({item.Item, item.Pattern, false, app});
+        // An item may be a bootloader of its own ("*" in its pattern).
+        const bool bootItem = item.Pattern[3] == BootloaderMarker;
+        if (!app.empty()) readout.Identifiers.push_back({item.Item, item.Pattern, bootItem, app});
         const std::string bootPattern = BootloaderPattern(item.Pattern);
         if (!bootPattern.empty()) {
             const std::string boot = FindFirmwareId(flash, size, bootPattern, size);

@@ -113,6 +113,7 @@ void TProgForm::showEvent(QShowEvent* event) {
 void TProgForm::FormShow() {
     ChipLabel->setText(QStringLiteral("Unknown"));
     StatusLabel->setText(QString());
+    StatusLabel->setToolTip(QString());
     ProgressBar->setValue(ProgressBar->minimum());
     CloseButton->setText(QStringLiteral("Abort"));
     CloseButton->setFocus();
@@ -148,10 +149,24 @@ void TProgForm::reject() {
     QDialog::reject();
 }
 
+int TProgForm::ExecDeviceRead(DeviceReadRequest request) {
+    PendingRead = std::move(request);
+    const int result = exec();
+    PendingRead.reset();  // also when the window closed before its run began
+    return result;
+}
+
 void TProgForm::StartTimerTimer() {
     StartTimer->stop();
     AbortRequested = false;
     Running = true;
+    if (PendingRead) {
+        DeviceReadRequest request = std::move(*PendingRead);
+        PendingRead.reset();
+        request.DataFolder = DataFolder;
+        DeviceReadRun(std::move(request), *this, MakeLink).Execute();
+        return;
+    }
     // An empty data folder leaves the choice to the run, which makes it for every front end.
     ProgrammingRun run(Params, *this, MakeLink, RunOptions{DataFolder, FirmwareIdText});
     run.Execute();
@@ -239,6 +254,13 @@ void TProgForm::Failed(const std::string& text) {
 void TProgForm::Ended(const RunOutcome& outcome) {
     Outcome = outcome;
     Running = false;
+    // A read or verify ends with what it found; an update's last phase stays.
+    if (outcome.Success && !outcome.Readout.Verdict.empty()) {
+        SetStatusColour(FinishedColour);
+        StatusLabel->setText(Text(outcome.Readout.Verdict));
+        StatusLabel->setToolTip(Text(outcome.Readout.Verdict));
+        StatusLabel->repaint();
+    }
     CloseButton->setText(QStringLiteral("Close"));
 }
 

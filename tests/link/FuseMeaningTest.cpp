@@ -33,7 +33,7 @@ Bits TableBits(const DeviceEntry& chip) {
     return bits;
 }
 
-Bits Normalised(Bits header) {
+Bits Normalised(const Bits& header) {
     Bits out;
     for (const auto& [fuse, bit, name] : header) {
         if (name.rfind("SUT_CKSEL", 0) == 0)
@@ -118,11 +118,12 @@ TEST(FuseMeaning, FactoryValuesInWords) {
                                         "start-up 6 CK + 14 CK + 65 ms (slowly rising power)",
                                         "CKOUT=1: no clock output",
                                         "CKDIV8=0: clock divided by 8 at start"}));
+    const std::string bootSection =
+        "BOOTSZ=00: boot section 4096 words (8192 bytes) from byte 0xE000: application area of "
+        "57344 bytes";
     EXPECT_EQ(DescribeFuse(Chip("ATmega644P"), FuseByte::Hi, 0x99),
               (std::vector<std::string>{
-                  "BOOTRST=1: reset starts the application at 0x0000",
-                  "BOOTSZ=00: boot section 4096 words (8192 bytes) from byte 0xE000: "
-                  "application area of 57344 bytes",
+                  "BOOTRST=1: reset starts the application at 0x0000", bootSection,
                   "EESAVE=1: chip erase also erases the EEPROM",
                   "WDTON=1: watchdog under software control", "SPIEN=0: serial programming enabled",
                   "JTAGEN=0: JTAG interface enabled", "OCDEN=1: on-chip debugging disabled"}));
@@ -175,7 +176,10 @@ TEST(FuseMeaning, LockModesAsAvrLibcDefinesThem) {
         const std::string number = name.substr(name.size() - 1);
         const std::vector<std::string> lines = DescribeLockBits(boot, value);
         ASSERT_EQ(lines.size(), 3u);
-        EXPECT_TRUE(AnyLineHas(lines, mode + " mode " + number)) << lines[0];
+        std::string wanted = mode;
+        wanted += " mode ";
+        wanted += number;
+        EXPECT_TRUE(AnyLineHas(lines, wanted)) << lines[0];
         EXPECT_EQ(ForbidsReading(value), name == "LB_MODE_3");
         // Everything else in mode 1.
         for (const char* other : {"LB mode 1", "BLB0 mode 1", "BLB1 mode 1"}) {

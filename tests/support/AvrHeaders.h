@@ -50,7 +50,10 @@ inline AvrHeaderFacts ReadAvrHeader(const std::string& path) {
         std::istringstream words(line);
         std::string define, name, value;
         words >> define;
-        if (define == "#") words >> define, define = "#" + define;
+        if (define == "#") {  // "# define"
+            words >> define;
+            define.insert(0, "#");
+        }
         if (define != "#define") continue;
         words >> name;
         facts.Defined.insert(name);
