@@ -124,7 +124,8 @@ void TIspLink::VerifyFlash() {
     }
     char detail[128];
     std::snprintf(detail, sizeof detail, "%d of %d blocks of %d bytes differ, the first at 0x%08X",
-                  BlocksDiffering, Device.FlashSize / BlockSize, BlockSize, static_cast<unsigned>(first));
+                  BlocksDiffering, Device.FlashSize / BlockSize, BlockSize,
+                  static_cast<unsigned>(first));
     throw EProgError(errFlashVerify, detail);
 }
 

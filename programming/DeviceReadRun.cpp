@@ -64,11 +64,10 @@ RunOutcome DeviceReadRun::Execute() {
         link->OnProgress = &DeviceReadRun::OnProgress;
         link->UserData = this;
         try {
-            CheckDataFolder(folder);
             if (Request.Operation == DeviceReadRequest::Read)
-                ReadSequence(*link);
+                ReadSequence(*link, folder);
             else
-                VerifySequence(*link);
+                VerifySequence(*link, folder);
             Outcome.Success = true;
         } catch (const EProgError& e) {
             Failed(e, *link);
@@ -94,8 +93,9 @@ std::string DeviceReadRun::Identify(TIspLink& link) {
     return Outcome.Chip;
 }
 
-void DeviceReadRun::ReadSequence(TIspLink& link) {
+void DeviceReadRun::ReadSequence(TIspLink& link, const std::string& dataFolder) {
     Step("reading the device; nothing is written to it");
+    CheckDataFolder(dataFolder);  // before the port is opened
     if (!Request.SaveFolder.empty())
         if (const int err = MakeFolders(Request.SaveFolder))
             throw OsFailure(errBackupWrite, err, "Folder: " + Request.SaveFolder);
@@ -216,11 +216,12 @@ void DeviceReadRun::SaveCopies(const TIspLink& link) {
     Outcome.Readout.FlashCopyPath = save("flash", link.FlashImage, link.Device.FlashSize, true);
 }
 
-void DeviceReadRun::VerifySequence(TIspLink& link) {
+void DeviceReadRun::VerifySequence(TIspLink& link, const std::string& dataFolder) {
     Step("verifying the device against " + Request.FirmwarePath + "; nothing is written to it");
     RunParams numbers;
     numbers.Bootloader = Request.ApplicationLength;
     CheckRunNumbers(numbers);  // before the port is opened
+    CheckDataFolder(dataFolder);
     Identify(link);
     if (HasLockRead(link.Device)) {
         DeviceReadout& r = Outcome.Readout;

@@ -43,8 +43,8 @@ public:
     RunOutcome Execute();
 
 private:
-    void ReadSequence(TIspLink& link);
-    void VerifySequence(TIspLink& link);
+    void ReadSequence(TIspLink& link, const std::string& dataFolder);
+    void VerifySequence(TIspLink& link, const std::string& dataFolder);
     std::string Identify(TIspLink& link);
     void ReadFuses(TIspLink& link);
     void ReadLockBitsOf(TIspLink& link);
