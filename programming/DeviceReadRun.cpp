@@ -237,9 +237,12 @@ void DeviceReadRun::VerifySequence(TIspLink& link, const std::string& dataFolder
     const StampedImage image =
         LoadStampedImage(Request.FirmwarePath, Request.ApplicationLength, link.Device,
                          link.FlashImage, [this](const std::string& l) { Step(l); });
-    if (!Request.FirmwarePattern.empty())
+    if (!Request.FirmwarePattern.empty()) {
         Outcome.FirmwareId = FindFirmwareId(link.FlashImage, image.Size, Request.FirmwarePattern,
                                             isp::FlashImageSize);
+        if (Outcome.FirmwareId.empty())
+            Step("the firmware holds no identifier matching " + Request.FirmwarePattern);
+    }
     Outcome.ImageLength = image.Length;
     Outcome.CheckValue = image.CheckValue;
     Step("verifying flash...");

@@ -19,7 +19,8 @@ struct StampedImage {
 // Loads 'path' into flashImage (isp::FlashImageSize bytes) and stamps it. 'applicationLength'
 // is the Bootloader value as text: empty or no number means the loaded size. Throws
 // EProgError as the loader does, errImageTooLarge for a file or length beyond the chip's
-// flash or a length too short for the check value. 'log' gets the run's lines for it.
+// flash, errImageEmpty for a file without data or a length too short for the check value.
+// 'log' gets the run's lines for it.
 StampedImage LoadStampedImage(const std::string& path, const std::string& applicationLength,
                               const DeviceEntry& chip, uint8_t* flashImage,
                               const StepLog& log = {});

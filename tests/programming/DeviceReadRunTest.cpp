@@ -381,15 +381,15 @@ TEST_F(ReadFixture, VerifyPassesOnTheStampedImageAndFailsOnOneByteChanged) {
 TEST_F(ReadFixture, VerifyFailuresNeverWrite) {
     WriteBytes("big.bin", RandomBytes(0x10001, 5));
     WriteBytes("ok.bin", RandomBytes(0x100, 5));
+    WriteBytes("empty.bin", {});
     const struct {
         const char* File;
         const char* Length;
         int32_t Code;
         int AbortAfter;
     } cases[] = {
-        {"missing.hex", "", errFileOpen, -1},
-        {"big.bin", "", errImageTooLarge, -1},
-        {"ok.bin", "2", errImageTooLarge, -1},
+        {"missing.hex", "", errFileOpen, -1}, {"big.bin", "", errImageTooLarge, -1},
+        {"empty.bin", "", errImageEmpty, -1}, {"ok.bin", "0x10001", errImageTooLarge, -1},
         {"ok.bin", "", errAborted, 5},
     };
     for (const auto& c : cases) {
