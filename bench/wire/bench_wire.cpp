@@ -35,6 +35,7 @@
 #include "sim/BoxSimProcess.h"
 #include "sim/PtyServer.h"
 #include "sim/WireStats.h"
+#include "tests/support/RecordingReport.h"
 #include "tests/support/TestData.h"
 
 namespace {
@@ -134,16 +135,6 @@ void UpdateThroughLink(TIspLink& link, const std::string& port, const std::vecto
     link.DisableProgMode();
 }
 
-// The read and the verify as the command line runs them, with nothing to report to.
-struct QuietReport : IRunReport {
-    void ClearLog() override {}
-    void Log(const std::string&) override {}
-    void ChipIdentified(const std::string&) override {}
-    bool Progress(int32_t, int32_t, ProgressPhase) override { return false; }
-    void Failed(const std::string&) override {}
-    void Ended(const RunOutcome&) override {}
-};
-
 // The run's link owns its port and goes at the run's end; the counts must outlive it.
 class BorrowedPort : public ISerialPort {
 public:
@@ -175,7 +166,7 @@ RunOutcome ReadOrVerify(Operation op, ISerialPort& port, CountingClock& clock,
     request.PortName = portName;
     request.DataFolder = folder + "/data";
     request.FirmwarePath = folder + "/firmware.bin";
-    QuietReport report;
+    RecordingReport report;  // never asks to stop
     const LinkFactory links = [&port, &clock] {
         return std::make_unique<TIspLink>(std::make_unique<BorrowedPort>(port), clock);
     };
