@@ -8,6 +8,7 @@
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -27,6 +28,7 @@
 #include "catalogue/InfoLines.h"
 #include "catalogue/ItemRunValues.h"
 #include "catalogue/ItemTree.h"
+#include "catalogue/KnownFirmwares.h"
 #include "catalogue/PictureFile.h"
 #include "catalogue/PortComboBox.h"
 #include "catalogue/PortSettings.h"
@@ -82,6 +84,15 @@ void FillDefaults(MainFormContext& c, QWidget* owner) {
     if (c.Links) c.ProgForm->SetLinkFactory(c.Links);
 }
 
+// Disabled for the life of this object, whatever the outcome.
+struct ButtonOff {
+    explicit ButtonOff(QPushButton* button) : Button(button) { Button->setEnabled(false); }
+    ~ButtonOff() { Button->setEnabled(true); }
+    ButtonOff(const ButtonOff&) = delete;
+    ButtonOff& operator=(const ButtonOff&) = delete;
+    QPushButton* Button;
+};
+
 QPushButton* Button(const char* caption, QWidget* parent, const QRect& geometry) {
     auto* button = new QPushButton(QString::fromLatin1(caption), parent);
     button->setGeometry(geometry);
@@ -108,6 +119,8 @@ TMainForm::TMainForm(MainFormContext context, QWidget* parent)
     connect(CheckButton, &QPushButton::clicked, this, &TMainForm::CheckButtonClick);
     connect(ButtonUpdate, &QPushButton::clicked, this, &TMainForm::ButtonUpdateClick);
     connect(ExitButton, &QPushButton::clicked, this, &TMainForm::ExitButtonClick);
+    connect(TreeView, &QTreeWidget::customContextMenuRequested, this,
+            &TMainForm::TreeViewContextPopup);
 }
 
 TMainForm::~TMainForm() = default;
@@ -124,6 +137,7 @@ void TMainForm::BuildLayout() {
     TreeView->setEditTriggers(QAbstractItemView::NoEditTriggers);
     TreeView->setSelectionMode(QAbstractItemView::SingleSelection);
     TreeView->setMouseTracking(true);  // hot tracking
+    TreeView->setContextMenuPolicy(Qt::CustomContextMenu);
 
     Splitter2 = new QSplitter(Qt::Horizontal);
     Splitter2->setHandleWidth(SplitterWidth);
@@ -461,6 +475,46 @@ void TMainForm::UpdateItem(int itemNumber) {
         Boxes().Plain(this, QString::fromLatin1(ApplicationTitle), QString::fromLatin1(NoMatchText),
                       Text(NoMatchDetail(plan)));
     }
+}
+
+void TMainForm::TreeViewContextPopup(const QPoint& position) {
+    QMenu* menu = ItemMenu(TreeView->itemAt(position));
+    if (!menu) return;
+    menu->exec(TreeView->viewport()->mapToGlobal(position));
+    menu->deleteLater();
+}
+
+QMenu* TMainForm::ItemMenu(QTreeWidgetItem* node) {
+    const auto item = NodeData(node);
+    if (!item) return nullptr;
+    auto* menu = new QMenu(this);
+    const int number = item->ItemNumber;
+    menu->addAction(QStringLiteral("Verify Device"), this,
+                    [this, number] { VerifyDevice(number); });
+    menu->addAction(QStringLiteral("Read Device"), this, [this] { ReadDevice(); });
+    return menu;
+}
+
+void TMainForm::VerifyDevice(int itemNumber) {
+    // As for an update: no second action while the chip query or the run goes on.
+    const ButtonOff off(ButtonUpdate);
+    const UpdatePlan plan = PlanItemUpdate(IniFile, Context.Location.ProgramFolder, itemNumber,
+                                           PortText(), [this](const std::string& port) {
+                                               Programming().Params.PortName = port;
+                                               return Programming().QueryChipType();
+                                           });
+    if (plan.Result == UpdatePlan::Ready)
+        Programming().ExecDeviceRead(ItemVerifyRequest(plan, PortText()));
+    else if (plan.Result == UpdatePlan::NoMatch)
+        Boxes().Plain(this, QString::fromLatin1(ApplicationTitle),
+                      QString::fromLatin1(NoMatchText));
+}
+
+void TMainForm::ReadDevice() {
+    const ButtonOff off(ButtonUpdate);
+    Programming().Params.PortName = PortText();
+    Programming().ExecDeviceRead(CatalogueReadRequest(Context.Location.CatalogueFile,
+                                                      Context.Location.ProgramFolder, PortText()));
 }
 
 void TMainForm::ExitButtonClick() {

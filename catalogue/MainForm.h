@@ -21,6 +21,7 @@
 class FittedPicture;
 class QGroupBox;
 class QLabel;
+class QMenu;
 class QPlainTextEdit;
 class QPushButton;
 class QSettings;
@@ -75,6 +76,12 @@ public:
     std::string ItemVersionText(int itemNumber) const;
     void OpenHomepage(const std::string& link);
     void UpdateItem(int itemNumber);
+    // The item node's context menu: "Verify Device" and "Read Device". Nothing for a group.
+    QMenu* ItemMenu(QTreeWidgetItem* node);
+    // Both run in the programming window and send the device reads only. Verifying checks
+    // the chip against the item's processor entries first, as an update does.
+    void VerifyDevice(int itemNumber);
+    void ReadDevice();
 
     static std::optional<TREEVIEW_DATA> NodeData(const QTreeWidgetItem* node);
     QTreeWidgetItem* SelectedNode() const;
@@ -104,6 +111,7 @@ public slots:
     void CheckButtonClick();
     void ButtonUpdateClick();
     void ExitButtonClick();
+    void TreeViewContextPopup(const QPoint& position);
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -89,6 +89,12 @@ public:
     void ProgramEepromOver(const uint8_t* current);
     // Reads the whole EEPROM back and compares it with EepromImage; code 12 at a difference.
     void VerifyEeprom();
+    // Reads flash addresses 0 to Device.FlashSize - 1 into FlashImage. Sends 'R' frames only.
+    void ReadFlash();
+    // Reads the whole flash and compares it with FlashImage, without writing anything. Every
+    // block is read, so that the failure (code 10) can tell how many differ; MismatchLog then
+    // holds the dump of the first of them.
+    void VerifyFlash();
     static bool IsBlank(const uint8_t* bytes, int count);
     void DumpMismatch(const uint8_t* written, const uint8_t* read, int32_t address, int count);
 
@@ -102,6 +108,8 @@ public:
     std::vector<std::string> MismatchLog;
     // Verification attempts that had to be repeated during this object's life.
     int RetriesUsed = 0;
+    // Blocks of 32 bytes that differed in the last VerifyFlash.
+    int BlocksDiffering = 0;
 
 private:
     // What the link is doing, so that a box going quiet in the middle of it can be told
@@ -138,6 +146,7 @@ private:
     // The letter with its echo check, then the bytes that follow it in one write.
     void SendFrame(int letter, const uint8_t* tail, int count);
     bool ReadBackMatches(int letter, int32_t address, const uint8_t* expected);
+    void ReadFlashBlock(int32_t address, uint8_t* dest);
     [[noreturn]] void FailOpen();
 
     const uint8_t* EepromBefore = nullptr;  // ProgramEepromOver's 'current'

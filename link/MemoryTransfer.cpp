@@ -89,14 +89,50 @@ void TIspLink::ProgramLoop(int32_t extent, ProgressPhase phase, ProgressPhase do
 bool TIspLink::ReadBackMatches(int letter, int32_t address, const uint8_t* expected) {
     Now.Address = address;
     if (letter == CmdReadFlash) {
-        const uint8_t tail[] = {Hi8(address), Mid8(address), Lo8(address), BlockSize};
-        SendFrame(letter, tail, sizeof tail);
+        ReadFlashBlock(address, Reply);
     } else {
         const uint8_t tail[] = {Mid8(address), Lo8(address), BlockSize};
         SendFrame(letter, tail, sizeof tail);
+        ReadBlock(Reply, BlockSize);
     }
-    ReadBlock(Reply, BlockSize);
     return std::memcmp(Reply, expected, BlockSize) == 0;
+}
+
+void TIspLink::ReadFlashBlock(int32_t address, uint8_t* dest) {
+    const uint8_t tail[] = {Hi8(address), Mid8(address), Lo8(address), BlockSize};
+    SendFrame(CmdReadFlash, tail, sizeof tail);
+    ReadBlock(dest, BlockSize);
+}
+
+void TIspLink::ReadFlash() {
+    for (int32_t p = 0; p < Device.FlashSize; p += BlockSize) {
+        if (Report(p, Device.FlashSize, phReadFlash)) throw EProgError(errAborted);
+        ReadFlashBlock(p, FlashImage + p);
+    }
+    Report(1, 1, phFlashRead);
+}
+
+void TIspLink::VerifyFlash() {
+    MismatchLog.clear();
+    int32_t first = -1;
+    BlocksDiffering = 0;
+    for (int32_t p = 0; p < Device.FlashSize; p += BlockSize) {
+        if (Report(p, Device.FlashSize, phVerifyFlash)) throw EProgError(errAborted);
+        if (ReadBackMatches(CmdReadFlash, p, FlashImage + p)) continue;
+        if (BlocksDiffering++ == 0) {
+            first = p;
+            DumpMismatch(FlashImage + p, Reply, p, BlockSize);
+        }
+    }
+    if (BlocksDiffering == 0) {
+        Report(1, 1, phFlashVerified);
+        return;
+    }
+    char detail[128];
+    std::snprintf(detail, sizeof detail, "%d of %d blocks of %d bytes differ, the first at 0x%08X",
+                  BlocksDiffering, Device.FlashSize / BlockSize, BlockSize,
+                  static_cast<unsigned>(first));
+    throw EProgError(errFlashVerify, detail);
 }
 
 bool TIspLink::ProgramEepromBlock(int32_t& p) {

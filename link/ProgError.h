@@ -18,7 +18,7 @@ enum ProgErrorCode : int32_t {
     errSerialPort = 7,
     errUnknownChip = 8,
     errProgMode = 9,
-    errFlashVerify = 10,  // reserved
+    errFlashVerify = 10,  // the device's flash differs from the image (verify)
     errFlashProgram = 11,
     errEepromVerify = 12,  // reserved
     errEepromProgram = 13,

@@ -5,12 +5,12 @@
 
 // Even codes report progress before a block; the odd code after each says the phase finished.
 enum ProgressPhase : int32_t {
-    phVerifyFlash = 0,    // reserved
-    phFlashVerified = 1,  // reserved
+    phVerifyFlash = 0,  // VerifyFlash: the device's flash against FlashImage, read only
+    phFlashVerified = 1,
     phProgramFlash = 2,
     phFlashProgrammed = 3,
-    phReadFlash = 4,  // reserved
-    phFlashRead = 5,  // reserved
+    phReadFlash = 4,  // ReadFlash
+    phFlashRead = 5,
     phReadEeprom = 6,
     phEepromRead = 7,
     phVerifyEeprom = 8,    // reserved

@@ -198,11 +198,25 @@ void TProgForm::reject() {
     QDialog::reject();
 }
 
+int TProgForm::ExecDeviceRead(DeviceReadRequest request) {
+    PendingRead = std::move(request);
+    const int result = exec();
+    PendingRead.reset();  // also when the window closed before its run began
+    return result;
+}
+
 void TProgForm::StartTimerTimer() {
     StartTimer->stop();
     AbortRequested = false;
     StopWaits = false;
     Running = true;
+    if (PendingRead) {
+        DeviceReadRequest request = std::move(*PendingRead);
+        PendingRead.reset();
+        request.DataFolder = DataFolder;
+        DeviceReadRun(std::move(request), *this, MakeLink).Execute();
+        return;
+    }
     // An empty data folder leaves the choice to the run, which makes it for every front end.
     ProgrammingRun run(Params, *this, MakeLink, RunOptions{DataFolder, FirmwareIdText});
     run.Execute();
@@ -312,6 +326,12 @@ void TProgForm::Ended(const RunOutcome& outcome) {
         SetDeviceState(QString());
     else
         SetDeviceState(outcome.DeviceTouched ? DeviceChangedText : DeviceUnchangedText);
+    // A read or verify ends with what it found; an update's last phase stays.
+    if (outcome.Success && !outcome.Readout.Verdict.empty()) {
+        SetStatusColour(FinishedColour);
+        SetStatusText(Text(outcome.Readout.Verdict));
+        StatusLabel->repaint();
+    }
     CloseButton->setText(QStringLiteral("Close"));
 }
 

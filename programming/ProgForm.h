@@ -2,9 +2,11 @@
 // The programming window: one update runs in it, with status line, progress bar and log.
 
 #include <QDialog>
+#include <optional>
 #include <string>
 
 #include "link/ProgError.h"
+#include "programming/DeviceReadRun.h"
 #include "programming/LinkFactory.h"
 #include "programming/RunParams.h"
 #include "programming/RunReport.h"
@@ -41,6 +43,9 @@ public:
     void SetLinkFactory(LinkFactory factory) { MakeLink = std::move(factory); }
     void SetDataFolder(const std::string& folder) { DataFolder = folder; }
     void SetFirmwareIdText(const std::string& id) { FirmwareIdText = id; }
+    // Shows the window modally for a read or verify of the device instead of an update: the
+    // run sends reads only, and its verdict ends in the status line.
+    int ExecDeviceRead(DeviceReadRequest request);
     bool RunActive() const { return Running; }
     const RunOutcome& LastOutcome() const { return Outcome; }
 
@@ -103,4 +108,5 @@ private:
     // The stop waits for the EEPROM to be back; the status line says so meanwhile.
     bool StopWaits = false;
     int32_t ShownPosition = 0, ShownTotal = 0, ShownPhase = -1;  // of the last ShowProgress
+    std::optional<DeviceReadRequest> PendingRead;  // this showing's read or verify
 };

@@ -10,7 +10,7 @@
 
 // What the record says about a run besides its outcome.
 struct RunRecordInfo {
-    std::string Operation;  // "program" or "restore-eeprom"
+    std::string Operation;  // "program", "restore-eeprom", "read" or "verify"
     std::chrono::system_clock::time_point Started;
     std::string Port;
     std::string Firmware;         // firmware file; empty for an EEPROM restore
@@ -22,6 +22,10 @@ struct RunRecordInfo {
 // are not valid UTF-8 (a Windows-1252 file name) keep the line valid: their stray bytes become
 // U+FFFD.
 std::string RunRecordLine(const RunRecordInfo& info, const RunOutcome& outcome);
+
+// What a read or verify found, as one JSON document (ending in '\n'): the chip and box, fuses
+// and lock bits with their meaning, the flash survey, the EEPROM, the copies and the verdict.
+std::string ReadoutJson(const RunOutcome& outcome);
 
 // Appends the line to the file, holding an exclusive lock on it meanwhile. Returns errno,
 // 0 on success.

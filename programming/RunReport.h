@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "link/Progress.h"
+#include "programming/DeviceReadout.h"
 #include "programming/EepromQuestion.h"
 #include "programming/FailureCause.h"
 
@@ -32,6 +33,8 @@ struct RunOutcome {
     int Retries = 0;
     double Seconds = 0;
     std::vector<std::string> Warnings;  // files that could not be written, with the reason
+    // What a read or a verify of the device found; left empty by the other operations.
+    DeviceReadout Readout;
 };
 
 class IRunReport {

@@ -27,6 +27,7 @@ TargetModel::TargetModel(const DeviceEntry& chip)
 void TargetModel::ChipErase() {
     std::fill(Flash.begin(), Flash.end(), 0xFF);
     if (!EepromSurvivesErase()) std::fill(Eeprom.begin(), Eeprom.end(), 0xFF);
+    LockBits = 0xFF;
     ++ChipErases;
 }
 

@@ -39,7 +39,7 @@ public:
     std::vector<uint8_t> Eeprom;
     // What the fuse bytes hold, unimplemented bits 1 (0xFF for a byte the chip lacks).
     uint8_t FuseLo = 0x62, FuseHi = 0xD9, FuseEx = 0xFF;
-    uint8_t LockBits = 0xFF;      // no lock bit programmed
+    uint8_t LockBits = 0xFF;      // no lock; only a chip erase brings a set lock back to this
     uint8_t ExtendedAddress = 0;  // from Load Extended Address
     int ChipErases = 0;
 

@@ -1,7 +1,8 @@
 // bench_wire: a whole update (EEPROM read, chip erase, EEPROM written back, flash programmed
 // and verified) through the real serial layer and a pseudo-terminal, against a simulator that
 // paces its bytes at 115200 baud and takes the chip's write times, set against the least time
-// that update can take.
+// that update can take. In the same run, a read of the device (fuses, lock bits, the whole
+// flash and EEPROM) and a verify of its whole flash, each against its own floor.
 //
 // The link waits for the echo of every command letter and for every reply before it sends
 // on, so at no moment do both directions carry data, and after an EEPROM block or a flash page
@@ -15,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -24,13 +26,16 @@
 
 #include "bench/wire/CountingClock.h"
 #include "bench/wire/CountingPort.h"
+#include "image/CheckValue.h"
 #include "link/DeviceTable.h"
 #include "link/IspLink.h"
 #include "link/PosixSerialPort.h"
+#include "programming/DeviceReadRun.h"
 #include "sim/BoxModel.h"
 #include "sim/BoxSimProcess.h"
 #include "sim/PtyServer.h"
 #include "sim/WireStats.h"
+#include "tests/support/RecordingReport.h"
 #include "tests/support/TestData.h"
 
 namespace {
@@ -50,8 +55,22 @@ struct ChipWork {
     }
 };
 
+enum class Operation { Update, Read, Verify };
+
+const char* NameOf(Operation op) {
+    switch (op) {
+        case Operation::Update:
+            return "whole update";
+        case Operation::Read:
+            return "read";
+        default:
+            return "verify";
+    }
+}
+
 struct Measurement {
     std::string Chip;
+    Operation Op = Operation::Update;
     int LatencyMs = 0;
     int32_t FlashBytes = 0, EepromBytes = 0;
     double WallS = 0, CpuS = 0;
@@ -116,6 +135,44 @@ void UpdateThroughLink(TIspLink& link, const std::string& port, const std::vecto
     link.DisableProgMode();
 }
 
+// The run's link owns its port and goes at the run's end; the counts must outlive it.
+class BorrowedPort : public ISerialPort {
+public:
+    explicit BorrowedPort(ISerialPort& inner) : Inner(inner) {}
+    bool Open(const std::string& name) override { return Inner.Open(name); }
+    bool IsOpen() const override { return Inner.IsOpen(); }
+    void Close() override { Inner.Close(); }
+    bool ConfigureLine() override { return Inner.ConfigureLine(); }
+    bool SetReadTimeouts(const ReadTimeouts& t) override { return Inner.SetReadTimeouts(t); }
+    bool SetDtr(bool asserted) override { return Inner.SetDtr(asserted); }
+    void PurgeReceive() override { Inner.PurgeReceive(); }
+    void PurgeTransmit() override { Inner.PurgeTransmit(); }
+    bool Read(uint8_t* dest, std::size_t count, std::size_t& received) override {
+        return Inner.Read(dest, count, received);
+    }
+    bool Write(const uint8_t* src, std::size_t count) override { return Inner.Write(src, count); }
+    int LastError() const override { return Inner.LastError(); }
+    std::string Path() const override { return Inner.Path(); }
+
+private:
+    ISerialPort& Inner;
+};
+
+// Reads only: nothing for the chip to write, the device as it was.
+RunOutcome ReadOrVerify(Operation op, ISerialPort& port, CountingClock& clock,
+                        const std::string& portName, const std::string& folder) {
+    DeviceReadRequest request;
+    request.Operation = op == Operation::Read ? DeviceReadRequest::Read : DeviceReadRequest::Verify;
+    request.PortName = portName;
+    request.DataFolder = folder + "/data";
+    request.FirmwarePath = folder + "/firmware.bin";
+    RecordingReport report;  // never asks to stop
+    const LinkFactory links = [&port, &clock] {
+        return std::make_unique<TIspLink>(std::make_unique<BorrowedPort>(port), clock);
+    };
+    return DeviceReadRun(request, report, links).Execute();
+}
+
 class TempDir {
 public:
     TempDir() {
@@ -123,25 +180,45 @@ public:
         if (mkdtemp(name)) Path = name;
     }
     ~TempDir() {
-        for (const char* f : {"/stats", "/flash.bin", "/eeprom.bin", "/eeprom-in.bin"})
+        for (const char* f : {"/stats", "/flash.bin", "/eeprom.bin", "/eeprom-in.bin",
+                              "/flash-in.bin", "/firmware.bin"})
             std::remove((Path + f).c_str());
+        std::error_code ignored;
+        std::filesystem::remove_all(Path + "/data", ignored);
         if (!Path.empty()) rmdir(Path.c_str());
     }
     std::string Path;
 };
 
-bool Measure(const std::string& chipName, int latencyMs, Measurement& m, std::string& error) {
+void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+}
+
+// A firmware as long as the chip's flash, its check value in place, so that an update of it
+// leaves exactly these bytes in the flash.
+std::vector<uint8_t> StampedFlash(const DeviceEntry& chip) {
+    std::vector<uint8_t> flash = RandomBytes(static_cast<std::size_t>(chip.FlashSize), FlashKey);
+    flash.resize(isp::FlashImageSize, isp::Blank);
+    StampCheckValue(flash.data(), static_cast<uint32_t>(chip.FlashSize));
+    flash.resize(static_cast<std::size_t>(chip.FlashSize));
+    return flash;
+}
+
+bool Measure(const std::string& chipName, int latencyMs, Operation op, Measurement& m,
+             std::string& error) {
     const DeviceEntry* chip = FindDeviceByName(chipName.c_str());
     if (!chip) return error = "unknown chip " + chipName, false;
     TempDir dir;
     if (dir.Path.empty()) return error = "no temporary folder", false;
-    const std::vector<uint8_t> flash =
-        RandomBytes(static_cast<std::size_t>(chip->FlashSize), FlashKey);
+    const std::vector<uint8_t> flash = StampedFlash(*chip);
     const std::vector<uint8_t> eeprom =
         RandomBytes(static_cast<std::size_t>(chip->EepromSize), EepromKey);
-    std::ofstream(dir.Path + "/eeprom-in.bin", std::ios::binary)
-        .write(reinterpret_cast<const char*>(eeprom.data()),
-               static_cast<std::streamsize>(eeprom.size()));
+    WriteFile(dir.Path + "/eeprom-in.bin", eeprom);
+    WriteFile(dir.Path + "/firmware.bin", flash);
+    // A read or verify finds the device holding the firmware already.
+    if (op != Operation::Update) WriteFile(dir.Path + "/flash-in.bin", flash);
 
     BoxSimProcess sim(Q40_BOXSIM);
     std::vector<std::string> options = {"--chip",        chipName,
@@ -151,6 +228,8 @@ bool Measure(const std::string& chipName, int latencyMs, Measurement& m, std::st
                                         "--dump-flash",  dir.Path + "/flash.bin",
                                         "--dump-eeprom", dir.Path + "/eeprom.bin"};
     if (latencyMs > 0) options.insert(options.end(), {"--latency", std::to_string(latencyMs)});
+    if (op != Operation::Update)
+        options.insert(options.end(), {"--flash-in", dir.Path + "/flash-in.bin"});
     if (!sim.Start(options)) return error = sim.Error(), false;
 
     CountingClock clock;
@@ -159,12 +238,21 @@ bool Measure(const std::string& chipName, int latencyMs, Measurement& m, std::st
     const int64_t start = MonotonicNs();
     const double cpuStart = CpuSeconds();
     try {
-        auto link = std::make_unique<TIspLink>(std::move(owned), clock);
-        UpdateThroughLink(*link, sim.PortPath(), flash);
-        m.Reads = port->Reads;
-        m.Writes = port->Writes;
-        m.Work = WorkOf(port->Written);
-        if (link->RetriesUsed != 0) return error = "verification had to repeat blocks", false;
+        if (op == Operation::Update) {
+            auto link = std::make_unique<TIspLink>(std::move(owned), clock);
+            UpdateThroughLink(*link, sim.PortPath(), flash);
+            m.Reads = port->Reads;
+            m.Writes = port->Writes;
+            m.Work = WorkOf(port->Written);
+            if (link->RetriesUsed != 0) return error = "verification had to repeat blocks", false;
+        } else {
+            const RunOutcome o = ReadOrVerify(op, *owned, clock, sim.PortPath(), dir.Path);
+            if (!o.Success) throw EProgError(o.Code, o.Detail);
+            m.Reads = port->Reads;
+            m.Writes = port->Writes;
+            m.Work = WorkOf(port->Written);
+            if (m.Work.Seconds() != 0) return error = "a read or verify made the chip write", false;
+        }
     } catch (const EProgError& e) {
         error = GetErrorText(e.Code);
         if (!e.Detail.empty()) error += "\n" + e.Detail;
@@ -173,6 +261,7 @@ bool Measure(const std::string& chipName, int latencyMs, Measurement& m, std::st
     m.WallS = static_cast<double>(MonotonicNs() - start) / wire::NsPerSecond;
     m.CpuS = CpuSeconds() - cpuStart;
     m.Chip = chipName;
+    m.Op = op;
     m.LatencyMs = latencyMs;
     m.FlashBytes = chip->FlashSize;
     m.EepromBytes = chip->EepromSize;
@@ -199,10 +288,21 @@ void Print(const Measurement& m, const Measurement* unhindered) {
     const double floor = in + out + chipS + waits;
     const double ratio = m.WallS / floor;
     const double cpuShare = m.CpuS / m.WallS;
-    std::printf(
-        "%s, whole update: %d B EEPROM read, erase, written back; %d KB random flash\n"
-        "  (--baud-pace --write-delays --latency %d)\n",
-        m.Chip.c_str(), m.EepromBytes, m.FlashBytes / 1024, m.LatencyMs);
+    if (m.Op == Operation::Update)
+        std::printf(
+            "%s, whole update: %d B EEPROM read, erase, written back; %d KB random flash\n"
+            "  (--baud-pace --write-delays --latency %d)\n",
+            m.Chip.c_str(), m.EepromBytes, m.FlashBytes / 1024, m.LatencyMs);
+    else if (m.Op == Operation::Read)
+        std::printf(
+            "%s, read: box, fuses, lock bits, %d KB flash, %d B EEPROM; nothing written\n"
+            "  (--baud-pace --write-delays --latency %d)\n",
+            m.Chip.c_str(), m.FlashBytes / 1024, m.EepromBytes, m.LatencyMs);
+    else
+        std::printf(
+            "%s, verify: %d KB flash against the stamped image; nothing written\n"
+            "  (--baud-pace --write-delays --latency %d)\n",
+            m.Chip.c_str(), m.FlashBytes / 1024, m.LatencyMs);
     std::printf("  wall time                         %9.3f s\n", m.WallS);
     std::printf("  host -> box   %8lld bytes       %9.3f s on the wire\n", m.Wire.Received, in);
     std::printf("  box -> host   %8lld bytes       %9.3f s on the wire\n", m.Wire.Sent, out);
@@ -269,18 +369,20 @@ int main(int argc, char** argv) {
     std::vector<Measurement> done;
     for (int latency : latencies) {
         for (const std::string& chip : chips) {
-            Measurement m;
-            std::string error;
-            if (!Measure(chip, latency, m, error)) {
-                std::fprintf(stderr, "bench_wire: %s, --latency %d: %s\n", chip.c_str(), latency,
-                             error.c_str());
-                return 1;
+            for (Operation op : {Operation::Update, Operation::Read, Operation::Verify}) {
+                Measurement m;
+                std::string error;
+                if (!Measure(chip, latency, op, m, error)) {
+                    std::fprintf(stderr, "bench_wire: %s, %s, --latency %d: %s\n", chip.c_str(),
+                                 NameOf(op), latency, error.c_str());
+                    return 1;
+                }
+                const Measurement* unhindered = nullptr;
+                for (const Measurement& d : done)
+                    if (d.Chip == chip && d.Op == op && d.LatencyMs == 0) unhindered = &d;
+                Print(m, latency > 0 ? unhindered : nullptr);
+                done.push_back(m);
             }
-            const Measurement* unhindered = nullptr;
-            for (const Measurement& d : done)
-                if (d.Chip == chip && d.LatencyMs == 0) unhindered = &d;
-            Print(m, latency > 0 ? unhindered : nullptr);
-            done.push_back(m);
         }
     }
     return 0;

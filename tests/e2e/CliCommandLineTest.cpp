@@ -31,9 +31,9 @@ std::string Joined(const std::vector<std::string>& args) {
     return text;
 }
 
-const char* const CommandNames[] = {"check",  "chip",           "doctor", "image",   "items",
-                                    "ledger", "pending",        "ports",  "program", "prune",
-                                    "report", "restore-eeprom", "select", "station"};
+const char* const CommandNames[] = {
+    "check",   "chip",  "doctor", "image",  "items",          "ledger", "pending", "ports",
+    "program", "prune", "read",   "report", "restore-eeprom", "select", "station", "verify"};
 
 TEST(CliCommandLine, HelpTextsAreAsWritten) {
     for (const std::vector<std::string>& asked :
@@ -125,6 +125,21 @@ TEST(CliCommandLine, UsageErrorsNameTheProblemAndShowTheUsage) {
         {{"restore-eeprom", "--port", "A"}, "give exactly one EEPROM copy"},
         {{"restore-eeprom", "--port", "A", ""}, "the EEPROM copy's file name is empty"},
         {{"select"}, "give exactly one identifier"},
+        {{"read"}, "--port is required"},
+        {{"read", "--port", "A", "x"}, "unexpected argument"},
+        {{"read", "--port", "A", "--save="}, "--save needs a folder"},
+        {{"read", "--port", "A", "--json=1"}, "unknown option --json=1"},
+        {{"verify", "--port", "A"}, "--firmware or --item is required"},
+        {{"verify", "--firmware", "f"}, "--port is required"},
+        {{"verify", "--port", "A", "--item", "1", "--firmware", "f"},
+         "give either --firmware or --item"},
+        {{"verify", "--port", "A", "--item", "100"}, "--item takes a number from 1 to 99"},
+        {{"verify", "--port", "A", "--item", "2", "--bootloader", "9"},
+         "--bootloader does not go with --item: the item's processor entry gives it"},
+        {{"verify", "--port", "A", "--firmware", "f", "--catalogue", "Q.INI"},
+         "--catalogue goes with --item"},
+        {{"verify", "--port", "A", "--firmware", "f", "--bootloader", "4KB"},
+         "--bootloader needs a number, not '4KB'"},
     };
     for (const auto& c : cases) {
         const CommandResult r = Cli(c.Args);

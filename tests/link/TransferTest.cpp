@@ -5,6 +5,7 @@
 #include <cstring>
 #include <random>
 
+#include "link/Bytes.h"
 #include "tests/support/LinkOnBox.h"
 #include "tests/support/Trace.h"
 
@@ -286,6 +287,69 @@ TEST(EepromTransfer, OverwriteWritesEveryDifferingBlockBlankOnesToo) {
     }
 }
 
+// The whole flash in 'R' frames of 32 bytes with their 24-bit address, also above 128K and
+// on the byte-mode chips; progress before every block, (1, 1, 5) at the end.
+TEST(FlashRead, ReadsTheWholeFlashInRFramesOnly) {
+    for (const char* chip : {"ATmega2560", "ATmega644P", "AT90S2313", "ATtiny13"}) {
+        SCOPED_TRACE(chip);
+        TransferFixture t(chip);
+        const int32_t size = t.Link->Device.FlashSize;
+        FillRandom(t.Box.Target.Flash.data(), t.Box.Target.Flash.size(), 21);
+        t.Link->ReadFlash();
+        EXPECT_TRUE(
+            std::equal(t.Box.Target.Flash.begin(), t.Box.Target.Flash.end(), t.Link->FlashImage));
+        const auto frames = t.Frames();
+        ASSERT_EQ(Letters(frames), std::string(static_cast<std::size_t>(size / 32), 'R'));
+        const int32_t last = size - 32;
+        EXPECT_EQ(frames.back().Tail, (std::vector<uint8_t>{Hi8(last), Mid8(last), Lo8(last), 32}));
+        ASSERT_EQ(t.Progress.Calls.size(), static_cast<std::size_t>(size / 32 + 1));
+        EXPECT_EQ(t.Progress.Calls[1], (Call{32, size, phReadFlash}));
+        EXPECT_EQ(t.Progress.Calls.back(), (Call{1, 1, phFlashRead}));
+        EXPECT_EQ(t.Box.Target.ChipErases, 0);
+    }
+}
+
+TEST(FlashVerify, EqualFlashPassesWithPhasesZeroThenOne) {
+    TransferFixture t("ATmega644P");
+    FillRandom(t.Box.Target.Flash.data(), 0x10000, 22);
+    std::copy(t.Box.Target.Flash.begin(), t.Box.Target.Flash.end(), t.Link->FlashImage);
+    t.Link->MismatchLog = {"left over"};
+    t.Link->VerifyFlash();
+    EXPECT_EQ(Letters(t.Frames()), std::string(0x10000 / 32, 'R'));
+    EXPECT_EQ(t.Progress.Calls.front(), (Call{0, 0x10000, phVerifyFlash}));
+    EXPECT_EQ(t.Progress.Calls.back(), (Call{1, 1, phFlashVerified}));
+    EXPECT_TRUE(t.Link->MismatchLog.empty());
+}
+
+// Every block is read even after a difference: the failure counts them and dumps the first.
+TEST(FlashVerify, DifferencesGiveCode10WithTheFirstBlockDumpedAndTheirNumber) {
+    TransferFixture t("ATmega32");
+    std::memset(t.Link->FlashImage, 0x00, 0x100);
+    std::fill(t.Box.Target.Flash.begin(), t.Box.Target.Flash.begin() + 0x100, 0x00);
+    t.Box.Target.Flash[0x41] = 0xAB;    // block 0x40
+    t.Box.Target.Flash[0x5F] = 0x01;    // the same block
+    t.Box.Target.Flash[0x7FFF] = 0x00;  // the last block
+    try {
+        t.Link->VerifyFlash();
+        ADD_FAILURE() << "no failure";
+    } catch (const EProgError& e) {
+        EXPECT_EQ(e.Code, errFlashVerify);
+        EXPECT_EQ(GetErrorText(e.Code), "Flash verify error!");
+        EXPECT_EQ(e.Detail, "2 of 1024 blocks of 32 bytes differ, the first at 0x00000040");
+    }
+    EXPECT_EQ(Letters(t.Frames()), std::string(0x8000 / 32, 'R'));
+    const std::vector<std::string> dump = {
+        "Written at Address 0x00000040",
+        "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 ",
+        "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 ",
+        "Read from Address 0x00000040",
+        "00 AB 00 00 00 00 00 00 00 00 00 00 00 00 00 00 ",
+        "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 01 ",
+    };
+    EXPECT_EQ(t.Link->MismatchLog, dump);
+    EXPECT_EQ(t.Progress.Calls.back(), (Call{0x7FE0, 0x8000, phVerifyFlash}));  // no phase 1
+}
+
 // Every progress call of a whole update's transfers, positions and totals included: before each
 // block or page its byte address and the memory's size, repeats at the same address, blank
 // pages too; at the end (1, 1) with the finished phase. The sizes are written out here.
@@ -329,7 +393,8 @@ TEST(Progress, PositionsAndTotalsOfTheWholeUpdate) {
 }
 
 TEST(Abort, FirstProgressCallStopsBeforeAnythingIsSent) {
-    for (auto op : {&TIspLink::ReadEeprom, &TIspLink::ProgramEeprom, &TIspLink::ProgramFlash}) {
+    for (auto op : {&TIspLink::ReadEeprom, &TIspLink::ProgramEeprom, &TIspLink::ProgramFlash,
+                    &TIspLink::ReadFlash, &TIspLink::VerifyFlash}) {
         TransferFixture t("ATmega644P");
         std::memset(t.Link->EepromImage, 0x00, 0x800);
         std::memset(t.Link->FlashImage, 0x00, 0x10000);
