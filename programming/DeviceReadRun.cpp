@@ -5,6 +5,7 @@
 
 #include "image/FirmwareId.h"
 #include "image/IntelHexWriter.h"
+#include "ledger/Sha256.h"
 #include "link/FuseMeaning.h"
 #include "link/Fuses.h"
 #include "programming/DataFolder.h"
@@ -14,7 +15,6 @@
 #include "programming/PortFileName.h"
 #include "programming/RunFiles.h"
 #include "programming/RunPreflight.h"
-#include "programming/Sha256.h"
 #include "programming/StampedImage.h"
 #include "programming/UniqueFile.h"
 

@@ -12,8 +12,8 @@
 
 #include "image/CheckValue.h"
 #include "image/ImageLoader.h"
+#include "ledger/Sha256.h"
 #include "link/FuseMeaning.h"
-#include "programming/Sha256.h"
 #include "tests/support/BoxFactory.h"
 #include "tests/support/RecordingReport.h"
 #include "tests/support/TempFolder.h"
