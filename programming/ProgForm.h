@@ -108,5 +108,5 @@ private:
     // The stop waits for the EEPROM to be back; the status line says so meanwhile.
     bool StopWaits = false;
     int32_t ShownPosition = 0, ShownTotal = 0, ShownPhase = -1;  // of the last ShowProgress
-    std::optional<DeviceReadRequest> PendingRead;  // this showing's read or verify
+    std::optional<DeviceReadRequest> PendingRead;                // this showing's read or verify
 };

@@ -16,6 +16,6 @@ std::string NoDisplayLine(const std::string& reason);
 // (QT_QPA_PLATFORM or -platform); empty when there may be one.
 std::string MissingDisplay(int argc, char** argv);
 
-// Creates the application (a TApplication). When there is no display, or the toolkit cannot open the one
-// named, the process ends here with NoDisplayLine on stderr and ExitNoDisplay.
+// Creates the application (a TApplication). When there is no display, or the toolkit cannot open
+// the one named, the process ends here with NoDisplayLine on stderr and ExitNoDisplay.
 std::unique_ptr<QApplication> OpenApplication(int& argc, char** argv);
