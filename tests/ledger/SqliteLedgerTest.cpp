@@ -3,9 +3,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cctype>
 #include <fstream>
-#include <regex>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "ledger/LedgerColumns.h"
@@ -18,18 +19,32 @@
 #include "tests/support/TempFolder.h"
 
 namespace {
-// The column names of the runs table as a schema file's steps create and extend it.
+// The column names of the runs table as a schema file's steps create and extend it: the
+// lines of a CREATE TABLE that start with four blanks and a name, and each ADD COLUMN.
 std::vector<std::string> SchemaColumns(SqlEngine engine) {
+    static const std::string added = "ALTER TABLE runs ADD COLUMN ";
+    auto nameAt = [](const std::string& line, size_t from) {
+        size_t end = from;
+        while (end < line.size() &&
+               (std::islower(static_cast<unsigned char>(line[end])) ||
+                std::isdigit(static_cast<unsigned char>(line[end])) || line[end] == '_'))
+            ++end;
+        return line.substr(from, end - from);
+    };
     std::vector<std::string> names;
-    const std::regex column(R"(^    ([a-z_0-9]+) )");
-    const std::regex added(R"(ALTER TABLE runs ADD COLUMN ([a-z_0-9]+))");
     for (const SchemaStep& step : SchemaSteps(engine)) {
         std::istringstream in(step.Sql);
         std::string line;
-        std::smatch m;
-        while (std::getline(in, line))
-            if (std::regex_search(line, m, column) || std::regex_search(line, m, added))
-                names.push_back(m[1]);
+        while (std::getline(in, line)) {
+            const size_t at = line.find(added);
+            if (at != std::string::npos) {
+                names.push_back(nameAt(line, at + added.size()));
+            } else if (line.rfind("    ", 0) == 0 && line.size() > 4 && line[4] != ' ') {
+                const std::string name = nameAt(line, 4);
+                if (!name.empty() && line.size() > 4 + name.size() && line[4 + name.size()] == ' ')
+                    names.push_back(name);
+            }
+        }
     }
     return names;
 }
