@@ -1,10 +1,6 @@
 #include "catalogue/CatalogueLocation.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <climits>
 
 namespace {
 std::string InFolder(const std::string& folder, const char* subfolder, std::string value) {
@@ -29,13 +25,6 @@ std::string FolderOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
-std::string OwnExecutablePath() {
-    char buf[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0) return {};
-    return std::string(buf, static_cast<std::size_t>(n));
-}
-
 CatalogueLocation LocationOfProgram(const std::string& executablePath) {
     return {CataloguePathFor(executablePath), FolderOf(executablePath)};
 }
@@ -57,9 +46,4 @@ std::string FirmwarePath(const std::string& programFolder, const std::string& fi
 
 std::string ImagePath(const std::string& programFolder, const std::string& imageValue) {
     return InFolder(programFolder, ImagesFolderName, imageValue);
-}
-
-bool IsExistingFile(const std::string& path) {
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }

@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <filesystem>
 
-#include "link/PosixSerialPort.h"
+#include "link/SerialPort.h"
 
 namespace {
 // The device a name opens: links resolved, so every name of one device gives one text.

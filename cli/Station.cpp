@@ -11,7 +11,7 @@
 #include "cli/PortRunReport.h"
 #include "cli/ResultTable.h"
 #include "cli/StopSignals.h"
-#include "link/PosixSerialPort.h"
+#include "link/SerialPort.h"
 #include "programming/DataFolder.h"
 #include "programming/Probes.h"
 #include "programming/RunFiles.h"

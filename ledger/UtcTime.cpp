@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "platform/CalendarTime.h"
+
 namespace {
 using std::chrono::milliseconds;
 
@@ -88,8 +90,7 @@ std::optional<LedgerClock::time_point> FromLocal(std::tm tm, int millis) {
 
 std::optional<LedgerClock::time_point> LocalMidnight(LedgerClock::time_point t, int daysBack) {
     const std::time_t secs = LedgerClock::to_time_t(t);
-    std::tm tm{};
-    localtime_r(&secs, &tm);
+    std::tm tm = LocalCalendar(secs);
     tm.tm_hour = tm.tm_min = tm.tm_sec = 0;
     tm.tm_mday -= daysBack;
     return FromLocal(tm, 0);
@@ -100,8 +101,7 @@ std::string UtcText(LedgerClock::time_point t) {
     const auto ms = std::chrono::floor<milliseconds>(t.time_since_epoch()).count();
     const std::time_t secs = static_cast<std::time_t>(ms / 1000 - (ms % 1000 < 0 ? 1 : 0));
     const int millis = static_cast<int>(((ms % 1000) + 1000) % 1000);
-    std::tm tm{};
-    gmtime_r(&secs, &tm);
+    const std::tm tm = UtcCalendar(secs);
     char text[96];  // room for any int the fields could hold
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", tm.tm_year + 1900,
                   tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, millis);

@@ -57,5 +57,9 @@ public:
     virtual std::string AccessCure() const { return {}; }
 };
 
-// The port of this machine (termios).
+// The port of this machine (termios on POSIX, the COMM API on Windows).
 std::unique_ptr<ISerialPort> MakeSystemSerialPort();
+
+// What a port name opens: "ttyUSB0" -> "/dev/ttyUSB0", a path with a slash as given; on
+// Windows COM3 -> \\.\COM3, com12 and \\.\COM12 -> \\.\COM12 (above COM9 only that form opens).
+std::string SerialDevicePath(const std::string& portName);

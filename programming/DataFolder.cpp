@@ -1,33 +1,9 @@
 #include "programming/DataFolder.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
-#include <filesystem>
 
-std::string DefaultDataFolder() {
-    const char* xdg = std::getenv("XDG_DATA_HOME");
-    std::string base;
-    if (xdg && *xdg == '/') {
-        base = xdg;
-    } else {
-        const char* home = std::getenv("HOME");
-        base = std::string(home && *home ? home : "/tmp") + "/.local/share";
-    }
-    return base + "/KARDO/Q40Prog";
-}
-
-int MakeFolders(const std::string& path) {
-    std::error_code error;
-    std::filesystem::create_directories(path, error);
-    if (error) return error.value() ? error.value() : EIO;
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0) return errno;
-    return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
-}
+#include "platform/CalendarTime.h"
 
 namespace {
 std::string Format(std::chrono::system_clock::time_point t, bool utc, const char* layout,
@@ -35,11 +11,7 @@ std::string Format(std::chrono::system_clock::time_point t, bool utc, const char
     const std::time_t secs = std::chrono::system_clock::to_time_t(t);
     const auto ms =
         std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count() % 1000;
-    std::tm tm{};
-    if (utc)
-        gmtime_r(&secs, &tm);
-    else
-        localtime_r(&secs, &tm);
+    const std::tm tm = utc ? UtcCalendar(secs) : LocalCalendar(secs);
     char text[64];
     const std::size_t n = std::strftime(text, sizeof text, layout, &tm);
     std::snprintf(text + n, sizeof text - n, millisLayout, static_cast<int>(ms));

@@ -2,10 +2,11 @@
 
 #include <ctime>
 
+#include "platform/CalendarTime.h"
+
 std::string QuestionDate(std::chrono::system_clock::time_point t) {
     const std::time_t secs = std::chrono::system_clock::to_time_t(t);
-    std::tm tm{};
-    localtime_r(&secs, &tm);
+    const std::tm tm = LocalCalendar(secs);
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &tm);
     return text;

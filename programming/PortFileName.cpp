@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "link/PosixSerialPort.h"
+#include "link/SerialPort.h"
 
 namespace {
 const std::string DevFolder = "/dev/";

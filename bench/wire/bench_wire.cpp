@@ -29,7 +29,7 @@
 #include "image/CheckValue.h"
 #include "link/DeviceTable.h"
 #include "link/IspLink.h"
-#include "link/PosixSerialPort.h"
+#include "platform/posix/PosixSerialPort.h"
 #include "programming/DeviceReadRun.h"
 #include "sim/BoxModel.h"
 #include "sim/BoxSimProcess.h"

@@ -4,7 +4,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "link/PosixSerialPort.h"
+#include "platform/posix/PosixSerialPort.h"
 
 void BoxSimTest::SetUp() {
     std::string pattern = std::filesystem::temp_directory_path() / "q40_e2e.XXXXXX";

@@ -7,7 +7,7 @@
 
 #include "image/CheckValue.h"
 #include "link/IspLink.h"
-#include "link/PosixSerialPort.h"
+#include "platform/posix/PosixSerialPort.h"
 #include "tests/e2e/BoxSimFixture.h"
 #include "tests/e2e/LiveCommand.h"
 #include "tests/support/TestData.h"

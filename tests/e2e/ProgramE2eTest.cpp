@@ -5,7 +5,7 @@
 #include <random>
 
 #include "link/IspLink.h"
-#include "link/PosixSerialPort.h"
+#include "platform/posix/PosixSerialPort.h"
 #include "tests/e2e/BoxSimFixture.h"
 #include "tests/support/TestData.h"
 

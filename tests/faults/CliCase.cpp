@@ -1,6 +1,6 @@
 #include "tests/faults/CliCase.h"
 
-#include "link/PosixSerialPort.h"
+#include "platform/posix/PosixSerialPort.h"
 #include "programming/Probes.h"
 #include "tests/faults/Spawn.h"
 

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "link/PosixSerialPort.h"
+#include "platform/posix/PosixSerialPort.h"
 #include "tests/faults/RowRules.h"
 
 std::string Matrix::CaseFolder() {

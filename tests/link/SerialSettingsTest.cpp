@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "link/IspLink.h"
-#include "link/PosixSerialPort.h"
+#include "platform/posix/PosixSerialPort.h"
 
 namespace {
 struct Pty {

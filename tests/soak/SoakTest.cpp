@@ -20,7 +20,7 @@
 
 #include "image/CheckValue.h"
 #include "link/DeviceTable.h"
-#include "link/PosixSerialPort.h"
+#include "platform/posix/PosixSerialPort.h"
 #include "programming/Probes.h"
 #include "programming/ProgrammingRun.h"
 #include "sim/BoxSimProcess.h"

@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "link/PosixSerialPort.h"
+#include "platform/posix/PosixSerialPort.h"
 
 namespace {
 // "regular file", "directory", ...: what a node that is no character device is.

@@ -1,4 +1,4 @@
-#include "link/PosixSerialPort.h"
+#include "platform/posix/PosixSerialPort.h"
 #include "link/PortDoctor.h"
 
 #include <fcntl.h>

@@ -10,9 +10,6 @@
 
 #include "link/SerialPort.h"
 
-// "ttyUSB0" -> "/dev/ttyUSB0"; a path with a slash is used as given.
-std::string SerialDevicePath(const std::string& portName);
-
 class PosixSerialPort : public ISerialPort {
 public:
     // Writes that cannot move on for this long fail: the other side is gone.

@@ -9,9 +9,9 @@
 #include <cstdlib>
 
 #include "link/PortDoctor.h"
-#include "link/PosixSerialPort.h"
 #include "link/ProcessTable.h"
 #include "link/UserAccount.h"
+#include "platform/posix/PosixSerialPort.h"
 
 namespace {
 bool StartsWith(const std::string& s, const std::string& prefix) {

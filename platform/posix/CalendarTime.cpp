@@ -1,0 +1,13 @@
+#include "platform/CalendarTime.h"
+
+std::tm LocalCalendar(std::time_t secs) {
+    std::tm tm{};
+    localtime_r(&secs, &tm);
+    return tm;
+}
+
+std::tm UtcCalendar(std::time_t secs) {
+    std::tm tm{};
+    gmtime_r(&secs, &tm);
+    return tm;
+}

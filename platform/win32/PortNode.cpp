@@ -1,0 +1,21 @@
+#include "link/PortNode.h"
+
+#include <windows.h>
+
+#include "link/PortList.h"
+#include "link/SerialPort.h"
+
+// Windows has no device nodes to look at before opening: a port it does not list is missing,
+// any other may be a serial port.
+PortNode ExaminePortNode(const std::string& port, const std::string&) {
+    PortNode node;
+    node.Path = SerialDevicePath(port);
+    const std::string name = node.Path.substr(node.Path.rfind('\\') + 1);
+    node.Result = PortNode::Missing;
+    for (const SerialPortInfo& p : ListSerialPorts())
+        if (CompareStringOrdinal(std::wstring(p.Name.begin(), p.Name.end()).c_str(), -1,
+                                 std::wstring(name.begin(), name.end()).c_str(), -1,
+                                 TRUE) == CSTR_EQUAL)
+            node.Result = PortNode::MaybeSerial;
+    return node;
+}
