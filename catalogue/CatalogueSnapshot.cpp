@@ -1,18 +1,15 @@
 #include "catalogue/CatalogueSnapshot.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 
 #include "catalogue/TextDecoding.h"
 
 namespace {
 // A folder or a pipe named by mistake must never block or throw.
-int CheckRegularFile(const struct stat& st) {
-    if (S_ISDIR(st.st_mode)) return EISDIR;
-    if (!S_ISREG(st.st_mode)) return EINVAL;
-    if (static_cast<std::size_t>(st.st_size) > MaxCatalogueBytes) return EFBIG;
+int CheckRegularFile(const sysfile::Info& info) {
+    if (info.Type == sysfile::Kind::Folder) return EISDIR;
+    if (info.Type != sysfile::Kind::Regular) return EINVAL;
+    if (static_cast<std::size_t>(info.Size) > MaxCatalogueBytes) return EFBIG;
     return 0;
 }
 
@@ -21,7 +18,7 @@ int ReadBytes(int fd, std::size_t size, std::string& bytes) {
     bytes.resize(size);
     std::size_t done = 0;
     while (done < size) {
-        const ssize_t n = ::read(fd, bytes.data() + done, size - done);
+        const long long n = sysfile::ReadSome(fd, bytes.data() + done, size - done);
         if (n > 0) {
             done += static_cast<std::size_t>(n);
         } else if (n == 0) {
@@ -35,10 +32,8 @@ int ReadBytes(int fd, std::size_t size, std::string& bytes) {
 }
 }  // namespace
 
-FileStamp FileStamp::Of(const struct stat& st) {
-    return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
-            static_cast<int64_t>(st.st_size), static_cast<int64_t>(st.st_mtim.tv_sec),
-            static_cast<int64_t>(st.st_mtim.tv_nsec)};
+FileStamp FileStamp::Of(const sysfile::Info& info) {
+    return {info.Device, info.Number, info.Size, info.ModifiedSeconds, info.ModifiedNanoseconds};
 }
 
 bool FileStamp::operator==(const FileStamp& o) const {
@@ -47,31 +42,31 @@ bool FileStamp::operator==(const FileStamp& o) const {
 }
 
 bool StampOfPath(const std::string& path, FileStamp& stamp) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return false;
-    stamp = FileStamp::Of(st);
+    sysfile::Info info;
+    if (sysfile::InfoAt(path, info) != 0) return false;
+    stamp = FileStamp::Of(info);
     return true;
 }
 
 CatalogueSnapshot CatalogueSnapshot::Read(const std::string& path) {
     CatalogueSnapshot s;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const int fd = sysfile::Open(path, sysfile::Read | sysfile::NonBlocking);
     if (fd < 0) {
         s.Error = errno;
         return s;
     }
-    struct stat before {};
+    sysfile::Info before;
     std::string bytes;
-    if (::fstat(fd, &before) != 0)
+    if (sysfile::InfoOf(fd, before) != 0)
         s.Error = errno;
     else if ((s.Error = CheckRegularFile(before)) == 0)
-        s.Error = ReadBytes(fd, static_cast<std::size_t>(before.st_size), bytes);
-    struct stat after {};
+        s.Error = ReadBytes(fd, static_cast<std::size_t>(before.Size), bytes);
+    sysfile::Info after;
     // Written meanwhile: this parse serves the read at hand, the next read parses again.
-    s.Stable = s.Error == 0 && ::fstat(fd, &after) == 0 &&
+    s.Stable = s.Error == 0 && sysfile::InfoOf(fd, after) == 0 &&
                FileStamp::Of(after) == FileStamp::Of(before) &&
-               bytes.size() == static_cast<std::size_t>(before.st_size);
-    ::close(fd);
+               bytes.size() == static_cast<std::size_t>(before.Size);
+    sysfile::Close(fd);
     if (s.Error != 0) return s;
     s.Stamp = FileStamp::Of(before);
     s.Keys = IniSections::Parse(DecodeCatalogueText(std::move(bytes)));

@@ -3,13 +3,12 @@
 // stays good while the file keeps its identity (device and inode: not replaced), its size and
 // its modification time to the nanosecond; any edit or replacement changes one of them.
 
-#include <sys/stat.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "catalogue/IniText.h"
+#include "platform/SystemFiles.h"
 
 // Far beyond any catalogue; a larger file is the wrong file, not worth the memory.
 constexpr std::size_t MaxCatalogueBytes = std::size_t{64} << 20;
@@ -20,7 +19,7 @@ struct FileStamp {
     int64_t Size = 0;
     int64_t ModifiedSeconds = 0, ModifiedNanoseconds = 0;
 
-    static FileStamp Of(const struct stat& st);
+    static FileStamp Of(const sysfile::Info& info);
     bool operator==(const FileStamp& o) const;
 };
 

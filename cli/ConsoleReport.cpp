@@ -1,11 +1,10 @@
 #include "cli/ConsoleReport.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 
 #include "cli/ProgressLine.h"
 #include "cli/StopSignals.h"
+#include "platform/SystemFiles.h"
 #include "programming/ProgressText.h"
 
 namespace {
@@ -13,7 +12,7 @@ constexpr auto RedrawInterval = std::chrono::milliseconds(100);
 }  // namespace
 
 ConsoleReport::ConsoleReport(const StopSignals* stop) : Stop(stop) {
-    if (isatty(STDERR_FILENO) == 1) Width.emplace(STDERR_FILENO);
+    if (sysfile::IsTerminal(sysfile::StandardError)) Width.emplace(sysfile::StandardError);
 }
 
 void ConsoleReport::Log(const std::string& line) {

@@ -1,10 +1,9 @@
 // pending: the EEPROM copies whose way back into their device has not finished, and a way to
 // drop the mark of one that will never go back (a unit scrapped, a copy restored by hand).
-#include <sys/stat.h>
-
 #include <cstdio>
 
 #include "cli/Command.h"
+#include "platform/SystemFiles.h"
 #include "programming/DataFolder.h"
 #include "programming/EepromKeeper.h"
 #include "programming/EepromQuestion.h"
@@ -24,8 +23,8 @@ const char* const Help =
     "pending then lists what the record still names and says how to go on (exit code 1).\n";
 
 std::string Note(const PendingCopy& c) {
-    struct stat st {};
-    if (stat(c.Path.c_str(), &st) != 0) return "  (copy missing)";
+    sysfile::Info st;
+    if (sysfile::InfoAt(c.Path, st) != 0) return "  (copy missing)";
     return EepromCopyInUse(c.Path) ? "  (being written back now)" : "";
 }
 

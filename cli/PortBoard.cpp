@@ -1,11 +1,10 @@
 #include "cli/PortBoard.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 
 #include "cli/StopSignals.h"
+#include "platform/SystemFiles.h"
 #include "programming/ProgressText.h"
 
 namespace {
@@ -42,7 +41,7 @@ PortBoard::PortBoard(const std::vector<std::string>& ports, const StopSignals& s
         Ports.push_back(s);
         PortWidth = std::max(PortWidth, p.size());
     }
-    if (isatty(STDERR_FILENO) == 1) Width.emplace(STDERR_FILENO);
+    if (sysfile::IsTerminal(sysfile::StandardError)) Width.emplace(sysfile::StandardError);
 }
 
 void PortBoard::Say(bool toStderr, std::string text) {

@@ -1,6 +1,4 @@
 // report: the production figures from the station's ledger or the floor's.
-#include <sys/stat.h>
-
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -13,6 +11,7 @@
 #include "ledger/ReportOutput.h"
 #include "ledger/SqliteLedger.h"
 #include "ledger/UtcTime.h"
+#include "platform/SystemFiles.h"
 #include "programming/DataFolder.h"
 
 namespace {
@@ -40,8 +39,8 @@ std::unique_ptr<ISqlSource> OpenLedger(const std::optional<std::string>& given) 
     if (given && IsFloorUrl(*given))
         return std::make_unique<FloorLedger>(*given, FloorTimeoutSeconds, FloorLedger::Use::Read);
     const std::string path = given ? *given : LocalLedgerPath(DefaultDataFolder());
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0) {
+    sysfile::Info st;
+    if (sysfile::InfoAt(path, st) != 0) {
         if (given) throw LedgerError("no such file");
         return nullptr;
     }

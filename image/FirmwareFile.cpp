@@ -1,8 +1,5 @@
 #include "image/FirmwareFile.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 
@@ -20,12 +17,19 @@ namespace {
 }
 
 // What a path that is no regular file names instead.
-const char* KindOf(mode_t mode) {
-    if (S_ISDIR(mode)) return "a folder";
-    if (S_ISFIFO(mode)) return "a named pipe";
-    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
-    if (S_ISSOCK(mode)) return "a socket";
-    return "no regular file";
+const char* KindOf(sysfile::Kind kind) {
+    switch (kind) {
+        case sysfile::Kind::Folder:
+            return "a folder";
+        case sysfile::Kind::Pipe:
+            return "a named pipe";
+        case sysfile::Kind::Device:
+            return "a device";
+        case sysfile::Kind::Socket:
+            return "a socket";
+        default:
+            return "no regular file";
+    }
 }
 
 std::string SizeText(std::size_t bytes) {
@@ -40,34 +44,34 @@ FirmwareFile::FirmwareFile(const std::string& path, std::size_t maxBytes) : Path
     // Non-blocking, so that opening a pipe without a writer or a serial device returns at
     // once; for a regular file the flag changes nothing.
     do {
-        Fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+        Fd = sysfile::Open(path, sysfile::Read | sysfile::NonBlocking | sysfile::NoTerminal);
     } while (Fd < 0 && errno == EINTR);
     if (Fd < 0) FailOs(path, errno);
-    if (::fstat(Fd, &Opened) != 0) {
+    if (sysfile::InfoOf(Fd, Opened) != 0) {
         const int os = errno;
-        ::close(Fd);
+        sysfile::Close(Fd);
         FailOs(path, os);
     }
     std::string reason;
-    if (!S_ISREG(Opened.st_mode))
-        reason = std::string("is ") + KindOf(Opened.st_mode) + ", not a firmware file";
+    if (Opened.Type != sysfile::Kind::Regular)
+        reason = std::string("is ") + KindOf(Opened.Type) + ", not a firmware file";
     else if (Size() > maxBytes)
         reason = "is larger than " + SizeText(maxBytes) + ", not a firmware file";
     if (!reason.empty()) {
-        ::close(Fd);
+        sysfile::Close(Fd);
         Fail(path, reason);
     }
 }
 
 FirmwareFile::~FirmwareFile() {
-    ::close(Fd);
+    sysfile::Close(Fd);
 }
 
 std::size_t FirmwareFile::Read(void* dest, std::size_t count) {
     auto* d = static_cast<char*>(dest);
     std::size_t done = 0;
     while (done < count) {
-        const ssize_t n = ::read(Fd, d + done, count - done);
+        const long long n = sysfile::ReadSome(Fd, d + done, count - done);
         if (n < 0) {
             if (errno == EINTR) continue;
             FailOs(Path, errno);
@@ -79,10 +83,10 @@ std::size_t FirmwareFile::Read(void* dest, std::size_t count) {
 }
 
 bool FirmwareFile::StillAsOpened() const {
-    struct stat now {};
-    return ::fstat(Fd, &now) == 0 && now.st_size == Opened.st_size &&
-           now.st_mtim.tv_sec == Opened.st_mtim.tv_sec &&
-           now.st_mtim.tv_nsec == Opened.st_mtim.tv_nsec;
+    sysfile::Info now;
+    return sysfile::InfoOf(Fd, now) == 0 && now.Size == Opened.Size &&
+           now.ModifiedSeconds == Opened.ModifiedSeconds &&
+           now.ModifiedNanoseconds == Opened.ModifiedNanoseconds;
 }
 
 void FirmwareFile::RequireUnchanged(std::size_t expected, std::size_t bytesRead) const {

@@ -4,11 +4,11 @@
 // without end, and a file that a build rewrites meanwhile gives a clean failure instead of half
 // an image (a mapped file would end the process when it shrank).
 
-#include <sys/stat.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "platform/SystemFiles.h"
 
 // A HEX file may be this large; no firmware comes near it, so a larger file is the wrong one.
 constexpr std::size_t MaxFirmwareFileBytes = std::size_t{64} << 20;
@@ -23,7 +23,7 @@ public:
     FirmwareFile& operator=(const FirmwareFile&) = delete;
 
     // The size when it was opened.
-    std::size_t Size() const { return static_cast<std::size_t>(Opened.st_size); }
+    std::size_t Size() const { return static_cast<std::size_t>(Opened.Size); }
     // Reads up to 'count' bytes; fewer only at the file's end. Raises errFileOpen on a failed
     // read.
     std::size_t Read(void* dest, std::size_t count);
@@ -36,7 +36,7 @@ public:
 private:
     const std::string Path;
     int Fd = -1;
-    struct stat Opened {};
+    sysfile::Info Opened;
 };
 
 // The file's first 'limit' bytes (all of a shorter file) into dest; returns how many. Bytes

@@ -1,7 +1,5 @@
 #include "image/ImageLoader.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -11,6 +9,7 @@
 #include "image/FirmwareFile.h"
 #include "image/IntelHexReader.h"
 #include "link/ImageBuffer.h"
+#include "platform/MappedPages.h"
 
 namespace {
 
@@ -99,18 +98,14 @@ int32_t LoadFlashFile(const std::string& path, uint8_t* flashImage) {
 }
 
 FlashImageBuffer::FlashImageBuffer() {
-    int flags = MAP_PRIVATE | MAP_ANONYMOUS;
-#ifdef MAP_POPULATE
-    flags |= MAP_POPULATE;
-#endif
-    void* map = ::mmap(nullptr, isp::FlashImageSize, PROT_READ | PROT_WRITE, flags, -1, 0);
-    Mapped = map != MAP_FAILED;
+    void* map = MapPages(isp::FlashImageSize);
+    Mapped = map != nullptr;
     Bytes = Mapped ? static_cast<uint8_t*>(map) : new uint8_t[isp::FlashImageSize];
 }
 
 FlashImageBuffer::~FlashImageBuffer() {
     if (Mapped) {
-        ::munmap(Bytes, isp::FlashImageSize);
+        UnmapPages(Bytes, isp::FlashImageSize);
     } else {
         delete[] Bytes;
     }

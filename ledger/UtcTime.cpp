@@ -76,7 +76,7 @@ bool ReadOffset(const std::string& s, long& seconds) {
 }
 
 LedgerClock::time_point FromUtc(std::tm tm, int millis, long offsetSeconds) {
-    const std::time_t secs = timegm(&tm) - offsetSeconds;
+    const std::time_t secs = FromUtcCalendar(tm) - offsetSeconds;
     return LedgerClock::from_time_t(secs) + milliseconds(millis);
 }
 

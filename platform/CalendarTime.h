@@ -6,3 +6,5 @@
 
 std::tm LocalCalendar(std::time_t secs);
 std::tm UtcCalendar(std::time_t secs);
+// The moment of UTC calendar fields (normalised as mktime does for local ones).
+std::time_t FromUtcCalendar(std::tm tm);

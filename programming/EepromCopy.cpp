@@ -1,8 +1,6 @@
 #include "programming/EepromCopy.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "platform/SystemFiles.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -27,7 +25,7 @@ EProgError TooLarge(const std::string& path, long long size) {
 int ReadExactly(int fd, uint8_t* dest, std::size_t size) {
     std::size_t done = 0;
     while (done < size) {
-        const ssize_t n = ::read(fd, dest + done, size - done);
+        const long long n = sysfile::ReadSome(fd, dest + done, size - done);
         if (n > 0)
             done += static_cast<std::size_t>(n);
         else if (n == 0)
@@ -52,26 +50,26 @@ std::string ClaimEepromCopyPath(const std::string& folder, const std::string& ch
 
 void SaveEepromCopy(const std::string& path, const uint8_t* bytes, std::size_t size) {
     if (const int err = WriteFileDurably(path, bytes, size)) {
-        std::remove(path.c_str());
+        sysfile::Remove(path);
         throw CopyError(errBackupWrite, path, err);
     }
 }
 
 std::vector<uint8_t> LoadEepromCopy(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const int fd = sysfile::Open(path, sysfile::Read | sysfile::NonBlocking);
     if (fd < 0) throw CopyError(errBackupRead, path, errno);
     struct Closer {
         int Fd;
-        ~Closer() { ::close(Fd); }
+        ~Closer() { sysfile::Close(Fd); }
     } closer{fd};
-    struct stat st {};
-    if (fstat(fd, &st) != 0) throw CopyError(errBackupRead, path, errno);
-    if (S_ISDIR(st.st_mode)) throw CopyError(errBackupRead, path, EISDIR);
-    if (!S_ISREG(st.st_mode))
+    sysfile::Info st;
+    if (sysfile::InfoOf(fd, st) != 0) throw CopyError(errBackupRead, path, errno);
+    if (st.Type == sysfile::Kind::Folder) throw CopyError(errBackupRead, path, EISDIR);
+    if (st.Type != sysfile::Kind::Regular)
         throw EProgError(errBackupRead, "File: " + path + " is not a regular file");
-    if (static_cast<unsigned long long>(st.st_size) > MaxEepromCopyBytes)
-        throw TooLarge(path, static_cast<long long>(st.st_size));
-    std::vector<uint8_t> bytes(static_cast<std::size_t>(st.st_size));
+    if (static_cast<unsigned long long>(st.Size) > MaxEepromCopyBytes)
+        throw TooLarge(path, static_cast<long long>(st.Size));
+    std::vector<uint8_t> bytes(static_cast<std::size_t>(st.Size));
     if (const int err = ReadExactly(fd, bytes.data(), bytes.size()))
         throw CopyError(errBackupRead, path, err);
     return bytes;

@@ -1,10 +1,5 @@
 #include "programming/EepromKeeper.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -12,6 +7,7 @@
 #include <filesystem>
 
 #include "link/ImageBuffer.h"
+#include "platform/SystemFiles.h"
 #include "programming/EepromCopy.h"
 
 namespace {
@@ -44,13 +40,13 @@ std::vector<uint8_t> WhatTheEraseMayLeave(const uint8_t* image, const std::vecto
 }
 
 // A descriptor holding the lock, or -1 when another run holds it (or the file is gone).
-int LockCopy(const std::string& path, int how) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+int LockCopy(const std::string& path, sysfile::Lock how) {
+    const int fd = sysfile::Open(path, sysfile::Read | sysfile::NonBlocking);
     if (fd < 0) return -1;
-    while (flock(fd, how | LOCK_NB) != 0) {
+    while (sysfile::LockWhole(fd, how, false) != 0) {
         if (errno == EINTR) continue;
         const int err = errno;
-        ::close(fd);
+        sysfile::Close(fd);
         errno = err;
         return -1;
     }
@@ -66,9 +62,9 @@ const PendingContent* Find(const std::vector<PendingContent>& pending, const std
 }  // namespace
 
 bool EepromCopyInUse(const std::string& path) {
-    const int fd = LockCopy(path, LOCK_SH);
+    const int fd = LockCopy(path, sysfile::Lock::Shared);
     if (fd < 0) return errno == EWOULDBLOCK;
-    ::close(fd);
+    sysfile::Close(fd);
     return false;
 }
 
@@ -81,7 +77,7 @@ EepromKeeper::EepromKeeper(std::string dataFolder, std::string port, std::string
       Report(report) {}
 
 EepromKeeper::~EepromKeeper() {
-    if (CopyInUse >= 0) ::close(CopyInUse);
+    if (CopyInUse >= 0) sysfile::Close(CopyInUse);
 }
 
 void EepromKeeper::Prepare() {
@@ -185,15 +181,15 @@ std::vector<KnownCopy> EepromKeeper::KnownCopiesOf(const std::string& chip, std:
     std::vector<KnownCopy> known;
     const std::string own = RecordedCopyPath(ownCopy);
     for (const std::string& path : paths) {
-        struct stat st {};
-        if (path == own || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
-            static_cast<std::size_t>(st.st_size) != size)
+        sysfile::Info st;
+        if (path == own || sysfile::InfoAt(path, st) != 0 || st.Type != sysfile::Kind::Regular ||
+            static_cast<std::size_t>(st.Size) != size)
             continue;
         try {
             const auto saved = std::chrono::system_clock::time_point(
                 std::chrono::duration_cast<std::chrono::system_clock::duration>(
-                    std::chrono::seconds(st.st_mtim.tv_sec) +
-                    std::chrono::nanoseconds(st.st_mtim.tv_nsec)));
+                    std::chrono::seconds(st.ModifiedSeconds) +
+                    std::chrono::nanoseconds(st.ModifiedNanoseconds)));
             known.push_back({path, LoadEepromCopy(path), saved});
         } catch (const EProgError&) {
             // passed over, as said above
@@ -228,7 +224,7 @@ void EepromKeeper::WriteBack(const PendingContent& copy, TIspLink& link, RunOutc
 
 // Until the EEPROM is back, a failure must leave a trace the next run can find.
 void EepromKeeper::MarkGoingBack(const std::string& chip, RunOutcome& outcome) {
-    CopyInUse = LockCopy(outcome.EepromCopyPath, LOCK_EX);
+    CopyInUse = LockCopy(outcome.EepromCopyPath, sysfile::Lock::Exclusive);
     if (CopyInUse < 0)
         throw EProgError(errBackupRead, "File: " + outcome.EepromCopyPath +
                                             " is being written back by another update");
@@ -258,6 +254,6 @@ void EepromKeeper::WrittenBack() {
     if (const int err = ClearPending(DataFolder, ToClear, &file))
         Log("could not update the pending eeprom record " + file + ": " + PendingRecordReason(err));
     ToClear.clear();
-    ::close(CopyInUse);
+    sysfile::Close(CopyInUse);
     CopyInUse = -1;
 }

@@ -1,10 +1,5 @@
 #include "programming/PendingCopies.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -13,6 +8,8 @@
 #include <nlohmann/json.hpp>
 
 #include "link/OsErrorText.h"
+#include "platform/CalendarTime.h"
+#include "platform/SystemFiles.h"
 #include "programming/DataFolder.h"
 #include "programming/UniqueFile.h"
 
@@ -58,7 +55,8 @@ std::chrono::system_clock::time_point ParseIso(const std::string& text) {
         return {};
     tm.tm_year -= 1900;
     tm.tm_mon -= 1;
-    return std::chrono::system_clock::from_time_t(timegm(&tm)) + std::chrono::milliseconds(ms);
+    return std::chrono::system_clock::from_time_t(FromUtcCalendar(tm)) +
+           std::chrono::milliseconds(ms);
 }
 
 json ToJson(const PendingCopy& c) {
@@ -84,19 +82,19 @@ PendingCopy FromJson(const json& j) {
 // The record is small: one entry per interrupted update. Opened without blocking and read
 // only when it is a regular file: a FIFO or device at its path must not hold a run up.
 int ReadText(const std::string& path, std::string& text) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const int fd = sysfile::Open(path, sysfile::Read | sysfile::NonBlocking);
     if (fd < 0) return errno;
-    struct stat st {};
+    sysfile::Info st;
     int err = 0;
-    if (fstat(fd, &st) != 0)
+    if (sysfile::InfoOf(fd, st) != 0)
         err = errno;
-    else if (S_ISDIR(st.st_mode))
+    else if (st.Type == sysfile::Kind::Folder)
         err = EISDIR;
-    else if (!S_ISREG(st.st_mode))
+    else if (st.Type != sysfile::Kind::Regular)
         err = EINVAL;
     char buffer[4096];
     while (err == 0) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        const long long n = sysfile::ReadSome(fd, buffer, sizeof buffer);
         if (n > 0)
             text.append(buffer, static_cast<std::size_t>(n));
         else if (n == 0)
@@ -104,7 +102,7 @@ int ReadText(const std::string& path, std::string& text) {
         else if (errno != EINTR)
             err = errno;
     }
-    ::close(fd);
+    sysfile::Close(fd);
     return err;
 }
 
@@ -146,10 +144,11 @@ template <typename Change>
 int Update(const std::string& folder, std::string* failedFile, Change change) {
     if (const int err = MakeFolders(folder)) return Failed(err, folder, failedFile);
     const std::string lockPath = folder + LockName;
-    const int lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644);
+    const int lock =
+        sysfile::Open(lockPath, sysfile::ReadWrite | sysfile::Create | sysfile::NonBlocking);
     if (lock < 0) return Failed(errno, lockPath, failedFile);
     int err = 0;
-    while (flock(lock, LOCK_EX) != 0)
+    while (sysfile::LockWhole(lock, sysfile::Lock::Exclusive, true) != 0)
         if (errno != EINTR) {
             err = Failed(errno, lockPath, failedFile);
             break;
@@ -157,7 +156,7 @@ int Update(const std::string& folder, std::string* failedFile, Change change) {
     std::vector<PendingCopy> copies;
     if (err == 0) err = Load(folder, copies, failedFile);
     if (err == 0 && change(copies)) err = Store(folder, copies, failedFile);
-    ::close(lock);
+    sysfile::Close(lock);
     return err;
 }
 

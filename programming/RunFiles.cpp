@@ -1,7 +1,6 @@
 #include "programming/RunFiles.h"
 
-#include <fcntl.h>
-#include <unistd.h>
+#include "platform/SystemFiles.h"
 
 #include "link/OsErrorText.h"
 #include "programming/DataFolder.h"
@@ -37,11 +36,12 @@ std::string AppendRecord(const std::string& folder, const RunRecordInfo& info,
 
 // The log file is whole already; a later problem joins it at its end if it still can.
 void AddToLogFile(const std::string& path, const std::string& line) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    const int fd = sysfile::Open(path, sysfile::Write | sysfile::Append);
     if (fd < 0) return;
     const std::string text = line + "\n";
-    if (::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size())) fsync(fd);
-    ::close(fd);
+    if (sysfile::WriteSome(fd, text.data(), text.size()) == static_cast<long long>(text.size()))
+        sysfile::Sync(fd);
+    sysfile::Close(fd);
 }
 }  // namespace
 

@@ -1,7 +1,6 @@
 #include "programming/RunPreflight.h"
 
-#include <fcntl.h>
-#include <unistd.h>
+#include "platform/SystemFiles.h"
 
 #include <cerrno>
 
@@ -38,21 +37,21 @@ std::optional<uint8_t> Fuse(const std::string& text, const char* name) {
 // full inode tables all show here), leaving nothing behind.
 void RequireWritableFolder(const std::string& folder, int32_t code) {
     if (const int err = MakeFolders(folder)) FailWrite(code, folder, err);
-    std::string probe = folder + "/.write-check-XXXXXX";
-    const int fd = ::mkstemp(probe.data());
+    std::string probe;
+    const int fd = sysfile::CreateUnique(folder + "/.write-check-", probe);
     if (fd < 0) FailWrite(code, folder, errno);
-    ::close(fd);
-    ::unlink(probe.c_str());
+    sysfile::Close(fd);
+    sysfile::Remove(probe);
 }
 
 // An existing record must take one more line; opening it to append changes nothing.
 void RequireAppendable(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NONBLOCK);
+    const int fd = sysfile::Open(path, sysfile::Write | sysfile::Append | sysfile::NonBlocking);
     if (fd < 0) {
         if (errno == ENOENT) return;  // made by the first run
         FailWrite(errDataFolder, path, errno);
     }
-    ::close(fd);
+    sysfile::Close(fd);
 }
 }  // namespace
 

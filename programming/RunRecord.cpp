@@ -1,8 +1,6 @@
 #include "programming/RunRecord.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
+#include "platform/SystemFiles.h"
 
 #include <cerrno>
 #include <cmath>
@@ -89,11 +87,11 @@ void AddReadout(nlohmann::ordered_json& j, const DeviceReadout& r) {
 }
 
 int AppendLocked(int fd, const std::string& text) {
-    while (flock(fd, LOCK_EX) != 0)
+    while (sysfile::LockWhole(fd, sysfile::Lock::Exclusive, true) != 0)
         if (errno != EINTR) return errno;
     std::size_t done = 0;
     while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        const long long n = sysfile::WriteSome(fd, text.data() + done, text.size() - done);
         if (n > 0)
             done += static_cast<std::size_t>(n);
         else if (n == 0)
@@ -101,7 +99,7 @@ int AppendLocked(int fd, const std::string& text) {
         else if (errno != EINTR)
             return errno;
     }
-    return fdatasync(fd) == 0 ? 0 : errno;
+    return sysfile::SyncData(fd) == 0 ? 0 : errno;
 }
 }  // namespace
 
@@ -133,10 +131,10 @@ std::string RunRecordLine(const RunRecordInfo& info, const RunOutcome& o) {
 }
 
 int AppendRunRecord(const std::string& path, const std::string& line) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    const int fd = sysfile::Open(path, sysfile::Write | sysfile::Create | sysfile::Append);
     if (fd < 0) return errno;
     const int err = AppendLocked(fd, line);
-    const int closed = ::close(fd) == 0 ? 0 : errno;  // also releases the lock
+    const int closed = sysfile::Close(fd) == 0 ? 0 : errno;  // also releases the lock
     return err != 0 ? err : closed;
 }
 

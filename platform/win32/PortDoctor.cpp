@@ -118,6 +118,15 @@ DoctorSystem ThisMachine() {
     return {"", static_cast<int>(GetCurrentProcessId()), &ListSerialPorts};
 }
 
+PortFacts GatherPortFacts(const std::string& port, const DoctorSystem& sys) {
+    PortFacts facts;
+    facts.Given = port;
+    facts.Device = SerialDevicePath(port);
+    facts.Name = PortNameOf(port);
+    facts.Exists = Listed(facts.Name, sys);
+    return facts;
+}
+
 std::vector<PortFinding> ExaminePort(const std::string& port, const DoctorSystem& sys) {
     return {Device(port, sys), Holders(port), Driver(port)};
 }
