@@ -8,6 +8,7 @@
 
 #include "ledger/SqliteLedger.h"
 #include "ledger/UtcTime.h"
+#include "platform/SystemFiles.h"
 
 namespace fs = std::filesystem;
 
@@ -21,8 +22,7 @@ struct RunFiles {
 
 std::string Normal(const std::string& path) {
     if (path.empty()) return {};
-    std::error_code ignored;
-    return fs::absolute(fs::path(path), ignored).lexically_normal().string();
+    return sysfile::NormalPath(path);
 }
 
 void FromLedger(const std::string& folder, std::vector<RunFiles>& runs) {

@@ -63,3 +63,5 @@ std::unique_ptr<ISerialPort> MakeSystemSerialPort();
 // What a port name opens: "ttyUSB0" -> "/dev/ttyUSB0", a path with a slash as given; on
 // Windows COM3 -> \\.\COM3, com12 and \\.\COM12 -> \\.\COM12 (above COM9 only that form opens).
 std::string SerialDevicePath(const std::string& portName);
+// Where SerialDevicePath puts a bare name: "/dev/" on POSIX, "\\.\" on Windows.
+std::string SerialDeviceFolder();

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 
 namespace sysfile {
@@ -65,6 +66,14 @@ int Remove(const std::string& path);
 // writable by its owner; the name in 'path'.
 // The descriptor, or -1 with errno.
 int CreateUnique(const std::string& prefix, std::string& path);
+
+// The program's paths and std::filesystem's: UTF-8 text with "/" between folders on every
+// system (a path of std::filesystem may hold "\" on Windows).
+std::filesystem::path FsPath(const std::string& path);
+std::string FsText(const std::filesystem::path& path);
+// The path made absolute (against the current folder) and put in its normal form, so that two
+// names of one file give one text.
+std::string NormalPath(const std::string& path);
 
 // Whether the descriptor is a terminal that takes the escape sequences of a progress line
 // (on Windows a console whose VT processing is on or could be turned on).

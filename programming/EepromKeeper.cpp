@@ -169,10 +169,10 @@ std::vector<KnownCopy> EepromKeeper::KnownCopiesOf(const std::string& chip, std:
                                                    const std::string& ownCopy) {
     std::vector<std::string> paths;
     std::error_code ec;
-    for (std::filesystem::directory_iterator it(DataFolder + "/eeprom", ec), end; !ec && it != end;
-         it.increment(ec))
-        if (ChipOfEepromCopy(it->path().string()) == chip)
-            paths.push_back(RecordedCopyPath(it->path().string()));
+    for (std::filesystem::directory_iterator it(sysfile::FsPath(DataFolder + "/eeprom"), ec), end;
+         !ec && it != end; it.increment(ec))
+        if (ChipOfEepromCopy(sysfile::FsText(it->path())) == chip)
+            paths.push_back(RecordedCopyPath(sysfile::FsText(it->path())));
     std::vector<PendingCopy> marks;
     if (ReadPendingCopies(DataFolder, marks) == 0)
         for (const PendingCopy& m : marks)

@@ -211,8 +211,7 @@ std::string PendingRecordPath(const std::string& dataFolder) {
 }
 
 std::string RecordedCopyPath(const std::string& path) {
-    std::error_code ignored;
-    return std::filesystem::absolute(path, ignored).lexically_normal().string();
+    return sysfile::NormalPath(path);
 }
 
 int ReadPendingCopies(const std::string& dataFolder, std::vector<PendingCopy>& copies,

@@ -6,7 +6,6 @@
 #include "link/SerialPort.h"
 
 namespace {
-const std::string DevFolder = "/dev/";
 
 bool KeptAsIs(unsigned char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
@@ -16,8 +15,11 @@ bool KeptAsIs(unsigned char c) {
 // The port as the serial layer opens it, as one absolute path: names that open the same
 // device give the same text.
 std::string DevicePath(const std::string& portName) {
+    const std::string device = SerialDevicePath(portName), devices = SerialDeviceFolder();
+    // Windows' device names (\\.\COM3) are no files: SerialDevicePath gave their one form.
+    if (devices[0] == '\\' && device.rfind(devices, 0) == 0) return device;
     std::error_code ignored;
-    std::filesystem::path path = SerialDevicePath(portName);
+    std::filesystem::path path = device;
     if (path.is_relative()) path = std::filesystem::absolute(path, ignored);
     return path.lexically_normal().string();
 }
@@ -26,8 +28,8 @@ std::string DevicePath(const std::string& portName) {
 std::string PortFileName(const std::string& portName) {
     std::string path = DevicePath(portName);
     // Under /dev the rest never starts with '/'; elsewhere the whole path does ("+...").
-    if (path.rfind(DevFolder, 0) == 0 && path.size() > DevFolder.size())
-        path.erase(0, DevFolder.size());
+    const std::string devices = SerialDeviceFolder();
+    if (path.rfind(devices, 0) == 0 && path.size() > devices.size()) path.erase(0, devices.size());
     std::string name;
     for (const char c : path) {
         const auto u = static_cast<unsigned char>(c);

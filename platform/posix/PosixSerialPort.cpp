@@ -24,6 +24,10 @@ std::unique_ptr<ISerialPort> MakeSystemSerialPort() {
     return std::make_unique<PosixSerialPort>();
 }
 
+std::string SerialDeviceFolder() {
+    return "/dev/";
+}
+
 std::string SerialDevicePath(const std::string& portName) {
     if (portName.find('/') != std::string::npos) return portName;
     return "/dev/" + portName;

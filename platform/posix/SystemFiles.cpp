@@ -120,6 +120,19 @@ int CreateUnique(const std::string& prefix, std::string& path) {
     return fd;
 }
 
+std::filesystem::path FsPath(const std::string& path) {
+    return path;
+}
+
+std::string FsText(const std::filesystem::path& path) {
+    return path.string();
+}
+
+std::string NormalPath(const std::string& path) {
+    std::error_code ignored;
+    return std::filesystem::absolute(path, ignored).lexically_normal().string();
+}
+
 bool IsTerminal(int fd) {
     return ::isatty(fd) == 1;
 }

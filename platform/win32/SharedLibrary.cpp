@@ -22,7 +22,6 @@ std::string Reason(DWORD code) {
 const char* DllName(const std::string& soname) {
     if (soname.rfind("libsqlite3.so", 0) == 0) return "sqlite3.dll";
     if (soname.rfind("libpq.so", 0) == 0) return "libpq.dll";
-    if (soname.rfind("libcrypto.so", 0) == 0) return "libcrypto-3-x64.dll";
     return nullptr;
 }
 }  // namespace

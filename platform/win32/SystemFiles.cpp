@@ -15,6 +15,9 @@ namespace {
 // Locks sit far beyond any data: a Windows lock keeps other handles from reading the bytes
 // it covers, which a POSIX lock never does.
 constexpr DWORD LockOffsetHigh = 0x7FFFFFFF;
+// How long a replace waits for readers of the old file: 2 s in all.
+constexpr int ReplaceAttempts = 200;
+constexpr DWORD ReplaceRetryMs = 10;
 
 int Failed(DWORD code) {
     errno = ErrnoFromWin32(code);
@@ -97,7 +100,17 @@ int Open(const std::string& path, unsigned mode) {
     DWORD disposition = OPEN_EXISTING;
     if (mode & Create) disposition = (mode & Exclusive) ? CREATE_NEW : OPEN_ALWAYS;
     const HANDLE h = OpenHandle(path, access, disposition);
-    if (h == INVALID_HANDLE_VALUE) return Failed(GetLastError());
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        // A folder opened for writing is refused as "access denied"; POSIX names it.
+        const DWORD attributes = GetFileAttributesW(Widen(path).c_str());
+        if (code == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+            (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            errno = EISDIR;
+            return -1;
+        }
+        return Failed(code);
+    }
     const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), flags & ~_O_NOINHERIT);
     if (fd < 0) {
         CloseHandle(h);
@@ -105,6 +118,13 @@ int Open(const std::string& path, unsigned mode) {
         return -1;
     }
     _setmode(fd, _O_BINARY);
+    Info info;
+    if ((mode & (Write | ReadWrite)) && InfoOfHandle(h, info) == 0 && info.Type == Kind::Folder) {
+        // Backup semantics let a folder open for appending; POSIX refuses it by name.
+        _close(fd);
+        errno = EISDIR;
+        return -1;
+    }
     return fd;
 }
 
@@ -170,11 +190,20 @@ int InfoAt(const std::string& path, Info& info) {
     return result;
 }
 
+// A file another program has open cannot be replaced on Windows: a reader holds it for a
+// moment only, so the replace is tried again for a while.
 int ReplaceWith(const std::string& from, const std::string& to) {
-    if (MoveFileExW(Widen(from).c_str(), Widen(to).c_str(),
-                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return 0;
-    return Failed(GetLastError());
+    const std::wstring source = Widen(from), target = Widen(to);
+    for (int attempt = 0;; ++attempt) {
+        if (MoveFileExW(source.c_str(), target.c_str(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return 0;
+        const DWORD code = GetLastError();
+        if ((code != ERROR_ACCESS_DENIED && code != ERROR_SHARING_VIOLATION) ||
+            attempt >= ReplaceAttempts)
+            return Failed(code);
+        Sleep(ReplaceRetryMs);
+    }
 }
 
 int Remove(const std::string& path) {
@@ -200,6 +229,22 @@ int CreateUnique(const std::string& prefix, std::string& path) {
     }
     errno = EEXIST;
     return -1;
+}
+
+std::filesystem::path FsPath(const std::string& path) {
+    return std::filesystem::path(Widen(path));
+}
+
+std::string FsText(const std::filesystem::path& path) {
+    std::wstring text = path.wstring();
+    for (wchar_t& c : text)
+        if (c == L'\\') c = L'/';
+    return Narrow(text);
+}
+
+std::string NormalPath(const std::string& path) {
+    std::error_code ignored;
+    return FsText(std::filesystem::absolute(FsPath(path), ignored).lexically_normal());
 }
 
 bool IsTerminal(int fd) {

@@ -19,6 +19,10 @@ std::unique_ptr<ISerialPort> MakeSystemSerialPort() {
     return std::make_unique<Win32SerialPort>();
 }
 
+std::string SerialDeviceFolder() {
+    return DevicePrefix;
+}
+
 std::string SerialDevicePath(const std::string& portName) {
     if (portName.rfind(DevicePrefix, 0) == 0) return portName;
     std::string name = portName;

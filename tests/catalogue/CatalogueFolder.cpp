@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "tests/support/FreshFolder.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -17,11 +19,9 @@ void WriteFile(const fs::path& path, const std::string& bytes) {
 }  // namespace
 
 CatalogueFolder::CatalogueFolder() {
-    std::string pattern = (fs::temp_directory_path() / "q40cat-XXXXXX").string();
-    std::vector<char> buf(pattern.begin(), pattern.end());
-    buf.push_back('\0');
-    if (!mkdtemp(buf.data())) throw std::runtime_error("cannot create a folder in " + pattern);
-    Root = buf.data();
+    Root = MakeFreshFolder("q40cat-");
+    if (Root.empty())
+        throw std::runtime_error("cannot create a folder in " + fs::temp_directory_path().string());
 }
 
 CatalogueFolder::~CatalogueFolder() {

@@ -15,14 +15,14 @@
 
 #include "link/ImageBuffer.h"
 #include "link/ProgError.h"
+#include "tests/support/FreshFolder.h"
 
 // A fresh folder under the system's temporary folder, removed with everything in it.
 class TempDir {
 public:
     TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "q40image-XXXXXX").string();
-        if (!mkdtemp(pattern.data())) std::abort();
-        Root = pattern;
+        Root = MakeFreshFolder("q40image-");
+        if (Root.empty()) std::abort();
     }
     ~TempDir() {
         std::error_code ignored;

@@ -1,9 +1,11 @@
 // Which reader a file name chooses, the raw binary reader, and files that cannot be read.
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <thread>
@@ -116,6 +118,8 @@ TEST_F(LoadFile, MissingFileIsAFailureNotABlankImage) {
     }
 }
 
+// Rights, pipes and devices are POSIX's; the loads run in a child process.
+#ifndef _WIN32
 // Loads in a child process and reports the failure code and detail (-1 and "none" when it
 // loaded). The child may not outlive 'guardSeconds', so a load that blocks or reads without end
 // fails the test instead of hanging it. With 'unprivileged' a superuser drops to "nobody"
@@ -187,6 +191,7 @@ TEST_F(LoadFile, PipesAndDevicesFailAtOnce) {
         EXPECT_EQ(detail, "File: " + c.Path + ": " + c.Reason);
     }
 }
+#endif
 
 TEST_F(LoadFile, HexFilesAreReadUpTo64MiB) {
     // Sparse files: no disk space taken, and blanks hold no record.

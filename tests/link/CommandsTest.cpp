@@ -11,7 +11,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 long CountOf(const std::string& s, char c) {
-    return std::count(s.begin(), s.end(), c);
+    return static_cast<long>(std::count(s.begin(), s.end(), c));
 }
 
 EProgError FailureOf(const std::function<void()>& call) {

@@ -65,7 +65,7 @@ void FillRandom(uint8_t* dest, std::size_t count, unsigned key) {
 }
 
 long Count(const std::string& s, char c) {
-    return std::count(s.begin(), s.end(), c);
+    return static_cast<long>(std::count(s.begin(), s.end(), c));
 }
 }  // namespace
 

@@ -270,6 +270,8 @@ TEST(PendingRecord, MarksAndClearsAcrossParallelRuns) {
     for (const PendingCopy& c : copies) EXPECT_EQ(c.Path.back() % 2, 1) << c.Path;
 }
 
+// Windows' file names are always text.
+#ifndef _WIN32
 TEST(PendingRecord, KeepsPathsThatAreNotText) {
     TempFolder temp;
     const std::string path = temp.File("eeprom-ATmega644P-COM\xE4.bin");
@@ -282,6 +284,7 @@ TEST(PendingRecord, KeepsPathsThatAreNotText) {
     ASSERT_EQ(ReadPendingCopies(temp.Path, copies), 0);
     EXPECT_TRUE(copies.empty());
 }
+#endif
 
 TEST(PendingRecord, AnUnreadableRecordIsAnError) {
     TempFolder temp;

@@ -4,11 +4,10 @@
 #include <filesystem>
 #include <string>
 
+#include "tests/support/FreshFolder.h"
+
 struct TempFolder {
-    TempFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "q40test-XXXXXX").string();
-        Path = mkdtemp(pattern.data()) ? pattern : std::string();
-    }
+    TempFolder() : Path(MakeFreshFolder("q40test-")) {}
     ~TempFolder() {
         std::error_code ignored;
         std::filesystem::remove_all(Path, ignored);
