@@ -5,6 +5,8 @@
 #include <fstream>
 #include <vector>
 
+#include "platform/SystemFiles.h"
+
 namespace {
 std::string Trimmed(const std::string& s) {
     const std::size_t b = s.find_first_not_of(" \t\r");
@@ -63,7 +65,7 @@ std::string LedgerConfigPath() {
 }
 
 std::optional<std::string> ReadConfigValue(const std::string& path, const std::string& key) {
-    std::ifstream in(path);
+    std::ifstream in(sysfile::FsPath(path));
     if (!in) return std::nullopt;
     std::optional<std::string> value;
     std::string line;

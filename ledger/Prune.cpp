@@ -28,7 +28,7 @@ std::string Normal(const std::string& path) {
 void FromLedger(const std::string& folder, std::vector<RunFiles>& runs) {
     const std::string path = LocalLedgerPath(folder);
     std::error_code error;
-    if (!fs::exists(path, error)) return;
+    if (!fs::exists(sysfile::FsPath(path), error)) return;
     SqliteLedger ledger(path);
     const std::string sql = "SELECT code, " + TimeColumnText(SqlEngine::Sqlite, "ended") +
                             ", eeprom_copy, eeprom_saved, log FROM runs";
@@ -46,7 +46,7 @@ void FromLedger(const std::string& folder, std::vector<RunFiles>& runs) {
 // runs.jsonl: "time" is the start, "seconds" the length, "code" 0 for done.
 void FromRunLines(const std::string& folder, std::vector<RunFiles>& runs,
                   std::vector<std::string>& unreadable) {
-    std::ifstream in(folder + "/runs.jsonl", std::ios::binary);
+    std::ifstream in(sysfile::FsPath(folder + "/runs.jsonl"), std::ios::binary);
     std::string line;
     while (std::getline(in, line)) {
         if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
@@ -103,19 +103,20 @@ PrunePlan PlanPrune(const std::string& dataFolder, LedgerClock::time_point ended
     for (const std::string& path : old) {
         if (!Inside(path, eeprom) && !Inside(path, logs)) continue;
         std::error_code error;
-        const fs::file_status status = fs::symlink_status(path, error);
+        const fs::file_status status = fs::symlink_status(sysfile::FsPath(path), error);
         if (error || !fs::is_regular_file(status)) continue;  // gone already, or not ours
         std::optional<std::string> why;
         if (wanted.count(path)) why = "named by a newer run or one that did not end done";
         for (const std::string& line : unreadable)
-            if (!why && line.find(fs::path(path).filename().string()) != std::string::npos)
+            if (!why &&
+                line.find(sysfile::FsText(sysfile::FsPath(path).filename())) != std::string::npos)
                 why = "named by a line of runs.jsonl that cannot be read";
         if (!why) why = keep(path);
         if (why) {
             plan.Kept.emplace_back(path, *why);
             continue;
         }
-        const std::uintmax_t bytes = fs::file_size(path, error);
+        const std::uintmax_t bytes = fs::file_size(sysfile::FsPath(path), error);
         plan.Files.push_back({path, error ? 0 : bytes});
     }
     return plan;
@@ -129,7 +130,7 @@ PruneResult ApplyPrune(const PrunePlan& plan, const KeepFile& keep) {
             continue;
         }
         std::error_code error;
-        if (fs::remove(f.Path, error))
+        if (fs::remove(sysfile::FsPath(f.Path), error))
             result.Removed.push_back(f);
         else if (error)
             result.Failed.emplace_back(f.Path, error.message());

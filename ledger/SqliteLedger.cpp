@@ -5,6 +5,7 @@
 #include "ledger/LedgerColumns.h"
 #include "ledger/LedgerError.h"
 #include "ledger/SqliteApi.h"
+#include "platform/SystemFiles.h"
 
 namespace {
 // One prepared statement, finalised with its scope.
@@ -88,9 +89,9 @@ SqliteLedger::SqliteLedger(const std::string& path, const std::vector<SchemaStep
         throw LedgerError(path + ": " + e.what());
     }
     std::error_code error;
-    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    const std::filesystem::path folder = sysfile::FsPath(path).parent_path();
     if (!folder.empty()) std::filesystem::create_directories(folder, error);
-    if (error) throw LedgerError(folder.string() + ": " + error.message());
+    if (error) throw LedgerError(sysfile::FsText(folder) + ": " + error.message());
     const int rc =
         Sqlite().open_v2(path.c_str(), &Db,
                          SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
