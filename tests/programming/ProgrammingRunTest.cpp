@@ -16,6 +16,7 @@
 #include "programming/EepromRestore.h"
 #include "programming/ProgrammingRun.h"
 #include "tests/support/BoxFactory.h"
+#include "tests/support/LogStamps.h"
 #include "tests/support/RecordingReport.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestData.h"
@@ -149,18 +150,10 @@ TEST_F(RunFixture, RunLeavesALogFileAndARecordLine) {
     WriteFile("fw.bin", Image);
     const RunOutcome o = Run();
     ASSERT_TRUE(o.Success);
-    // Each line of the file is the report's, after its UTC time stamp.
-    std::string logText, stampedText;
+    std::string logText;
     for (const auto& l : Report.Lines) logText += l + "\n";
     const auto written = ReadFile(o.LogPath);
-    std::istringstream file(std::string(written.begin(), written.end()));
-    for (std::string line; std::getline(file, line);) {
-        ASSERT_GT(line.size(), 25u) << line;
-        EXPECT_EQ(line.substr(0, 2), "20") << line;
-        EXPECT_EQ(line.substr(10, 1) + line.substr(19, 1) + line.substr(23, 2), "T.Z ") << line;
-        stampedText += line.substr(25) + "\n";
-    }
-    EXPECT_EQ(stampedText, logText);
+    EXPECT_EQ(WithoutStamps(std::string(written.begin(), written.end())), logText);
     const auto record = ReadFile(Temp.File("runs.jsonl"));
     const std::string line(record.begin(), record.end());
     EXPECT_NE(line.find("\"chip\":\"ATmega644P\""), std::string::npos) << line;
