@@ -200,13 +200,13 @@ TEST_F(Station, CtrlCOnTheTerminalLeavesNoStrayCharacters) {
     ASSERT_GT(notice, echo);
     // Every move up to the board's first line starts at the line's start.
     std::size_t moves = 0;
-    for (auto at = screen.find("\x1b[2A"); at != std::string::npos;
-         at = screen.find("\x1b[2A", at + 1)) {
+    for (auto at = screen.find("\x1b[3A"); at != std::string::npos;
+         at = screen.find("\x1b[3A", at + 1)) {
         ++moves;
         EXPECT_EQ(screen.substr(at - 1, 1), "\r") << screen.substr(at > 20 ? at - 20 : 0, 40);
     }
     EXPECT_GT(moves, 0u);
-    EXPECT_NE(screen.find("\r\x1b[2A\x1b[Jq40prog-cli: stopping the station", echo),
+    EXPECT_NE(screen.find("\r\x1b[3A\x1b[Jq40prog-cli: stopping the station", echo),
               std::string::npos)
         << screen.substr(echo);
 }
