@@ -8,7 +8,9 @@
 #include "cli/Args.h"
 #include "programming/RunContext.h"
 
-extern const char* const RunContextHelp;
+// The record options' help; 'serial' false leaves out --serial, for a command that asks each
+// board for its own.
+std::string RunContextHelp(bool serial);
 
 // The command's valued options with those of the record added.
 std::set<std::string> WithRunContext(std::set<std::string> valued);
