@@ -58,7 +58,8 @@ ItemRunValues ReadItemRunValues(const Catalogue& catalogue, int itemNumber, int 
             value("Fuse_Ex_"),
             value("Speed_"),
             value("Bootloader_"),
-            EqualNoCase(value("Lockout_"), "YES")};
+            EqualNoCase(value("Lockout_"), "YES"),
+            value("Serial_")};
 }
 
 std::optional<ItemRunValues> RunValuesForChip(const Catalogue& catalogue,

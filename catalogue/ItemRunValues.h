@@ -22,6 +22,8 @@ struct ItemRunValues {
     std::string Bootloader;  // application-area length; empty: the loaded image's length
     // Lockout_<k> is YES (any case): fuse values that shut serial programming are allowed.
     bool AllowIspLockout = false;
+    // Serial_<k>: where the board's EEPROM holds its serial, "ADDR:LENGTH[:text|hex]".
+    std::string SerialLocation = {};
 };
 
 // programFolder/Firmware/<Firmware value> of the item.

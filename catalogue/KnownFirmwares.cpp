@@ -35,6 +35,7 @@ DeviceReadRequest CatalogueReadRequest(const std::string& catalogueFile,
     r.CatalogueNote = problem.empty()
                           ? "looking for the identifiers of the items of catalogue " + catalogueFile
                           : problem + ": no identifiers are looked for";
+    if (problem.empty()) r.Context.Catalogue = catalogueFile;
     r.KnownFirmwares = [catalogue, programFolder](const std::string& chip) {
         return KnownFirmwaresFor(catalogue, programFolder, chip);
     };

@@ -20,9 +20,10 @@ UpdatePlan PlanItemUpdate(const Catalogue& catalogue, const std::string& program
     }
     const ItemRunValues values =
         ReadItemRunValues(catalogue, itemNumber, entry, std::move(firmwarePath));
-    plan.Params = RunParams{
-        values.FirmwarePath, values.FuseLo, values.FuseHi,          values.FuseEx, values.Speed,
-        values.Bootloader,   port,          values.AllowIspLockout, plan.Chip};
+    plan.Params =
+        RunParams{values.FirmwarePath, values.FuseLo,        values.FuseHi, values.FuseEx,
+                  values.Speed,        values.Bootloader,    port,          values.AllowIspLockout,
+                  plan.Chip,           values.SerialLocation};
     plan.FirmwareIdText = catalogue.ReadValue(ItemSection(itemNumber), IdentifierKey, "");
     plan.Result = UpdatePlan::Ready;
     return plan;

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 
 #include "cli/StopSignals.h"
+#include "platform/CalendarTime.h"
 #include "platform/SystemFiles.h"
 #include "programming/ProgressText.h"
 
@@ -54,7 +56,37 @@ void PortBoard::Log(std::size_t port, const std::string& line) {
     PortState& s = Ports[port];
     s.Text = line;
     s.InTransfer = false;
+    if (OperatorView() && !LogLinesShown) return Wake.notify_one();
     Say(false, s.Name + ": " + line);
+}
+
+void PortBoard::ShowLogLines(bool verbose) {
+    std::lock_guard<std::mutex> lock(Mutex);
+    LogLinesShown = verbose;
+}
+
+void PortBoard::Ask(std::size_t port, const std::string& question) {
+    std::lock_guard<std::mutex> lock(Mutex);
+    Ports[port].Question = question;
+    if (OperatorView())
+        Wake.notify_one();
+    else
+        Say(true, Ports[port].Name + ": " + question);
+}
+
+void PortBoard::Answered(std::size_t port) {
+    std::lock_guard<std::mutex> lock(Mutex);
+    Ports[port].Question.clear();
+    Wake.notify_one();
+}
+
+void PortBoard::Event(const std::string& text) {
+    char stamp[16] = "";
+    const std::time_t now = std::time(nullptr);
+    const std::tm local = LocalCalendar(now);
+    std::strftime(stamp, sizeof stamp, "%H:%M:%S ", &local);
+    Events.push_back(stamp + text);
+    while (Events.size() > StationEventsShown) Events.pop_front();
 }
 
 void PortBoard::LogLines(std::size_t port, const std::string& text) {
@@ -67,12 +99,23 @@ void PortBoard::LogLines(std::size_t port, const std::string& text) {
 
 void PortBoard::Warn(std::size_t port, const std::string& text) {
     std::lock_guard<std::mutex> lock(Mutex);
+    if (OperatorView()) Event(Ports[port].Name + ": warning: " + text);
     Say(true, "q40prog-cli: " + Ports[port].Name + ": warning: " + text);
 }
 
 void PortBoard::Chip(std::size_t port, const std::string& name) {
     std::lock_guard<std::mutex> lock(Mutex);
     Ports[port].Chip = name;
+}
+
+// The last board's outcome stays on a station's board until the next is put on.
+void PortBoard::PutOn(std::size_t port, const std::string& chip) {
+    std::lock_guard<std::mutex> lock(Mutex);
+    PortState& s = Ports[port];
+    s.Chip = chip;
+    s.Last = {};
+    if (OperatorView()) Event(s.Name + ": board put on (" + chip + ")");
+    Wake.notify_one();
 }
 
 void PortBoard::Progress(std::size_t port, int32_t position, int32_t total, int32_t phase) {
@@ -118,13 +161,37 @@ void PortBoard::State(std::size_t port, const std::string& text) {
 }
 
 std::string PortBoard::CountsText(const UpdateCounts& c) const {
-    return std::to_string(c.Done) + " done, " + std::to_string(c.Failed) + " failed";
+    std::string text = std::to_string(c.Done) + " done, " + std::to_string(c.Failed) + " failed";
+    if (c.TakenOff > 0) text += ", " + std::to_string(c.TakenOff) + " taken off";
+    return text;
+}
+
+// A board taken off in the middle of its update is no chip that failed: it is counted on its
+// own and leaves the socket's run of failures as it was.
+void PortBoard::CountOutcome(PortState& s, const RunOutcome& o) {
+    if (o.Success) {
+        ++s.Counts.Done;
+        s.FailedInARow = 0;
+        s.Last = {LastBoard::Pass, {}, {}};
+        return;
+    }
+    const std::string cause = CauseText(o.Cause);
+    std::string text = o.Message;
+    if (!o.Detail.empty()) text += "\n" + o.Detail;
+    if (Station && o.Cause == FailureCause::TargetLost) {
+        ++s.Counts.TakenOff;
+        s.Last = {LastBoard::TakenOff, text, cause};
+        return;
+    }
+    ++s.Counts.Failed;
+    ++s.FailedInARow;
+    s.Last = {LastBoard::Fail, text, cause};
 }
 
 void PortBoard::Finished(std::size_t port, const RunOutcome& outcome) {
     std::lock_guard<std::mutex> lock(Mutex);
     PortState& s = Ports[port];
-    ++(outcome.Success ? s.Counts.Done : s.Counts.Failed);
+    CountOutcome(s, outcome);
     s.Text = OutcomeSentence(outcome);
     s.InTransfer = false;
     s.StopWaits = false;
@@ -133,10 +200,23 @@ void PortBoard::Finished(std::size_t port, const RunOutcome& outcome) {
     for (const PortState& p : Ports) {
         total.Done += p.Counts.Done;
         total.Failed += p.Counts.Failed;
+        total.TakenOff += p.Counts.TakenOff;
     }
-    Say(false, s.Name + ": " + OutcomeSentence(outcome) + " This port " + CountsText(s.Counts) +
-                   "; all ports " + CountsText(total) + ".");
-    if (Width) ++Bells;
+    const std::string taken =
+        s.Last.Result == LastBoard::TakenOff ? " The board was taken off." : "";
+    const std::string line = s.Name + ": " + OutcomeSentence(outcome) + taken + " This port " +
+                             CountsText(s.Counts) + "; all ports " + CountsText(total) + ".";
+    const bool alarm = s.Last.Result == LastBoard::Fail && s.FailedInARow == AlarmAfterFailures;
+    if (OperatorView()) {
+        Event(line);
+        if (alarm) Event(AlarmText(s.Name));
+        if (LogLinesShown) Say(false, line);
+        Wake.notify_one();
+    } else {
+        Say(false, line);
+        if (alarm) Say(false, AlarmText(s.Name));
+    }
+    if (Width) Bells += alarm ? 3 : 1;
 }
 
 void PortBoard::PortDone(std::size_t port) {
@@ -160,11 +240,34 @@ UpdateCounts PortBoard::Total() const {
     for (const PortState& p : Ports) {
         total.Done += p.Counts.Done;
         total.Failed += p.Counts.Failed;
+        total.TakenOff += p.Counts.TakenOff;
     }
     return total;
 }
 
+std::vector<std::string> PortBoard::StationLines() {
+    const auto now = std::chrono::steady_clock::now();
+    std::vector<SocketView> sockets;
+    for (const PortState& s : Ports) {
+        SocketView v;
+        v.Port = s.Name;
+        v.Chip = s.Chip;
+        v.Last = s.Last;
+        v.Counts = {s.Counts.Done, s.Counts.Failed, s.Counts.TakenOff};
+        v.Alarm = s.FailedInARow >= AlarmAfterFailures;
+        v.Now.InTransfer = s.InTransfer;
+        if (s.InTransfer)
+            v.Now.Progress = MakeProgressParts(
+                s.Position, s.Total, s.Phase,
+                std::chrono::duration<double>(now - s.PhaseStart).count(), s.StopWaits);
+        v.Now.Text = s.Question.empty() ? s.Text : s.Question;
+        sockets.push_back(std::move(v));
+    }
+    return StationViewLines(sockets, Events, Width->Columns());
+}
+
 std::vector<std::string> PortBoard::BoardLines() {
+    if (Station) return StationLines();
     const int columns = Width->Columns();
     const auto now = std::chrono::steady_clock::now();
     std::vector<std::string> lines;
@@ -233,7 +336,7 @@ void PortBoard::Write(const std::vector<Output>& out, const std::vector<std::str
     std::fflush(stdout);
     for (const std::string& line : board) {
         err += line + EraseLineEnd + "\n";
-        Drawn.push_back(line.size());
+        Drawn.push_back(ScreenWidth(line));
     }
     err.append(static_cast<std::size_t>(bells), '\a');
     Put(stderr, err);

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "cli/PortLine.h"
+#include "cli/StationView.h"
 #include "cli/TerminalWidth.h"
 #include "programming/RunReport.h"
 
@@ -24,6 +25,7 @@ class StopSignals;
 struct UpdateCounts {
     int Done = 0;
     int Failed = 0;
+    int TakenOff = 0;  // a station's boards taken off before their update ended
 };
 
 // "done." or "FAILED: " with the failure's text, as a sentence.
@@ -43,6 +45,8 @@ public:
     void LogLines(std::size_t port, const std::string& text);
     void Warn(std::size_t port, const std::string& text);
     void Chip(std::size_t port, const std::string& name);
+    // A station's next board answered with its chip.
+    void PutOn(std::size_t port, const std::string& chip);
     void Progress(std::size_t port, int32_t position, int32_t total, int32_t phase);
     // The port's stop waits for its EEPROM to be back: its progress says so until it ends.
     void StopPending(std::size_t port);
@@ -56,6 +60,14 @@ public:
 
     // On the main thread: shows what the runs report until every port is done.
     void Show();
+
+    // A station on a terminal shows its operator's board (StationView) and keeps the runs'
+    // log lines, which are in the log files, off the screen unless 'verbose'.
+    void ShowLogLines(bool verbose);
+    // A station's question for a board's serial, shown until Answered (or as a line of its
+    // own without a terminal).
+    void Ask(std::size_t port, const std::string& question);
+    void Answered(std::size_t port);
 
     UpdateCounts CountsOf(std::size_t port) const;
     UpdateCounts Total() const;
@@ -73,6 +85,9 @@ private:
         bool StopWaits = false;
         UpdateCounts Counts;
         bool Done = false;
+        LastBoard Last;  // a station's last board on this socket
+        int FailedInARow = 0;
+        std::string Question;  // a serial asked for
     };
     struct Output {
         bool ToStderr;
@@ -101,4 +116,11 @@ private:
     std::optional<TerminalWidth> Width;  // only when stderr is a terminal
     std::vector<std::size_t> Drawn;      // lengths of the board's lines on screen
     std::vector<std::string> OnScreen;   // the board as drawn last
+    bool LogLinesShown = true;
+    std::deque<std::string> Events;  // a station's last few, for its board
+
+    bool OperatorView() const { return Station && Width.has_value(); }
+    void Event(const std::string& text);                         // with Mutex held
+    void CountOutcome(PortState& s, const RunOutcome& outcome);  // with Mutex held
+    std::vector<std::string> StationLines();                     // with Mutex held
 };

@@ -3,6 +3,7 @@
 #include "cli/Command.h"
 #include "cli/ConsoleReport.h"
 #include "cli/ResultTable.h"
+#include "cli/RunContextOptions.h"
 #include "cli/SeveralPorts.h"
 #include "cli/StopSignals.h"
 #include "cli/UpdateRequest.h"
@@ -101,12 +102,13 @@ const RegisterCommand reg(
     {"program",
      "--port P [--port P ...] (--firmware FILE [--fuse-lo V] [--fuse-hi V] [--fuse-ex V] "
      "[--speed V] [--bootloader N] | --item N [--catalogue FILE]) "
-     "[--use-eeprom-copy FILE | --keep-device-eeprom] [--allow-isp-lockout]",
+     "[--use-eeprom-copy FILE | --keep-device-eeprom] [--allow-isp-lockout] [--station NAME] "
+     "[--operator NAME] [--serial TEXT] [--ledger URL]",
      "Update the connected device: fuses, EEPROM kept, flash programmed and "
      "verified.",
      Help,
-     {"--port", "--firmware", "--fuse-lo", "--fuse-hi", "--fuse-ex", "--speed", "--bootloader",
-      "--item", "--catalogue", "--use-eeprom-copy"},
+     WithRunContext({"--port", "--firmware", "--fuse-lo", "--fuse-hi", "--fuse-ex", "--speed",
+                     "--bootloader", "--item", "--catalogue", "--use-eeprom-copy"}),
      {"--keep-device-eeprom", "--allow-isp-lockout"},
      RunProgram,
      {"--port"}});

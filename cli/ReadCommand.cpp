@@ -7,6 +7,7 @@
 #include "catalogue/KnownFirmwares.h"
 #include "cli/Command.h"
 #include "cli/ConsoleReport.h"
+#include "cli/RunContextOptions.h"
 #include "cli/StopSignals.h"
 #include "programming/RunRecord.h"
 
@@ -59,6 +60,8 @@ int RunRead(const Command& self, const Args& args) {
     DeviceReadRequest request =
         CatalogueReadRequest(where.CatalogueFile, where.ProgramFolder, *port);
     request.SaveFolder = save.value_or("");
+    if (const std::string problem = ReadRunContext(args, request.Context); !problem.empty())
+        return UsageError(self, problem);
     const StopSignals stop(
         "q40prog-cli: stopping the read at its next data block; nothing is written to the "
         "device.\n",
@@ -77,10 +80,11 @@ int RunRead(const Command& self, const Args& args) {
 }
 
 const RegisterCommand reg({"read",
-                           "--port P [--catalogue FILE] [--save DIR] [--json]",
+                           "--port P [--catalogue FILE] [--save DIR] [--json] [--station NAME] "
+                           "[--operator NAME] [--serial TEXT] [--ledger URL]",
                            "Tell what the connected device holds, without changing anything.",
                            Help,
-                           {"--port", "--catalogue", "--save"},
+                           WithRunContext({"--port", "--catalogue", "--save"}),
                            {"--json"},
                            RunRead});
 }  // namespace

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <iostream>
 #include <mutex>
 #include <thread>
 
@@ -82,9 +83,11 @@ private:
 
     // False when the station stopped before the update began.
     bool Update(const std::string& chip) {
-        Board.Chip(Index, chip);
+        Board.PutOn(Index, chip);
+        const std::string serial = Request.AskSerial ? AskSerial() : std::string();
+        if (Stop.Requested()) return false;
         PortRunReport report(Board, Index, Stop, PortRunReport::Station);
-        PortUpdate u = UpdateDevice(Request, Port, report, SystemLinkFactory(), Stop, chip);
+        PortUpdate u = UpdateDevice(Request, Port, report, SystemLinkFactory(), Stop, chip, serial);
         if (!u.Ran && Stop.Requested()) return false;
         if (!u.Ran) {  // no processor entry names the chip: an update that failed, recorded
             Board.LogLines(Index, u.Outcome.Message + "\n" + u.Outcome.Detail);
@@ -95,6 +98,20 @@ private:
         if (!Stop.Requested())
             Board.State(Index, OutcomeSentence(u.Outcome) + " Take the board off.");
         return true;
+    }
+
+    // One line from stdin, typed or from a barcode reader; one socket asks at a time, so that
+    // each answer goes to the board it was asked for. Empty at the input's end.
+    std::string AskSerial() {
+        static std::mutex asking;
+        const std::lock_guard<std::mutex> lock(asking);
+        Board.Ask(Index,
+                  Port + ": serial number of the board put on (type or scan it, then Enter)");
+        std::string line;
+        if (!std::getline(std::cin, line)) line.clear();
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        Board.Answered(Index);
+        return line;
     }
 
     // Until the box answers but the board does not; false when the station stops first.
@@ -118,20 +135,23 @@ void PrintTotals(const std::vector<std::string>& ports, const PortBoard& board) 
     std::size_t width = std::string("all ports").size();
     for (const std::string& p : ports) width = std::max(width, p.size());
     const auto row = [&](const std::string& name, const UpdateCounts& c) {
-        std::printf("%-*s  %6d  %6d\n", static_cast<int>(width), name.c_str(), c.Done, c.Failed);
+        std::printf("%-*s  %6d  %6d  %9d\n", static_cast<int>(width), name.c_str(), c.Done,
+                    c.Failed, c.TakenOff);
     };
-    std::printf("\n%-*s  %6s  %6s\n", static_cast<int>(width), "port", "done", "failed");
+    std::printf("\n%-*s  %6s  %6s  %9s\n", static_cast<int>(width), "port", "done", "failed",
+                "taken off");
     for (std::size_t i = 0; i < ports.size(); ++i) row(ports[i], board.CountsOf(i));
     row("all ports", board.Total());
     std::fflush(stdout);
 }
 }  // namespace
 
-int RunStation(const UpdateRequest& request) {
+int RunStation(const UpdateRequest& request, bool verbose) {
     const StopSignals stop;
     if (const std::string problem = CheckRequestedItem(request); !problem.empty())
         return Failure(problem);
     PortBoard board(request.Ports, stop, StopNotice, StopAgain, true);
+    board.ShowLogLines(verbose);
     std::vector<std::unique_ptr<PortStation>> stations;
     std::vector<std::thread> threads;
     for (std::size_t i = 0; i < request.Ports.size(); ++i) {

@@ -6,4 +6,5 @@
 #include "cli/UpdateRequest.h"
 
 // Returns the exit code of every update made (ExitCodeOfAll); 0 when there was none.
-int RunStation(const UpdateRequest& request);
+// 'verbose': on a terminal the runs' log lines show below the board too.
+int RunStation(const UpdateRequest& request, bool verbose = false);

@@ -1,5 +1,6 @@
 // station: a production bench that updates every board as it is connected.
 #include "cli/Command.h"
+#include "cli/RunContextOptions.h"
 #include "cli/SamePort.h"
 #include "cli/Station.h"
 #include "cli/UpdateRequest.h"
@@ -15,6 +16,9 @@ const char* const Help =
     "  --fuse-lo V, --fuse-hi V, --fuse-ex V, --speed V, --bootloader N\n"
     "                    as for program, with --firmware only\n"
     "  --allow-isp-lockout  as for program\n"
+    "  --ask-serial      ask for each board's serial (typed, or scanned with a barcode reader:\n"
+    "                    one line) when it is put on; the question names the port\n"
+    "  --verbose         on a terminal, show the runs' log lines below the board too\n"
     "\nOn each port by itself: wait quietly until a board answers (the chip is asked about\n"
     "once a second), update it as program does, show the outcome (with a bell on a\n"
     "terminal), then wait until the board is taken off (the box answers, no chip does)\n"
@@ -61,19 +65,25 @@ int RunStationCommand(const Command& self, const Args& args) {
     std::string problem = ReadUpdateRequest(args, request);
     if (problem.empty()) problem = SamePortTwice(request.Ports);
     if (problem.empty()) problem = NoSerialPort(request.Ports);
+    if (problem.empty() && args.Option("--serial"))
+        problem = "--serial does not go with station: each board has its own (--ask-serial)";
     if (!problem.empty()) return UsageError(self, problem);
-    return RunStation(request);
+    request.Context.Operation = "station";
+    request.AskSerial = args.Flag("--ask-serial");
+    return RunStation(request, args.Flag("--verbose"));
 }
 
-const RegisterCommand reg({"station",
-                           "--port P [--port P ...] (--firmware FILE [--fuse-lo V] [--fuse-hi V] "
-                           "[--fuse-ex V] [--speed V] [--bootloader N] | --item N "
-                           "[--catalogue FILE]) [--allow-isp-lockout]",
-                           "Production bench: update every board as it is connected, until Ctrl-C.",
-                           Help,
-                           {"--port", "--firmware", "--fuse-lo", "--fuse-hi", "--fuse-ex",
-                            "--speed", "--bootloader", "--item", "--catalogue"},
-                           {"--allow-isp-lockout"},
-                           RunStationCommand,
-                           {"--port"}});
+const RegisterCommand reg(
+    {"station",
+     "--port P [--port P ...] (--firmware FILE [--fuse-lo V] [--fuse-hi V] "
+     "[--fuse-ex V] [--speed V] [--bootloader N] | --item N "
+     "[--catalogue FILE]) [--allow-isp-lockout] [--ask-serial] [--station NAME] "
+     "[--operator NAME] [--ledger URL] [--verbose]",
+     "Production bench: update every board as it is connected, until Ctrl-C.",
+     Help,
+     WithRunContext({"--port", "--firmware", "--fuse-lo", "--fuse-hi", "--fuse-ex", "--speed",
+                     "--bootloader", "--item", "--catalogue"}),
+     {"--allow-isp-lockout", "--ask-serial", "--verbose"},
+     RunStationCommand,
+     {"--port"}});
 }  // namespace

@@ -73,25 +73,31 @@ std::string ReadFirmware(const Args& args, UpdateRequest& r) {
 }
 
 PortUpdate Run(const RunParams& params, const std::string& idPattern, const UpdateRequest& request,
-               IRunReport& report, const LinkFactory& makeLink, const StopSignals& stop) {
+               const RunContext& context, IRunReport& report, const LinkFactory& makeLink,
+               const StopSignals& stop) {
     PortUpdate u;
     if (stop.Requested()) {
         u.Outcome.Code = errAborted;
         u.Outcome.Message = "stopped before the update began; the device is untouched";
         return u;
     }
-    ProgrammingRun run(params, report, makeLink, RunOptions{{}, idPattern, request.UseEepromCopy});
+    ProgrammingRun run(params, report, makeLink,
+                       RunOptions{{}, idPattern, request.UseEepromCopy, context});
     u.Outcome = run.Execute();
     u.Ran = true;
     return u;
 }
 
 // The update action's chip query, or the chip a station has seen answer already.
-PortUpdate FromItem(const UpdateRequest& request, const std::string& port, IRunReport& report,
-                    const LinkFactory& makeLink, const StopSignals& stop,
+PortUpdate FromItem(const UpdateRequest& request, RunContext context, const std::string& port,
+                    IRunReport& report, const LinkFactory& makeLink, const StopSignals& stop,
                     const std::string& knownChip) {
     PortUpdate u;
     const Catalogue catalogue(request.Where.CatalogueFile);
+    context.Catalogue = request.Where.CatalogueFile;
+    context.ItemNumber = *request.Item;
+    context.ItemName = catalogue.ReadValue(ItemSection(*request.Item), NameKey, "");
+    u.Record.Context = context;
     const UpdatePlan plan = PlanItemUpdate(catalogue, request.Where.ProgramFolder, *request.Item,
                                            port, [&](const std::string& p) {
                                                if (!knownChip.empty()) return knownChip;
@@ -117,7 +123,7 @@ PortUpdate FromItem(const UpdateRequest& request, const std::string& port, IRunR
     }
     RunParams params = plan.Params;
     params.AllowIspLockout = params.AllowIspLockout || request.AllowIspLockout;
-    return Run(params, plan.FirmwareIdText, request, report, makeLink, stop);
+    return Run(params, plan.FirmwareIdText, request, context, report, makeLink, stop);
 }
 }  // namespace
 
@@ -128,6 +134,7 @@ std::string ReadUpdateRequest(const Args& args, UpdateRequest& r) {
     if (!args.Positionals().empty()) return "unexpected argument";
     const bool byItem = args.Option("--item").has_value();
     if (byItem && args.Option("--firmware")) return "give either --firmware or --item";
+    if (std::string p = ReadRunContext(args, r.Context, r.Ports.size() == 1); !p.empty()) return p;
     r.AllowIspLockout = args.Flag("--allow-isp-lockout");
     r.Values.AllowIspLockout = r.AllowIspLockout;
     return byItem ? ReadItem(args, r) : ReadFirmware(args, r);
@@ -144,16 +151,19 @@ std::string CheckRequestedItem(const UpdateRequest& r) {
 
 PortUpdate UpdateDevice(const UpdateRequest& request, const std::string& port, IRunReport& report,
                         const LinkFactory& makeLink, const StopSignals& stop,
-                        const std::string& knownChip) {
+                        const std::string& knownChip, const std::string& serial) {
     const auto started = std::chrono::system_clock::now();
+    RunContext context = request.Context;
+    if (!serial.empty()) context.Serial = serial;
     PortUpdate u;
     if (request.Item) {
-        u = FromItem(request, port, report, makeLink, stop, knownChip);
+        u = FromItem(request, context, port, report, makeLink, stop, knownChip);
     } else {
         RunParams params = request.Values;
         params.PortName = port;
-        u = Run(params, {}, request, report, makeLink, stop);
+        u = Run(params, {}, request, context, report, makeLink, stop);
         u.Record.Firmware = params.FirmwarePath;
+        u.Record.Context = context;
     }
     u.Record.Operation = "program";
     u.Record.Started = started;

@@ -8,6 +8,7 @@
 
 #include "catalogue/CatalogueLocation.h"
 #include "cli/Args.h"
+#include "cli/RunContextOptions.h"
 #include "programming/LinkFactory.h"
 #include "programming/RunParams.h"
 #include "programming/RunRecord.h"
@@ -23,6 +24,8 @@ struct UpdateRequest {
     bool AllowIspLockout = false;
     bool KeepDeviceEeprom = false;
     std::string UseEepromCopy;
+    RunContext Context;      // --station, --operator, --serial, --ledger; the item's catalogue
+    bool AskSerial = false;  // station --ask-serial: each board's serial is asked for
 };
 
 // Fills the request from the options; the usage problem, empty when they make sense.
@@ -44,6 +47,7 @@ struct PortUpdate {
 // One update of the device on 'port': with --item the update action first (chip query, the
 // processor entry naming the chip), skipping the query when 'knownChip' says what answered.
 // No run begins once 'stop' has been requested.
+// 'serial', when given, is the board's serial (a station asked for it).
 PortUpdate UpdateDevice(const UpdateRequest& request, const std::string& port, IRunReport& report,
                         const LinkFactory& makeLink, const StopSignals& stop,
-                        const std::string& knownChip = {});
+                        const std::string& knownChip = {}, const std::string& serial = {});

@@ -9,6 +9,7 @@
 #include "catalogue/UpdatePlan.h"
 #include "cli/Command.h"
 #include "cli/ConsoleReport.h"
+#include "cli/RunContextOptions.h"
 #include "cli/StopSignals.h"
 #include "programming/NumberText.h"
 #include "programming/Probes.h"
@@ -52,6 +53,9 @@ int PlanItem(const Args& args, const std::string& port, DeviceReadRequest& reque
     if (plan.Result == UpdatePlan::ChipQueryFailed) return Failure(chip.Text, chip.Error.Detail);
     if (plan.Result == UpdatePlan::NoMatch) return Failure(NoMatchText);
     request = ItemVerifyRequest(plan, port);
+    request.Context.Catalogue = where.CatalogueFile;
+    request.Context.ItemNumber = item;
+    request.Context.ItemName = catalogue.ReadValue(ItemSection(item), NameKey, "");
     return ExitOk;
 }
 
@@ -92,6 +96,8 @@ int RunVerify(const Command& self, const Args& args) {
         request.FirmwarePath = *args.Option("--firmware");
         request.ApplicationLength = args.Option("--bootloader").value_or("");
     }
+    if (const std::string problem = ReadRunContext(args, request.Context); !problem.empty())
+        return UsageError(self, problem);
     const StopSignals stop(
         "q40prog-cli: stopping the verify at its next data block; nothing is written to the "
         "device.\n",
@@ -103,10 +109,11 @@ int RunVerify(const Command& self, const Args& args) {
 
 const RegisterCommand reg(
     {"verify",
-     "--port P (--item N [--catalogue FILE] | --firmware FILE [--bootloader N])",
+     "--port P (--item N [--catalogue FILE] | --firmware FILE [--bootloader N]) [--station NAME] "
+     "[--operator NAME] [--serial TEXT] [--ledger URL]",
      "Compare the device's flash with a firmware, without changing anything.",
      Help,
-     {"--port", "--item", "--catalogue", "--firmware", "--bootloader"},
+     WithRunContext({"--port", "--item", "--catalogue", "--firmware", "--bootloader"}),
      {},
      RunVerify});
 }  // namespace

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/Command.h"
+#include "cli/RunContextOptions.h"
 #include "link/StandardDescriptors.h"
 
 namespace {
@@ -41,6 +42,9 @@ void PrintCommandUsage(const Command& c, bool toStderr) {
     FILE* out = toStderr ? stderr : stdout;
     std::fprintf(out, "usage: q40prog-cli %s %s\n\n%s\n", c.Name, c.Synopsis, c.Summary);
     if (c.Help && *c.Help) std::fprintf(out, "\n%s", c.Help);
+    // The station asks each board for its serial (--ask-serial) and refuses one --serial.
+    if (TakesRunContext(c.Valued))
+        std::fputs(RunContextHelp(c.Flags.count("--ask-serial") == 0).c_str(), out);
 }
 
 int UsageError(const Command& c, const std::string& problem) {

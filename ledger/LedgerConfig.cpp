@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/SystemFiles.h"
+#include "platform/UserPlaces.h"
 
 namespace {
 std::string Trimmed(const std::string& s) {
@@ -53,15 +54,7 @@ std::string PercentEncoded(const std::string& text) {
 }  // namespace
 
 std::string LedgerConfigPath() {
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    std::string base;
-    if (xdg && *xdg == '/') {
-        base = xdg;
-    } else {
-        const char* home = std::getenv("HOME");
-        base = std::string(home && *home ? home : "/tmp") + "/.config";
-    }
-    return base + "/KARDO/Q40Prog.conf";
+    return UserConfigFolder() + "/KARDO/Q40Prog.conf";
 }
 
 std::optional<std::string> ReadConfigValue(const std::string& path, const std::string& key) {

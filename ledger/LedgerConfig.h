@@ -1,8 +1,8 @@
 #pragma once
 // Where the floor's ledger is: `--ledger URL` on the command line, else the environment's
-// Q40PROG_LEDGER, else a "ledger=" line in $XDG_CONFIG_HOME/KARDO/Q40Prog.conf
-// (~/.config/... without XDG_CONFIG_HOME), which the window program reads too. And how its
-// address becomes a connection that can never hold a run up for long.
+// Q40PROG_LEDGER, else a "ledger=" line in KARDO/Q40Prog.conf in the user's settings folder
+// ($XDG_CONFIG_HOME or ~/.config; %APPDATA% on Windows), which the window program reads too. And
+// how its address becomes a connection that can never hold a run up for long.
 
 #include <optional>
 #include <string>
@@ -13,7 +13,7 @@ constexpr int FloorTimeoutSeconds = 3;
 constexpr int ReportStatementSeconds = 300;
 constexpr char LedgerEnvironment[] = "Q40PROG_LEDGER";
 
-// $XDG_CONFIG_HOME/KARDO/Q40Prog.conf, else ~/.config/KARDO/Q40Prog.conf.
+// KARDO/Q40Prog.conf in the user's settings folder.
 std::string LedgerConfigPath();
 
 struct FloorSetting {

@@ -33,6 +33,8 @@ set(q40_datafolder_posix DataFolderPlace.cpp)
 set(q40_datafolder_win32 DataFolderPlace.cpp)
 set(q40_files_posix SystemFiles.cpp MappedPages.cpp)
 set(q40_files_win32 SystemFiles.cpp MappedPages.cpp WideText.cpp)
+set(q40_userplaces_posix UserPlaces.cpp)
+set(q40_userplaces_win32 UserPlaces.cpp)
 set(q40_programfolder_posix ProgramFolder.cpp)
 set(q40_programfolder_win32 ProgramFolder.cpp)
 

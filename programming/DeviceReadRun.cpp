@@ -49,7 +49,7 @@ bool DeviceReadRun::OnProgress(void* self, int32_t position, int32_t total, Prog
 }
 
 void DeviceReadRun::Step(const std::string& line) {
-    Lines.push_back(line);
+    Lines.push_back(LogFileLine(line));
     Report.Log(line);
 }
 
@@ -74,21 +74,27 @@ RunOutcome DeviceReadRun::Execute() {
         }
         Outcome.Retries = link->RetriesUsed;
     }  // the link goes, and with it the port
+    Phases.Stop();
+    Outcome.Phases = Phases.Seconds();
     Outcome.Seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - clockStart).count();
-    const RunRecordInfo info{OperationName(), Started, Request.PortName, Request.FirmwarePath,
-                             Request.FirmwarePattern};
+    const RunRecordInfo info{OperationName(),         Started,
+                             Request.PortName,        Request.FirmwarePath,
+                             Request.FirmwarePattern, Request.Context};
     KeepRunFiles(folder, info, Lines, Outcome, Report);
     Report.Ended(Outcome);
     return Outcome;
 }
 
 std::string DeviceReadRun::Identify(TIspLink& link) {
+    Phases.Enter(RunPhase::Identification);
     Outcome.Chip =
         OpenAndIdentify(link, Request.PortName, [this](const std::string& l) { Step(l); });
     Report.ChipIdentified(Outcome.Chip);
     Outcome.Readout.Signature1 = link.Device.Signature1;
     Outcome.Readout.Signature2 = link.Device.Signature2;
+    Outcome.Signature =
+        Hex2(link.Device.Signature1).substr(2) + " " + Hex2(link.Device.Signature2).substr(2);
     Step("signature bytes " + Hex2(link.Device.Signature1) + " " + Hex2(link.Device.Signature2));
     return Outcome.Chip;
 }
@@ -118,6 +124,7 @@ void DeviceReadRun::ReadSequence(TIspLink& link, const std::string& dataFolder) 
 }
 
 void DeviceReadRun::ReadFuses(TIspLink& link) {
+    Phases.Enter(RunPhase::Fuses);
     DeviceReadout& r = Outcome.Readout;
     const std::vector<FuseByte> fuses = FusesOf(link.Device);
     if (fuses.empty()) {
@@ -162,6 +169,7 @@ void DeviceReadRun::ReadLockBitsOf(TIspLink& link) {
 }
 
 void DeviceReadRun::ReadFlashPart(TIspLink& link) {
+    Phases.Enter(RunPhase::Flash);
     const std::vector<KnownFirmware> known = Request.KnownFirmwares
                                                  ? Request.KnownFirmwares(Outcome.Chip)
                                                  : std::vector<KnownFirmware>{};
@@ -180,6 +188,7 @@ void DeviceReadRun::ReadFlashPart(TIspLink& link) {
 }
 
 void DeviceReadRun::ReadEepromPart(TIspLink& link) {
+    Phases.Enter(RunPhase::EepromRead);
     Step("reading eeprom...");
     link.ReadEeprom();
     DeviceReadout& r = Outcome.Readout;
@@ -245,6 +254,8 @@ void DeviceReadRun::VerifySequence(TIspLink& link, const std::string& dataFolder
     }
     Outcome.ImageLength = image.Length;
     Outcome.CheckValue = image.CheckValue;
+    Outcome.FirmwareSha256 = FileSha256Hex(Request.FirmwarePath);
+    Phases.Enter(RunPhase::Flash);
     Step("verifying flash...");
     link.VerifyFlash();
     Step("disabling programming mode");

@@ -11,6 +11,8 @@
 
 #include "programming/DeviceReadout.h"
 #include "programming/LinkFactory.h"
+#include "programming/PhaseClock.h"
+#include "programming/RunContext.h"
 #include "programming/RunReport.h"
 
 struct DeviceReadRequest {
@@ -31,6 +33,8 @@ struct DeviceReadRequest {
     std::string ApplicationLength;  // the Bootloader value; empty or no number: the file size
     std::string FirmwarePattern;    // the item's identifier pattern, when it is an item's
     bool IsItem = false;            // the firmware is a catalogue item's
+
+    RunContext Context = {};  // for the record: station, operator, item, ledger
 };
 
 // The verdict of a verify that found the device equal to the image.
@@ -62,4 +66,5 @@ private:
     RunOutcome Outcome;
     std::vector<std::string> Lines;
     std::chrono::system_clock::time_point Started;
+    PhaseClock Phases;  // for the record
 };

@@ -100,6 +100,9 @@ void EepromKeeper::BeforeErase(TIspLink& link, std::chrono::system_clock::time_p
     } else {
         CheckPendingCopies(link, outcome);
     }
+    // Saving the copy takes its time on a slow disk, and the window's question lets a person
+    // press Abort: a stop asked for by now still ends the run with nothing erased.
+    if (Report.StopRequested()) throw EProgError(errAborted);
     MarkGoingBack(link.Device.Name, outcome);
 }
 

@@ -1,6 +1,7 @@
 #include "programming/EepromRestore.h"
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -15,18 +16,19 @@ namespace {
 class Restore {
 public:
     Restore(const std::string& port, const std::string& copyPath, IRunReport& report,
-            const std::string& dataFolder)
+            const std::string& dataFolder, RunContext context)
         : Port(port),
           CopyPath(copyPath),
           Report(report),
-          DataFolder(dataFolder.empty() ? DefaultDataFolder() : dataFolder) {}
+          DataFolder(dataFolder.empty() ? DefaultDataFolder() : dataFolder),
+          Context(std::move(context)) {}
 
     RunOutcome Execute(const LinkFactory& makeLink);
 
 private:
     void Sequence(TIspLink& link);
     void Step(const std::string& line) {
-        Lines.push_back(line);
+        Lines.push_back(LogFileLine(line));
         Report.Log(line);
     }
     void Failed(const EProgError& e, const TIspLink& link);
@@ -38,6 +40,7 @@ private:
     const std::string Port, CopyPath;
     IRunReport& Report;
     const std::string DataFolder;
+    const RunContext Context;
     std::chrono::system_clock::time_point Started = std::chrono::system_clock::now();
     std::vector<std::string> Lines;
     RunOutcome Outcome;
@@ -73,8 +76,8 @@ RunOutcome Restore::Execute(const LinkFactory& makeLink) {
     }
     Outcome.Seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - clockStart).count();
-    KeepRunFiles(DataFolder, RunRecordInfo{"restore-eeprom", Started, Port, {}, {}}, Lines, Outcome,
-                 Report);
+    KeepRunFiles(DataFolder, RunRecordInfo{"restore-eeprom", Started, Port, {}, {}, Context}, Lines,
+                 Outcome, Report);
     Report.Ended(Outcome);
     return Outcome;
 }
@@ -83,6 +86,10 @@ void Restore::Sequence(TIspLink& link) {
     Step("loading eeprom copy " + CopyPath);
     const std::vector<uint8_t> copy = LoadEepromCopy(CopyPath);
     Outcome.Chip = OpenAndIdentify(link, Port, [this](const std::string& line) { Step(line); });
+    char signature[8];
+    std::snprintf(signature, sizeof signature, "%02X %02X", link.Device.Signature1,
+                  link.Device.Signature2);
+    Outcome.Signature = signature;
     Report.ChipIdentified(Outcome.Chip);
     CheckCopyFits(CopyPath, copy, link.Device);
     Step("reading eeprom...");
@@ -133,6 +140,6 @@ void Restore::Failed(const EProgError& e, const TIspLink& link) {
 
 RunOutcome RestoreEeprom(const std::string& portName, const std::string& copyPath,
                          IRunReport& report, const LinkFactory& makeLink,
-                         const std::string& dataFolder) {
-    return Restore(portName, copyPath, report, dataFolder).Execute(makeLink);
+                         const std::string& dataFolder, const RunContext& context) {
+    return Restore(portName, copyPath, report, dataFolder, context).Execute(makeLink);
 }

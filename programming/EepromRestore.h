@@ -4,6 +4,7 @@
 #include <string>
 
 #include "programming/LinkFactory.h"
+#include "programming/RunContext.h"
 #include "programming/RunReport.h"
 
 // Reads the copy (at most 64 KiB), identifies the chip and checks that the copy was taken
@@ -13,7 +14,7 @@
 // leaves a log file and a record line; success clears the copy's pending mark. A stop asked
 // for before it writes ends it with the device untouched; one that comes while it writes
 // waits until the copy is in and verified.
-// 'dataFolder' empty: the default one.
+// 'dataFolder' empty: the default one. 'context' goes into the run's record.
 RunOutcome RestoreEeprom(const std::string& portName, const std::string& copyPath,
                          IRunReport& report, const LinkFactory& makeLink,
-                         const std::string& dataFolder = {});
+                         const std::string& dataFolder = {}, const RunContext& context = {});

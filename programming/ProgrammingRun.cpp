@@ -5,6 +5,8 @@
 #include "image/CheckValue.h"
 #include "image/FirmwareId.h"
 #include "image/ImageLoader.h"
+#include "ledger/Sha256.h"
+#include "programming/BoardSerial.h"
 #include "programming/DataFolder.h"
 #include "programming/FusePresence.h"
 #include "programming/IspLockout.h"
@@ -60,7 +62,7 @@ void ProgrammingRun::StopOnceEepromIsBack() {
 }
 
 void ProgrammingRun::Step(const std::string& line) {
-    Lines.push_back(line);
+    Lines.push_back(LogFileLine(line));
     Report.Log(line);
 }
 
@@ -80,6 +82,8 @@ RunOutcome ProgrammingRun::Execute() {
         }
         Outcome.Retries = link->RetriesUsed;
     }  // the link goes, and with it the port
+    Phases.Stop();
+    Outcome.Phases = Phases.Seconds();
     Outcome.Seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - clockStart).count();
     KeepRecords();
@@ -94,8 +98,10 @@ void ProgrammingRun::Sequence(TIspLink& link) {
         CheckFusesPresent(*meantFor, Params);
     CheckDataFolder(Options.DataFolder);
     Keeper.Prepare();
+    Phases.Enter(RunPhase::Identification);
     Outcome.Chip =
         OpenAndIdentify(link, Params.PortName, [this](const std::string& line) { Step(line); });
+    Outcome.Signature = Hex("%02X ", link.Device.Signature1) + Hex("%02X", link.Device.Signature2);
     Report.ChipIdentified(Outcome.Chip);
     // Before any fuse is written or anything erased; the chip that answered decides.
     CheckFusesPresent(link.Device, Params);
@@ -103,6 +109,7 @@ void ProgrammingRun::Sequence(TIspLink& link) {
     LoadImage(link);
     Step("setting port time to 100");
     link.SetPortTime(StartPortTime);
+    Phases.Enter(RunPhase::Fuses);
     WriteFuse(link, FuseByte::Lo, Params.FuseLo, Numbers.FuseLo);
     WriteFuse(link, FuseByte::Hi, Params.FuseHi, Numbers.FuseHi);
     WriteFuse(link, FuseByte::Ex, Params.FuseEx, Numbers.FuseEx);
@@ -110,18 +117,23 @@ void ProgrammingRun::Sequence(TIspLink& link) {
         Step("setting port time to " + Params.Speed);
         link.SetPortTime(*Numbers.Speed);
     }
+    Phases.Enter(RunPhase::EepromRead);
     Step("reading eeprom...");
     link.ReadEeprom();
+    ReadSerial(link);
     StopIfRequested();  // the last point at which a stop leaves the device as it was
     EepromOnItsWay = true;
     Keeper.BeforeErase(link, Started, Outcome);
+    Phases.Enter(RunPhase::Erase);
     Step("erasing chip");
     Outcome.DeviceTouched = true;  // even a failed erase may have reached the chip
     link.EraseChip();
+    Phases.Enter(RunPhase::EepromWrite);
     Step("programming eeprom...");
     Keeper.ProgramEeprom(link);
     Keeper.WrittenBack();
     StopOnceEepromIsBack();
+    Phases.Enter(RunPhase::Flash);
     Step("programming flash...");
     link.ProgramFlash();
     Step("disabling programming mode");
@@ -135,6 +147,7 @@ void ProgrammingRun::Sequence(TIspLink& link) {
 void ProgrammingRun::LoadImage(TIspLink& link) {
     Step("loading flash file...");
     const int32_t size = LoadFlashFile(Params.FirmwarePath, link.FlashImage);
+    Outcome.FirmwareSha256 = FileSha256Hex(Params.FirmwarePath);
     Outcome.ImageLength = size;
     const int32_t flashSize = link.Device.FlashSize;
     const std::string chipFlash =
@@ -225,8 +238,22 @@ void ProgrammingRun::FailurePath(const EProgError& e, TIspLink& link) {
     Report.Failed(Outcome.Message);
 }
 
+// The board's serial from the EEPROM as read, where the catalogue says it lives; a serial
+// given to the run wins. A location that is no location is logged and read as none.
+void ProgrammingRun::ReadSerial(const TIspLink& link) {
+    if (!Options.Context.Serial.empty() || Params.SerialLocation.empty()) return;
+    std::string problem;
+    const auto where = ParseSerialLocation(Params.SerialLocation, problem);
+    if (!where) {
+        Step(problem);
+        return;
+    }
+    Outcome.Serial = SerialFromEeprom(link.EepromImage, link.Device.EepromSize, *where);
+}
+
 void ProgrammingRun::KeepRecords() {
-    const RunRecordInfo info{"program", Started, Params.PortName, Params.FirmwarePath,
-                             Options.FirmwareIdText};
+    const RunRecordInfo info{
+        "program",      Started, Params.PortName, Params.FirmwarePath, Options.FirmwareIdText,
+        Options.Context};
     KeepRunFiles(Options.DataFolder, info, Lines, Outcome, Report);
 }

@@ -12,6 +12,8 @@
 #include "link/Fuses.h"
 #include "programming/EepromKeeper.h"
 #include "programming/LinkFactory.h"
+#include "programming/PhaseClock.h"
+#include "programming/RunContext.h"
 #include "programming/RunParams.h"
 #include "programming/RunPreflight.h"
 #include "programming/RunReport.h"
@@ -20,6 +22,7 @@ struct RunOptions {
     std::string DataFolder;              // EEPROM copies, run logs and the run record
     std::string FirmwareIdText;          // the item's identifier pattern (may be empty)
     std::string EepromCopyToWrite = {};  // a saved copy to write back instead of what was read
+    RunContext Context = {};             // for the record: station, operator, item, ledger
 };
 
 class ProgrammingRun {
@@ -37,6 +40,7 @@ private:
                    std::optional<uint8_t> value);
     void FailurePath(const EProgError& e, TIspLink& link);
     void KeepRecords();
+    void ReadSerial(const TIspLink& link);
     static RunOptions WithDefaultFolder(RunOptions options);
     static bool OnProgress(void* self, int32_t position, int32_t total, ProgressPhase phase);
     bool Progress(int32_t position, int32_t total, ProgressPhase phase);
@@ -57,4 +61,5 @@ private:
     // stop waits: stopping there would leave the device without its EEPROM.
     bool EepromOnItsWay = false;
     bool StopHeld = false;  // a stop came meanwhile; it takes effect once the EEPROM is back
+    PhaseClock Phases;      // for the record
 };

@@ -2,8 +2,10 @@
 
 #include "platform/SystemFiles.h"
 
+#include "ledger/UtcTime.h"
 #include "link/OsErrorText.h"
 #include "programming/DataFolder.h"
+#include "programming/RunLedger.h"
 #include "programming/UniqueFile.h"
 
 namespace {
@@ -26,36 +28,51 @@ std::string WriteLogFile(const std::string& folder, const RunRecordInfo& info,
 }
 
 std::string AppendRecord(const std::string& folder, const RunRecordInfo& info,
-                         const RunOutcome& outcome) {
+                         const RunOutcome& outcome, const LedgerRecord& ledger) {
     const std::string path = folder + "/runs.jsonl";
     if (const int err = MakeFolders(folder)) return Problem("run record", path, err);
-    if (const int err = AppendRunRecord(path, RunRecordLine(info, outcome)))
+    if (const int err = AppendRunRecord(path, RunRecordLine(info, outcome, &ledger)))
         return Problem("run record", path, err);
     return {};
+}
+
+// The record line, then the ledger; each problem in the order it came.
+std::vector<std::string> KeepRecordAndLedger(const std::string& folder, const RunRecordInfo& info,
+                                             const RunOutcome& outcome) {
+    std::vector<std::string> problems;
+    const LedgerRecord ledger = RunLedgerRecord(info, outcome, std::chrono::system_clock::now());
+    if (std::string p = AppendRecord(folder, info, outcome, ledger); !p.empty())
+        problems.push_back(std::move(p));
+    if (auto p = KeepInLedger(folder, ledger, info.Context)) problems.push_back(std::move(*p));
+    return problems;
 }
 
 // The log file is whole already; a later problem joins it at its end if it still can.
 void AddToLogFile(const std::string& path, const std::string& line) {
     const int fd = sysfile::Open(path, sysfile::Write | sysfile::Append);
     if (fd < 0) return;
-    const std::string text = line + "\n";
+    const std::string text = LogFileLine(line) + "\n";
     if (sysfile::WriteSome(fd, text.data(), text.size()) == static_cast<long long>(text.size()))
         sysfile::Sync(fd);
     sysfile::Close(fd);
 }
 }  // namespace
 
+std::string LogFileLine(const std::string& line) {
+    return UtcText(std::chrono::system_clock::now()) + " " + line;
+}
+
 void KeepRunFiles(const std::string& folder, const RunRecordInfo& info,
                   std::vector<std::string>& lines, RunOutcome& outcome, IRunReport& report) {
     std::vector<std::string> problems;
     if (std::string p = WriteLogFile(folder, info, lines, outcome); !p.empty())
         problems.push_back(std::move(p));
-    if (std::string p = AppendRecord(folder, info, outcome); !p.empty()) {
+    for (std::string& p : KeepRecordAndLedger(folder, info, outcome)) {
         if (!outcome.LogPath.empty()) AddToLogFile(outcome.LogPath, p);
         problems.push_back(std::move(p));
     }
     for (const std::string& p : problems) {
-        lines.push_back(p);
+        lines.push_back(LogFileLine(p));
         report.Log(p);
         outcome.Warnings.push_back(p);
     }
@@ -63,8 +80,8 @@ void KeepRunFiles(const std::string& folder, const RunRecordInfo& info,
 
 void KeepRunRecord(const std::string& folder, const RunRecordInfo& info, RunOutcome& outcome,
                    IRunReport& report) {
-    std::string p = AppendRecord(folder, info, outcome);
-    if (p.empty()) return;
-    report.Log(p);
-    outcome.Warnings.push_back(std::move(p));
+    for (std::string& p : KeepRecordAndLedger(folder, info, outcome)) {
+        report.Log(p);
+        outcome.Warnings.push_back(std::move(p));
+    }
 }

@@ -9,8 +9,14 @@
 #include "programming/RunRecord.h"
 #include "programming/RunReport.h"
 
+// A line of a run's log file: the line as the window shows it, after its time in UTC
+// ("2026-12-10T16:30:01.123Z opening serial port ttyUSB0"). Runs stamp their lines as they
+// log them.
+std::string LogFileLine(const std::string& line);
+
 // Writes <folder>/logs/run-<time>.log from 'lines' (outcome.LogPath names it), then appends
-// the record line to <folder>/runs.jsonl. Each problem goes to the report's log, to 'lines'
+// the record line to <folder>/runs.jsonl and keeps the record in the ledger (KeepInLedger).
+// Each problem, a floor ledger not reached among them, goes to the report's log, to 'lines'
 // and to outcome.Warnings.
 void KeepRunFiles(const std::string& folder, const RunRecordInfo& info,
                   std::vector<std::string>& lines, RunOutcome& outcome, IRunReport& report);

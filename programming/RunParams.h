@@ -16,4 +16,7 @@ struct RunParams {
     // The chip the values are meant for, as the DeviceTable names it (the catalogue's
     // processor entry that matched); empty when only the run's identification will tell.
     std::string Chip = {};
+    // Serial_<k>: where the board's EEPROM holds its serial, "ADDR:LENGTH[:text|hex]"; empty:
+    // nowhere known.
+    std::string SerialLocation = {};
 };

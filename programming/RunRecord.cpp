@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
+#include "ledger/UtcTime.h"
 #include "programming/DataFolder.h"
 
 namespace {
@@ -101,9 +102,32 @@ int AppendLocked(int fd, const std::string& text) {
     }
     return sysfile::SyncData(fd) == 0 ? 0 : errno;
 }
+
+// The ledger's fields beyond those the line has always had.
+void AddLedgerFields(nlohmann::ordered_json& j, const LedgerRecord& r) {
+    j["run_id"] = r.RunId;
+    j["station"] = r.Station;
+    j["operator"] = r.Operator;
+    j["ledger_operation"] = r.Operation;
+    j["program_version"] = r.ProgramVersion;
+    j["catalogue"] = r.Catalogue;
+    j["catalogue_sha256"] = r.CatalogueSha256;
+    j["item_number"] = r.ItemNumber;
+    j["item_name"] = r.ItemName;
+    j["firmware_sha256"] = r.FirmwareSha256;
+    j["signature"] = r.Signature;
+    j["started"] = UtcText(r.Started);
+    j["ended"] = UtcText(r.Ended);
+    j["phases"] = {
+        {"identification", Rounded(r.Phases.Identification)}, {"fuses", Rounded(r.Phases.Fuses)},
+        {"eeprom_read", Rounded(r.Phases.EepromRead)},        {"erase", Rounded(r.Phases.Erase)},
+        {"eeprom_write", Rounded(r.Phases.EepromWrite)},      {"flash", Rounded(r.Phases.Flash)}};
+    j["serial"] = r.Serial;
+}
 }  // namespace
 
-std::string RunRecordLine(const RunRecordInfo& info, const RunOutcome& o) {
+std::string RunRecordLine(const RunRecordInfo& info, const RunOutcome& o,
+                          const LedgerRecord* ledger) {
     nlohmann::ordered_json j;
     j["time"] = IsoTimeStamp(info.Started);
     j["operation"] = info.Operation;
@@ -127,6 +151,7 @@ std::string RunRecordLine(const RunRecordInfo& info, const RunOutcome& o) {
     j["eeprom_saved"] = o.EepromSavedPath;
     j["log"] = o.LogPath;
     if (info.Operation == "read" || info.Operation == "verify") AddReadout(j, o.Readout);
+    if (ledger) AddLedgerFields(j, *ledger);
     return j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 

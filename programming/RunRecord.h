@@ -6,6 +6,8 @@
 #include <chrono>
 #include <string>
 
+#include "ledger/LedgerRecord.h"
+#include "programming/RunContext.h"
 #include "programming/RunReport.h"
 
 // What the record says about a run besides its outcome.
@@ -15,13 +17,17 @@ struct RunRecordInfo {
     std::string Port;
     std::string Firmware;         // firmware file; empty for an EEPROM restore
     std::string FirmwarePattern;  // the item's identifier pattern (VERSION); may be empty
+    RunContext Context = {};      // station, operator, item and floor ledger
 };
 
 // One line of JSON describing the run, ending in '\n'. Its "cause" is one of the fixed words
 // of CauseText (FailureCause.h): empty, "verify mismatch", "target lost", "box silent". Texts that
 // are not valid UTF-8 (a Windows-1252 file name) keep the line valid: their stray bytes become
 // U+FFFD.
-std::string RunRecordLine(const RunRecordInfo& info, const RunOutcome& outcome);
+// With the run's ledger record, the line also carries what the ledger keeps beyond it: run_id,
+// station, operator, versions, digests, signature, serial, start and end in UTC, phases.
+std::string RunRecordLine(const RunRecordInfo& info, const RunOutcome& outcome,
+                          const LedgerRecord* ledger = nullptr);
 
 // What a read or verify found, as one JSON document (ending in '\n'): the chip and box, fuses
 // and lock bits with their meaning, the flash survey, the EEPROM, the copies and the verdict.

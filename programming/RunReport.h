@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "ledger/LedgerRecord.h"
 #include "link/Progress.h"
 #include "programming/DeviceReadout.h"
 #include "programming/EepromQuestion.h"
@@ -35,6 +36,12 @@ struct RunOutcome {
     std::vector<std::string> Warnings;  // files that could not be written, with the reason
     // What a read or a verify of the device found; left empty by the other operations.
     DeviceReadout Readout;
+    // For the ledger: signature bytes 1 and 2 as the chip gave them ("96 0A"), the firmware
+    // file's digest as the run read it, the board's serial and the time of each phase.
+    std::string Signature;
+    std::string FirmwareSha256;
+    std::string Serial;
+    PhaseSeconds Phases;
 };
 
 class IRunReport {

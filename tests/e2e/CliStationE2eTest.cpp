@@ -119,7 +119,7 @@ TEST_F(Station, ThreeBoardsInARowEachUpdatedOnce) {
     const CommandResult r = station.Finish();
     EXPECT_EQ(r.ExitCode, 0) << r.Out << r.Err;
     EXPECT_TRUE(Has(r.Err, "q40prog-cli: stopping the station")) << r.Err;
-    EXPECT_EQ(TotalRow(r.Out), (std::vector<std::string>{"all", "ports", "3", "0"})) << r.Out;
+    EXPECT_EQ(TotalRow(r.Out), (std::vector<std::string>{"all", "ports", "3", "0", "0"})) << r.Out;
     EXPECT_EQ(Count(r.Out, "done without any problem."), 3u);
 }
 
@@ -138,7 +138,7 @@ TEST_F(Station, CtrlCEndsItAfterTheUpdateUnderWayHasStopped) {
     EXPECT_TRUE(Has(r.Out, Port() + ": FAILED: Aborted. This port 0 done, 1 failed; all ports 0 "
                                     "done, 1 failed.\n"))
         << r.Out;
-    EXPECT_EQ(TotalRow(r.Out), (std::vector<std::string>{"all", "ports", "0", "1"})) << r.Out;
+    EXPECT_EQ(TotalRow(r.Out), (std::vector<std::string>{"all", "ports", "0", "1", "0"})) << r.Out;
     EXPECT_EQ(RecordCount(), 1u);
 }
 
@@ -158,7 +158,7 @@ TEST_F(Station, CtrlCDuringTheWriteBackPutsTheEepromBackFirst) {
                                ": the eeprom was written back and verified before the stop; the "
                                "flash is not programmed\n"))
         << r.Out;
-    EXPECT_EQ(TotalRow(r.Out), (std::vector<std::string>{"all", "ports", "0", "1"})) << r.Out;
+    EXPECT_EQ(TotalRow(r.Out), (std::vector<std::string>{"all", "ports", "0", "1", "0"})) << r.Out;
     ASSERT_EQ(StopBox(), 0);
     EXPECT_EQ(ReadBytes(Scratch("eeprom.bin")), Eeprom);
     EXPECT_EQ(Cli({"pending"}).Out, "no pending eeprom copies\n");
@@ -176,7 +176,7 @@ TEST_F(Station, ClosedTerminalLetsTheUpdateFinishThenEnds) {
     EXPECT_EQ(r.ExitCode, 0) << r.Out << r.Err;
     EXPECT_TRUE(Has(r.Out, Port() + ": done without any problem.\n")) << r.Out;
     EXPECT_FALSE(Has(r.Err, "q40prog-cli: stopping")) << r.Err;
-    EXPECT_EQ(TotalRow(r.Out), (std::vector<std::string>{"all", "ports", "1", "0"})) << r.Out;
+    EXPECT_EQ(TotalRow(r.Out), (std::vector<std::string>{"all", "ports", "1", "0", "0"})) << r.Out;
     EXPECT_EQ(RecordCount(), 1u);
     ASSERT_EQ(StopBox(), 0);
     EXPECT_EQ(ReadBytes(Scratch("flash.bin")), Stamped());
@@ -200,13 +200,13 @@ TEST_F(Station, CtrlCOnTheTerminalLeavesNoStrayCharacters) {
     ASSERT_GT(notice, echo);
     // Every move up to the board's first line starts at the line's start.
     std::size_t moves = 0;
-    for (auto at = screen.find("\x1b[2A"); at != std::string::npos;
-         at = screen.find("\x1b[2A", at + 1)) {
+    for (auto at = screen.find("\x1b[3A"); at != std::string::npos;
+         at = screen.find("\x1b[3A", at + 1)) {
         ++moves;
         EXPECT_EQ(screen.substr(at - 1, 1), "\r") << screen.substr(at > 20 ? at - 20 : 0, 40);
     }
     EXPECT_GT(moves, 0u);
-    EXPECT_NE(screen.find("\r\x1b[2A\x1b[Jq40prog-cli: stopping the station", echo),
+    EXPECT_NE(screen.find("\r\x1b[3A\x1b[Jq40prog-cli: stopping the station", echo),
               std::string::npos)
         << screen.substr(echo);
 }
@@ -320,7 +320,7 @@ TEST_F(Station, LookalikeBoardFailsBeforeTheEraseAndTheStationGoesOn) {
                                "it is not."))
         << r.Out;
     EXPECT_FALSE(Has(r.Out, "erasing chip")) << r.Out;
-    EXPECT_EQ(TotalRow(r.Out), (std::vector<std::string>{"all", "ports", "0", "2"})) << r.Out;
+    EXPECT_EQ(TotalRow(r.Out), (std::vector<std::string>{"all", "ports", "0", "2", "0"})) << r.Out;
     ASSERT_EQ(StopBox(), 0);
     EXPECT_EQ(ReadBytes(Scratch("eeprom.bin")), lookalike);
     EXPECT_TRUE(Has(Cli({"pending"}).Out, copy));

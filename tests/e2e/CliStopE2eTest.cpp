@@ -15,6 +15,7 @@
 #include "tests/e2e/BoxSimFixture.h"
 #include "tests/e2e/LiveCommand.h"
 #include "tests/e2e/TerminalCommand.h"
+#include "tests/support/LogStamps.h"
 #include "tests/support/TestData.h"
 
 namespace {
@@ -97,7 +98,7 @@ protected:
         const std::string path =
             record.substr(at + key.size(), record.find('"', at + key.size()) - at - key.size());
         const std::vector<uint8_t> log = ReadBytes(path);
-        EXPECT_EQ(std::string(log.begin(), log.end()), out);
+        EXPECT_EQ(WithoutStamps(std::string(log.begin(), log.end())), out);
     }
 
     static std::string CopyNamedIn(const std::string& out) {

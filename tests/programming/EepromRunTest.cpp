@@ -26,6 +26,7 @@
 #include "programming/PendingCopies.h"
 #include "programming/ProgrammingRun.h"
 #include "tests/support/BoxFactory.h"
+#include "tests/support/LogStamps.h"
 #include "tests/support/RecordingReport.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestData.h"
@@ -131,7 +132,7 @@ TEST_F(EepromRuns, RestoreWritesEveryBlockOverOtherData) {
     std::string logText;
     for (const auto& l : report.Lines) logText += l + "\n";
     const auto log = ReadFile(o.LogPath);
-    EXPECT_EQ(std::string(log.begin(), log.end()), logText);
+    EXPECT_EQ(WithoutStamps(std::string(log.begin(), log.end())), logText);
     const auto record = ReadFile(Temp.File("data/runs.jsonl"));
     const auto j = nlohmann::json::parse(std::string(record.begin(), record.end()));
     EXPECT_EQ(j["operation"], "restore-eeprom");
@@ -313,7 +314,7 @@ TEST(ParallelRuns, NeverShareAFile) {
             std::string logText;
             for (const auto& l : reports[i].Lines) logText += l + "\n";
             const auto log = ReadFile(outcomes[i].LogPath);
-            EXPECT_EQ(std::string(log.begin(), log.end()), logText);
+            EXPECT_EQ(WithoutStamps(std::string(log.begin(), log.end())), logText);
             copies.insert(outcomes[i].EepromCopyPath);
             logs.insert(outcomes[i].LogPath);
         }
