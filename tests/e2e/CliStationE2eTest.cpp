@@ -363,3 +363,83 @@ TEST_F(Station, APortToComeIsWaitedForAndANonPortRefused) {
     EXPECT_EQ(r.ExitCode, 0) << r.Out << r.Err;
     EXPECT_EQ(ReadBytes(Scratch("flash.bin")), Stamped());
 }
+
+namespace {
+const std::string Red = "\x1b[1;31m", Yellow = "\x1b[1;33m";
+// The first rows of the large words' first two letters, as the board draws them.
+const std::string LargeFail = Red + "█▀▀ ▄▀▄ ", LargeOff = Yellow + "█▀█ █▀▀ ";
+// Wide enough for the alarm line with a pseudo-terminal's path as the port.
+constexpr int BoardColumns = 120;
+}  // namespace
+
+// On the operator's terminal: three boards that fail in a row on one socket raise the alarm
+// on its block, with the port as given, and ring the bell three times; the first two ring it
+// once each and raise nothing.
+TEST_F(Station, ThreeFailuresInARowRaiseTheAlarmAndRingTheBell) {
+    StartBench({"--stuck-flash", "0x100", "--eeprom-in", Scratch("eeprom.in")});
+    const std::string alarm =
+        Red + "!!! " + Port() +
+        ": 3 boards in a row failed: check the box, its cable and the adapter";
+    TerminalCommand station;
+    ASSERT_TRUE(station.Start(StationCommand(), BoardColumns));
+    std::size_t mark = 0;
+    for (int board = 1; board <= 3; ++board) {
+        SCOPED_TRACE(board);
+        if (board > 1) {  // the failed board off, and once the station has seen it go, the next
+            mark = station.Screen().size();
+            Board(SIGUSR2);
+            ASSERT_TRUE(station.WaitForAfter(mark, "waiting for a board")) << station.Screen();
+            mark = station.Screen().size();
+            Board(SIGUSR1);
+        }
+        ASSERT_TRUE(station.WaitForAfter(
+            mark, "0 done, " + std::to_string(board) + " failed, 0 taken off, yield 0.0%"))
+            << station.Screen().substr(mark);
+        ASSERT_TRUE(station.WaitForAfter(mark, "cause: verify mismatch"));
+        const std::string since = station.Screen().substr(mark);
+        EXPECT_TRUE(Has(since, LargeFail)) << since;
+        EXPECT_EQ(Has(station.Screen(), alarm), board == 3) << since;
+        EXPECT_EQ(Has(station.Screen(), "\a\a\a"), board == 3);
+    }
+    EXPECT_TRUE(Has(station.Screen(), Port() + ": 3 boards in a row failed: check the box, its "
+                                               "cable and the adapter\x1b[K"))
+        << "the alarm among the last events";
+    station.Type("\x03");
+    EXPECT_EQ(station.Finish(), ExitNeedsRun);
+    EXPECT_EQ(Count(station.Screen(), "\a"), 5u);
+    EXPECT_EQ(TotalRow(station.Screen()), (std::vector<std::string>{"all", "ports", "0", "3", "0"}))
+        << station.Screen();
+    EXPECT_EQ(RecordCount(), 3u);
+}
+
+// A board taken off in the middle of its flash is counted as taken off, shown as such in
+// yellow, and is no failure: neither in the counts and the yield, nor in the totals; the next
+// board on the socket is updated as usual.
+TEST_F(Station, BoardTakenOffDuringItsUpdateIsNoChipFailure) {
+    // Identification and the EEPROM take some 3000 bytes, the flash of the image some 17000.
+    StartBench({"--target-off-after", "8000"});
+    TerminalCommand station;
+    ASSERT_TRUE(station.Start(StationCommand(), BoardColumns));
+    ASSERT_TRUE(station.WaitFor("0 done, 0 failed, 1 taken off, yield -")) << station.Screen();
+    ASSERT_TRUE(station.WaitFor("cause: target lost")) << station.Screen();
+    EXPECT_TRUE(Has(station.Screen(), LargeOff)) << station.Screen();
+    EXPECT_TRUE(Has(station.Screen(), "board taken off")) << station.Screen();
+    EXPECT_FALSE(Has(station.Screen(), LargeFail)) << station.Screen();
+    EXPECT_FALSE(Has(station.Screen(), "boards in a row failed")) << station.Screen();
+    // The box answers but no chip does: the station sees the board gone by itself.
+    std::size_t mark = station.Screen().size();
+    ASSERT_TRUE(station.WaitForAfter(mark, "waiting for a board")) << station.Screen();
+    mark = station.Screen().size();
+    Board(SIGUSR1);
+    ASSERT_TRUE(station.WaitForAfter(mark, "1 done, 0 failed, 1 taken off, yield 100.0%"))
+        << station.Screen().substr(mark);
+    station.Type("\x03");
+    EXPECT_EQ(station.Finish(), ExitNeedsRun);
+    EXPECT_EQ(TotalRow(station.Screen()), (std::vector<std::string>{"all", "ports", "1", "0", "1"}))
+        << station.Screen();
+    EXPECT_EQ(RecordCount(), 2u);
+    std::ifstream records(Data + "/runs.jsonl");
+    std::string first;
+    std::getline(records, first);
+    EXPECT_TRUE(Has(first, "\"cause\":\"target lost\"")) << first;
+}

@@ -59,10 +59,14 @@ bool TerminalCommand::ReadSome(int timeoutMs) {
 }
 
 bool TerminalCommand::WaitFor(const std::string& text, int timeoutMs) {
+    return WaitForAfter(0, text, timeoutMs);
+}
+
+bool TerminalCommand::WaitForAfter(std::size_t from, const std::string& text, int timeoutMs) {
     const int64_t deadline = MonotonicNs() + int64_t{timeoutMs} * wire::NsPerMs;
-    while (Shown.find(text) == std::string::npos)
+    while (Shown.find(text, from) == std::string::npos)
         if (LeftMs(deadline) == 0 || !ReadSome(LeftMs(deadline))) break;
-    return Shown.find(text) != std::string::npos;
+    return Shown.find(text, from) != std::string::npos;
 }
 
 void TerminalCommand::Type(const std::string& keys) {

@@ -6,6 +6,8 @@
 
 #include <sys/types.h>
 
+#include <cstddef>
+
 #include <string>
 #include <vector>
 
@@ -21,6 +23,9 @@ public:
     bool Start(const std::vector<std::string>& argv, int columns = 80);
     // Reads the screen until 'text' shows; false when the time ran out or the terminal closed.
     bool WaitFor(const std::string& text, int timeoutMs = CommandTimeoutMs);
+    // The same for 'text' shown after the first 'from' characters of the screen (the size of
+    // Screen() before a step), so that a redrawn board's earlier look does not count.
+    bool WaitForAfter(std::size_t from, const std::string& text, int timeoutMs = CommandTimeoutMs);
     void Type(const std::string& keys);
     // Closes the terminal's master side: the program's session hangs up.
     void HangUp();
