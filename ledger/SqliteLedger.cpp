@@ -1,6 +1,8 @@
 #include "ledger/SqliteLedger.h"
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "ledger/LedgerColumns.h"
 #include "ledger/LedgerError.h"
@@ -108,13 +110,30 @@ SqliteLedger::SqliteLedger(const std::string& path, const std::vector<SchemaStep
     try {
         // The write-ahead log lets a report read while a run writes; FULL syncs every
         // commit, so a record that Insert returned survives a power cut.
-        Execute("PRAGMA journal_mode = WAL");
+        UseWriteAheadLog();
         Execute("PRAGMA synchronous = FULL");
         Migrate(steps);
     } catch (const LedgerError& e) {
         Sqlite().close(Db);
         Db = nullptr;
         throw LedgerError(path + ": " + e.what());
+    }
+}
+
+// Switching a new file to the write-ahead log needs the file to itself, and SQLite does not
+// wait for that as it waits for a write lock: several ports opening a new ledger at once
+// would see "database is locked". The switch is tried again until the busy time is over;
+// a file in WAL mode already (every one after its first open) needs no switch at all.
+void SqliteLedger::UseWriteAheadLog() {
+    const std::vector<SqlRow> mode = Query("PRAGMA journal_mode", {});
+    if (!mode.empty() && !mode[0].empty() && mode[0][0] == "wal") return;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(BusyMs);
+    for (;;) {
+        const int rc = Sqlite().exec(Db, "PRAGMA journal_mode = WAL", nullptr, nullptr, nullptr);
+        if (rc == SQLITE_OK) return;
+        if ((rc & 0xFF) != SQLITE_BUSY || std::chrono::steady_clock::now() >= until)
+            throw LedgerError(Sqlite().errmsg(Db));
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
 }
 

@@ -51,6 +51,7 @@ public:
     void Execute(const std::string& sql);
 
 private:
+    void UseWriteAheadLog();
     void Migrate(const std::vector<SchemaStep>& steps);
     [[noreturn]] void Fail(const std::string& what);
 
