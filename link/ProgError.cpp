@@ -74,6 +74,8 @@ std::string GetErrorText(int32_t code) {
             return "Firmware image is empty or too short.";
         case errNoProcessorEntry:
             return "This item cannot be programmed using this selection!";
+        case errChipChanged:
+            return "The device's chip is not the one the values were chosen for.";
         default:
             return "Unknown Error";
     }

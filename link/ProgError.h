@@ -42,6 +42,7 @@ enum ProgErrorCode : int32_t {
     errFuseVerify = 33,     // a fuse read back after its write holds other bits
     errImageEmpty = 34,     // image or application length too short to carry the check value
     errNoProcessorEntry = 35,  // no processor entry of the catalogue item names the chip
+    errChipChanged = 36,       // the chip that answers is not the one the values were chosen for
 };
 
 struct EProgError {

@@ -105,6 +105,12 @@ void ProgrammingRun::Sequence(TIspLink& link) {
     Report.ChipIdentified(Outcome.Chip);
     // Before any fuse is written or anything erased; the chip that answered decides.
     CheckFusesPresent(link.Device, Params);
+    // The values came from an earlier query of the chip (the catalogue's processor entry for
+    // it): a board changed since then must not get another chip's fuses and firmware.
+    if (!Params.Chip.empty() && Params.Chip != Outcome.Chip)
+        throw EProgError(errChipChanged, "the values are for the " + Params.Chip +
+                                             ", the device answers as " + Outcome.Chip +
+                                             "; start the update again for the board now on");
     CheckIspLockout(Outcome.Chip, Params);
     LoadImage(link);
     Step("setting port time to 100");

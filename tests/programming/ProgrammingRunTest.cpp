@@ -669,6 +669,35 @@ TEST_F(RunFixture, EepromCopyOfAnotherChipOrSizeIsRefused) {
     }
 }
 
+// Values chosen for one chip (the processor entry found by an earlier query) never go into
+// another: a board changed since is refused after its identification, before any write.
+TEST_F(RunFixture, ChipOtherThanTheValuesWereChosenForIsRefusedBeforeAnyWrite) {
+    const struct {
+        const char* BoxChip;
+        const char* NamedChip;
+    } cases[] = {{"ATmega644P", "ATmega32"}, {"ATmega32", "ATmega644P"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.BoxChip) + " named " + c.NamedChip);
+        BoxConfig box;
+        box.Chip = c.BoxChip;
+        Configure(box, 0x400);
+        const uint8_t lo = Factory->Box.Target.FuseLo;
+        Params.Chip = c.NamedChip;
+        Params.FuseLo = "0xE2";
+        const RunOutcome o = Run();
+        EXPECT_EQ(o.Code, errChipChanged);
+        EXPECT_EQ(o.Message, "The device's chip is not the one the values were chosen for.");
+        EXPECT_EQ(o.Detail, std::string("the values are for the ") + c.NamedChip +
+                                ", the device answers as " + c.BoxChip +
+                                "; start the update again for the board now on");
+        EXPECT_EQ(Letters(SplitTrace(Factory->Written)), "tHLEHLIII");
+        EXPECT_FALSE(o.DeviceTouched);
+        EXPECT_EQ(o.FusesWritten, "");
+        EXPECT_EQ(Factory->Box.Target.FuseLo, lo);
+        EXPECT_EQ(Factory->Box.Target.ChipErases, 0);
+    }
+}
+
 // A value for a fuse byte the chip does not have is refused before any fuse is written: before
 // the port is opened when the parameters name the chip (the catalogue's processor entry), else
 // right after the chip has answered. The chip that answers decides over the one named.
