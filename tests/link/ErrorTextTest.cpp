@@ -38,7 +38,8 @@ TEST(ErrorText, FixedTextsAndUnknownCodes) {
         {33, "Fuse verify error."},
         {34, "Firmware image is empty or too short."},
         {35, "This item cannot be programmed using this selection!"},
-        {36, "Unknown Error"},
+        {36, "The device's chip is not the one the values were chosen for."},
+        {37, "Unknown Error"},
         {255, "Unknown Error"},
         {-1, "Unknown Error"},
     };
