@@ -12,14 +12,11 @@
 std::string DefaultDataFolder() {
     wchar_t buffer[MAX_PATH * 4] = {};
     const DWORD n = GetEnvironmentVariableW(L"LOCALAPPDATA", buffer, MAX_PATH * 4);
-    std::string base = n > 0 && n < MAX_PATH * 4 ? Narrow(buffer) : std::string();
+    std::string base = n > 0 && n < MAX_PATH * 4 ? NarrowPath(buffer) : std::string();
     if (base.empty()) {
         const DWORD t = GetTempPathW(MAX_PATH * 4, buffer);
-        base = t > 0 ? Narrow(buffer) : std::string(".");
+        base = t > 0 ? NarrowPath(buffer) : std::string(".");
     }
-    for (char& c : base)
-        if (c == '\\') c = '/';
-    while (!base.empty() && base.back() == '/') base.pop_back();
     return base + "/KARDO/Q40Prog";
 }
 

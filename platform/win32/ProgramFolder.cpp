@@ -11,10 +11,7 @@ std::string OwnExecutablePath() {
     std::wstring buffer(32768, L'\0');
     const DWORD n = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
     if (n == 0 || n >= buffer.size()) return {};
-    std::string path = Narrow(buffer.substr(0, n));
-    for (char& c : path)
-        if (c == '\\') c = '/';
-    return path;
+    return NarrowPath(buffer.substr(0, n));
 }
 
 bool IsExistingFile(const std::string& path) {

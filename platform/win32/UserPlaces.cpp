@@ -4,15 +4,6 @@
 
 #include "platform/win32/WideText.h"
 
-namespace {
-std::string Slashed(std::string path) {
-    for (char& c : path)
-        if (c == '\\') c = '/';
-    while (!path.empty() && path.back() == '/') path.pop_back();
-    return path;
-}
-}  // namespace
-
 std::string HostName() {
     wchar_t name[256] = {};
     DWORD size = sizeof name / sizeof name[0];
@@ -23,7 +14,7 @@ std::string HostName() {
 std::string UserConfigFolder() {
     wchar_t buffer[MAX_PATH * 4] = {};
     const DWORD n = GetEnvironmentVariableW(L"APPDATA", buffer, MAX_PATH * 4);
-    if (n > 0 && n < MAX_PATH * 4) return Slashed(Narrow(buffer));
+    if (n > 0 && n < MAX_PATH * 4) return NarrowPath(buffer);
     const DWORD t = GetTempPathW(MAX_PATH * 4, buffer);
-    return t > 0 ? Slashed(Narrow(buffer)) : std::string(".");
+    return t > 0 ? NarrowPath(buffer) : std::string(".");
 }

@@ -48,3 +48,11 @@ int ErrnoFromWin32(DWORD code) {
             return Win32ErrorBase + static_cast<int>(code);
     }
 }
+
+std::string NarrowPath(const std::wstring& path) {
+    std::string narrow = Narrow(path);
+    for (char& c : narrow)
+        if (c == '\\') c = '/';
+    while (narrow.size() > 1 && narrow.back() == '/') narrow.pop_back();
+    return narrow;
+}

@@ -10,6 +10,9 @@
 
 std::wstring Widen(const std::string& utf8);
 std::string Narrow(const std::wstring& wide);
+// A path from Windows as paths are written inside the program: UTF-8, "/" between folders,
+// no "/" at the end.
+std::string NarrowPath(const std::wstring& path);
 
 constexpr int Win32ErrorBase = 1 << 20;
 // ERROR_FILE_NOT_FOUND -> ENOENT, ERROR_ACCESS_DENIED -> EACCES, ... ; others kept.
