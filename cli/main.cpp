@@ -2,12 +2,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <string>
 #include <vector>
 
 #include "cli/Command.h"
 #include "cli/RunContextOptions.h"
 #include "link/StandardDescriptors.h"
+#include "programming/RunGuard.h"
 
 namespace {
 std::vector<Command>& Registry() {
@@ -85,7 +87,13 @@ int main(int argc, char** argv) {
         }
         Args args(rest, c.Valued, c.Flags, c.Repeatable);
         if (!args.Ok()) return UsageError(c, args.ErrorText());
-        return c.Run(c, args);
+        // The runs end their own faults; one anywhere else still gets words and an exit code.
+        try {
+            return c.Run(c, args);
+        } catch (const std::exception& e) {
+            const EProgError fault = InternalFailure(e.what());
+            return Failure(GetErrorText(fault.Code), fault.Detail);
+        }
     }
     std::fprintf(stderr, "q40prog-cli: unknown command '%s'\n\n", name.c_str());
     PrintMainUsage(stderr);

@@ -43,6 +43,9 @@ enum ProgErrorCode : int32_t {
     errImageEmpty = 34,     // image or application length too short to carry the check value
     errNoProcessorEntry = 35,  // no processor entry of the catalogue item names the chip
     errChipChanged = 36,       // the chip that answers is not the one the values were chosen for
+    // A fault inside the program or the system (memory gone, a library's exception): it has
+    // no text of its own, "Unknown Error", and its words go on the detail line.
+    errInternal = 37,
 };
 
 struct EProgError {

@@ -14,6 +14,7 @@
 #include "programming/OpenAndIdentify.h"
 #include "programming/PortFileName.h"
 #include "programming/RunFiles.h"
+#include "programming/RunGuard.h"
 #include "programming/RunPreflight.h"
 #include "programming/StampedImage.h"
 #include "programming/UniqueFile.h"
@@ -48,6 +49,10 @@ bool DeviceReadRun::OnProgress(void* self, int32_t position, int32_t total, Prog
     return static_cast<DeviceReadRun*>(self)->Report.Progress(position, total, phase);
 }
 
+void DeviceReadRun::StopIfAsked() const {
+    if (Report.StopRequested()) throw EProgError(errAborted);
+}
+
 void DeviceReadRun::Step(const std::string& line) {
     Lines.push_back(LogFileLine(line));
     Report.Log(line);
@@ -63,15 +68,14 @@ RunOutcome DeviceReadRun::Execute() {
         std::unique_ptr<TIspLink> link = MakeLink();
         link->OnProgress = &DeviceReadRun::OnProgress;
         link->UserData = this;
-        try {
-            if (Request.Operation == DeviceReadRequest::Read)
-                ReadSequence(*link, folder);
-            else
-                VerifySequence(*link, folder);
-            Outcome.Success = true;
-        } catch (const EProgError& e) {
-            Failed(e, *link);
-        }
+        Outcome.Success = RunGuarded(
+            [&] {
+                if (Request.Operation == DeviceReadRequest::Read)
+                    ReadSequence(*link, folder);
+                else
+                    VerifySequence(*link, folder);
+            },
+            [&](const EProgError& e) { Failed(e, *link); });
         Outcome.Retries = link->RetriesUsed;
     }  // the link goes, and with it the port
     Phases.Stop();
@@ -106,13 +110,18 @@ void DeviceReadRun::ReadSequence(TIspLink& link, const std::string& dataFolder) 
         if (const int err = MakeFolders(Request.SaveFolder))
             throw OsFailure(errBackupWrite, err, "Folder: " + Request.SaveFolder);
     const std::string chip = Identify(link);
+    StopIfAsked();
     Step("reading programmer version");
     Outcome.Readout.Box = link.ReadVersion();
     Step("programmer is " + Outcome.Readout.Box);
-    ReadFuses(link);
-    ReadLockBitsOf(link);
-    ReadFlashPart(link);
-    ReadEepromPart(link);
+    // A stop is seen between the parts too, not only inside the long reads.
+    for (void (DeviceReadRun::*part)(TIspLink&) :
+         {&DeviceReadRun::ReadFuses, &DeviceReadRun::ReadLockBitsOf, &DeviceReadRun::ReadFlashPart,
+          &DeviceReadRun::ReadEepromPart}) {
+        StopIfAsked();
+        (this->*part)(link);
+    }
+    StopIfAsked();
     SaveCopies(link);
     Step("disabling programming mode");
     link.DisableProgMode();
@@ -232,6 +241,7 @@ void DeviceReadRun::VerifySequence(TIspLink& link, const std::string& dataFolder
     CheckRunNumbers(numbers);  // before the port is opened
     CheckDataFolder(dataFolder);
     Identify(link);
+    StopIfAsked();
     if (HasLockRead(link.Device)) {
         DeviceReadout& r = Outcome.Readout;
         Step("reading lock bits");
@@ -255,6 +265,7 @@ void DeviceReadRun::VerifySequence(TIspLink& link, const std::string& dataFolder
     Outcome.ImageLength = image.Length;
     Outcome.CheckValue = image.CheckValue;
     Outcome.FirmwareSha256 = FileSha256Hex(Request.FirmwarePath);
+    StopIfAsked();
     Phases.Enter(RunPhase::Flash);
     Step("verifying flash...");
     link.VerifyFlash();

@@ -56,6 +56,7 @@ private:
     void ReadEepromPart(TIspLink& link);
     void SaveCopies(const TIspLink& link);
     void Step(const std::string& line);
+    void StopIfAsked() const;
     void Failed(const EProgError& e, const TIspLink& link);
     const char* OperationName() const;
     static bool OnProgress(void* self, int32_t position, int32_t total, ProgressPhase phase);

@@ -13,14 +13,6 @@
 namespace {
 constexpr std::size_t Block = 32;  // one 'w' frame
 
-// The pending mark is the only trace the next run has of a unit whose data sits on disk: a run
-// that cannot read, lock or write it stops before the erase.
-EProgError RecordFailure(int err, const std::string& file) {
-    EProgError e(errPendingRecord, "File: " + file + ": " + PendingRecordReason(err));
-    e.OsError = static_cast<uint32_t>(err);
-    return e;
-}
-
 bool IsBlankBlock(const uint8_t* bytes) {
     return std::all_of(bytes, bytes + Block, [](uint8_t b) { return b == isp::Blank; });
 }
@@ -86,7 +78,8 @@ void EepromKeeper::Prepare() {
         ChosenCopy = LoadEepromCopy(CopyToWrite);
     }
     std::string file;
-    if (const int err = CheckPendingRecord(DataFolder, &file)) throw RecordFailure(err, file);
+    if (const int err = CheckPendingRecord(DataFolder, &file))
+        throw PendingRecordFailure(err, file);
 }
 
 void EepromKeeper::BeforeErase(TIspLink& link, std::chrono::system_clock::time_point started,
@@ -143,12 +136,14 @@ void EepromKeeper::CheckPendingCopies(TIspLink& link, RunOutcome& outcome) {
 std::vector<PendingContent> EepromKeeper::PendingOfChip(const std::string& chip, std::size_t size) {
     std::vector<PendingCopy> marks, idle;
     std::string file;
-    if (const int err = ReadPendingCopies(DataFolder, marks, &file)) throw RecordFailure(err, file);
+    if (const int err = ReadPendingCopies(DataFolder, marks, &file))
+        throw PendingRecordFailure(err, file);
     for (const PendingCopy& mark : marks)
         if (mark.Chip == chip && !EepromCopyInUse(mark.Path)) idle.push_back(mark);
     // A run clears its mark before it lets go of its copy: a mark still there now is no
     // longer part of a run under way.
-    if (const int err = ReadPendingCopies(DataFolder, marks, &file)) throw RecordFailure(err, file);
+    if (const int err = ReadPendingCopies(DataFolder, marks, &file))
+        throw PendingRecordFailure(err, file);
     std::vector<PendingContent> pending;
     for (const PendingCopy& mark : idle) {
         const bool stillMarked = std::any_of(
@@ -233,7 +228,8 @@ void EepromKeeper::MarkGoingBack(const std::string& chip, RunOutcome& outcome) {
                                             " is being written back by another update");
     const PendingCopy mark{outcome.EepromCopyPath, chip, Port, std::chrono::system_clock::now()};
     std::string file;
-    if (const int err = ::MarkPending(DataFolder, mark, &file)) throw RecordFailure(err, file);
+    if (const int err = ::MarkPending(DataFolder, mark, &file))
+        throw PendingRecordFailure(err, file);
     ToClear.push_back(outcome.EepromCopyPath);
 }
 

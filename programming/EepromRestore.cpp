@@ -8,9 +8,11 @@
 #include "link/OsErrorText.h"
 #include "programming/DataFolder.h"
 #include "programming/EepromCopy.h"
+#include "programming/FailureCause.h"
 #include "programming/OpenAndIdentify.h"
 #include "programming/PendingCopies.h"
 #include "programming/RunFiles.h"
+#include "programming/RunGuard.h"
 
 namespace {
 class Restore {
@@ -31,7 +33,7 @@ private:
         Lines.push_back(LogFileLine(line));
         Report.Log(line);
     }
-    void Failed(const EProgError& e, const TIspLink& link);
+    void Failed(const EProgError& e, TIspLink& link);
     static bool Forward(void* self, int32_t position, int32_t total, ProgressPhase phase) {
         return static_cast<Restore*>(self)->Progress(position, total, phase);
     }
@@ -66,12 +68,8 @@ RunOutcome Restore::Execute(const LinkFactory& makeLink) {
         std::unique_ptr<TIspLink> link = makeLink();
         link->OnProgress = &Forward;
         link->UserData = this;
-        try {
-            Sequence(*link);
-            Outcome.Success = true;
-        } catch (const EProgError& e) {
-            Failed(e, *link);
-        }
+        Outcome.Success =
+            RunGuarded([&] { Sequence(*link); }, [&](const EProgError& e) { Failed(e, *link); });
         Outcome.Retries = link->RetriesUsed;
     }
     Outcome.Seconds =
@@ -85,6 +83,9 @@ RunOutcome Restore::Execute(const LinkFactory& makeLink) {
 void Restore::Sequence(TIspLink& link) {
     Step("loading eeprom copy " + CopyPath);
     const std::vector<uint8_t> copy = LoadEepromCopy(CopyPath);
+    std::string recordFile;
+    if (const int err = CheckPendingRecord(DataFolder, &recordFile))
+        throw PendingRecordFailure(err, recordFile);  // before the port is opened
     Outcome.Chip = OpenAndIdentify(link, Port, [this](const std::string& line) { Step(line); });
     char signature[8];
     std::snprintf(signature, sizeof signature, "%02X %02X", link.Device.Signature1,
@@ -104,6 +105,12 @@ void Restore::Sequence(TIspLink& link) {
     SaveEepromCopy(saved, before.data(), before.size());
     Outcome.EepromSavedPath = saved;
     std::memcpy(link.EepromImage, copy.data(), copy.size());
+    // A restore cut short leaves a device holding parts of both: until the copy is in, the
+    // copy stays marked, so that the next run and 'pending' name it.
+    const PendingCopy mark{Outcome.EepromCopyPath, Outcome.Chip, Port,
+                           std::chrono::system_clock::now()};
+    if (const int err = MarkPending(DataFolder, mark, &recordFile))
+        throw PendingRecordFailure(err, recordFile);
     Step("programming eeprom...");
     Outcome.DeviceTouched = true;
     link.ProgramEepromOver(before.data());
@@ -122,12 +129,19 @@ void Restore::Sequence(TIspLink& link) {
     Step("done without any problem.");
 }
 
-void Restore::Failed(const EProgError& e, const TIspLink& link) {
+void Restore::Failed(const EProgError& e, TIspLink& link) {
     Outcome.Code = e.Code;
     Outcome.Message = GetErrorText(e.Code);
     Outcome.Detail = e.Detail;
     Step("programming interrupted: " + Outcome.Message);
     if (!e.Detail.empty()) Step(e.Detail);
+    // A board taken off must not read as a chip that did not keep the copy.
+    const CauseFinding cause = FindFailureCause(link, e);
+    Outcome.Cause = cause.Cause;
+    if (!cause.Line.empty()) {
+        Outcome.Detail += (Outcome.Detail.empty() ? "" : "\n") + cause.Line;
+        Step(cause.Line);
+    }
     // Before the chip answered, the port or the system may be the cause: name what it shows.
     if (Outcome.Chip.empty())
         for (const std::string& line : link.ExplainFailure(e)) Step(line);

@@ -24,7 +24,8 @@ const char* CauseText(FailureCause cause) {
 }
 
 CauseFinding FindFailureCause(TIspLink& link, const EProgError& e) {
-    const bool verification = e.Code == errFlashProgram || e.Code == errEepromProgram;
+    const bool verification =
+        e.Code == errFlashProgram || e.Code == errEepromProgram || e.Code == errEepromVerify;
     // A box that stopped answering, or whose port went away with it (a USB adapter pulled, the
     // box's power lost): the same question tells a box gone from a board gone.
     const bool lineLost = e.Code == errNotConnected || e.Code == errSerialPort;

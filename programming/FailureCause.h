@@ -25,7 +25,7 @@ struct CauseFinding {
     std::string Line;  // the detail line that says it to the person at the bench; empty for None
 };
 
-// After a verification failure (codes 11 and 13), and after a box gone quiet or a port gone
+// After a verification failure (codes 11, 12 and 13), and after a box gone quiet or a port gone
 // (codes 4 and 7) once programming mode was entered: asks the chip for its signature once more
 // and judges the answer. Every other failure is left as it is: None, and nothing is sent.
 CauseFinding FindFailureCause(TIspLink& link, const EProgError& e);

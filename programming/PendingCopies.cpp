@@ -263,6 +263,12 @@ std::string PendingRecordReason(int err) {
     return OsErrorText(err);
 }
 
+EProgError PendingRecordFailure(int err, const std::string& file) {
+    EProgError e(errPendingRecord, "File: " + file + ": " + PendingRecordReason(err));
+    e.OsError = static_cast<uint32_t>(err);
+    return e;
+}
+
 std::vector<std::string> SalvagePendingCopies(const std::string& dataFolder) {
     std::string text;
     if (ReadText(dataFolder + RecordName, text) != 0) return {};

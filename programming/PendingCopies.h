@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "link/ProgError.h"
+
 struct PendingCopy {
     std::string Path;  // absolute
     std::string Chip;
@@ -42,6 +44,11 @@ int CheckPendingRecord(const std::string& dataFolder, std::string* failedFile = 
 
 // The reason for one of the errors above, in words.
 std::string PendingRecordReason(int err);
+
+// The run's failure for one of the errors above, with the file and the reason on its detail
+// line. The mark is the only trace the next run has of a unit whose data sits on disk, so a
+// run that cannot read, lock or write it stops before it writes the device.
+EProgError PendingRecordFailure(int err, const std::string& file);
 
 // The copies a record that cannot be read still names, as far as it can be read (a record cut
 // short names those before the cut). Empty when nothing of it is readable.

@@ -12,6 +12,7 @@
 #include "programming/IspLockout.h"
 #include "programming/OpenAndIdentify.h"
 #include "programming/RunFiles.h"
+#include "programming/RunGuard.h"
 
 namespace {
 std::string Hex(const char* layout, unsigned value) {
@@ -74,12 +75,8 @@ RunOutcome ProgrammingRun::Execute() {
         std::unique_ptr<TIspLink> link = MakeLink();
         link->OnProgress = &ProgrammingRun::OnProgress;
         link->UserData = this;
-        try {
-            Sequence(*link);
-            Outcome.Success = true;
-        } catch (const EProgError& e) {
-            FailurePath(e, *link);
-        }
+        Outcome.Success = RunGuarded([&] { Sequence(*link); },
+                                     [&](const EProgError& e) { FailurePath(e, *link); });
         Outcome.Retries = link->RetriesUsed;
     }  // the link goes, and with it the port
     Phases.Stop();

@@ -296,9 +296,9 @@ TEST_F(CliEeprom, LookalikeBoardStopsBeforeTheEraseAndNamesTheWaysOn) {
     EXPECT_TRUE(Has(Cli({"pending"}).Out, x));
 }
 
-// The record of pending copies cut short, or its lock path taken by a folder: program fails
-// before it opens the port, with the file and the reason below the failure; pending says what
-// the record still names and how to go on.
+// The record of pending copies cut short, or its lock path taken by a folder: program and
+// restore-eeprom fail before they open the port, with the file and the reason below the failure;
+// pending says what the record still names and how to go on.
 TEST_F(CliEeprom, PendingRecordThatCannotBeUsedStopsTheRunAndPendingSaysWhatToDo) {
     std::filesystem::create_directories(DataFolder);
     const std::string record = DataFolder + "/pending-eeprom.json";
@@ -314,6 +314,12 @@ TEST_F(CliEeprom, PendingRecordThatCannotBeUsedStopsTheRunAndPendingSaysWhatToDo
                     "File: " +
                         record + ": not a record of pending copies (cut short or damaged)\n"))
         << r.Out;
+    EXPECT_FALSE(Has(r.Out, "opening serial port")) << r.Out;
+    // A restore of another copy alike: cut short, it would leave a device nothing explains.
+    WriteBytes(Scratch("other.bin"), RandomBytes(EepromBytes, 24));
+    r = Cli({"restore-eeprom", "--port", Port(), Scratch("other.bin")});
+    EXPECT_EQ(r.ExitCode, ExitUntouched) << r.Out << r.Err;
+    EXPECT_TRUE(Has(r.Out, "not a record of pending copies (cut short or damaged)\n")) << r.Out;
     EXPECT_FALSE(Has(r.Out, "opening serial port")) << r.Out;
 
     r = Cli({"pending"});

@@ -336,6 +336,43 @@ TEST_F(ReadFixture, AbortStopsTheReadAndSaysNothingWasWritten) {
     EXPECT_EQ(std::count(Factory->Written.begin(), Factory->Written.end(), 'r'), 0);
 }
 
+// A stop asked for at any line of a read ends it "Aborted." without another part read: the
+// reads between the long transfers see it too, not only their progress calls.
+TEST_F(ReadFixture, StopAtAnyLineEndsTheReadBeforeItsNextPart) {
+    const std::vector<std::string> parts = {
+        "reading programmer version", "reading fuses and lock bits", "lock bits ",
+        "reading flash...",           "reading eeprom...",           "saving eeprom to "};
+    ASSERT_TRUE(Read(Temp.File("copies")).Success);
+    const std::vector<std::string> good = Report.Lines;
+    const auto stepAt = [&](const std::vector<std::string>& lines, std::size_t i) {
+        for (std::size_t p = 0; p < parts.size(); ++p)
+            if (lines[i].rfind(parts[p], 0) == 0) return static_cast<int>(p);
+        return -1;
+    };
+    for (std::size_t stopAt = 1; stopAt < good.size(); ++stopAt) {
+        SCOPED_TRACE("stop at line " + std::to_string(stopAt) + ": " + good[stopAt - 1]);
+        Report = RecordingReport{};
+        Report.StopAtLineNumber = static_cast<int>(stopAt);
+        const RunOutcome o = Read(Temp.File("copies"));
+        // Only a stop after the last part came too late to keep anything from being read.
+        int lastPart = -1;
+        for (std::size_t i = 0; i < stopAt; ++i) lastPart = std::max(lastPart, stepAt(good, i));
+        int nextPartAfterStop = -1;
+        for (std::size_t i = stopAt; i < Report.Lines.size(); ++i)
+            if (stepAt(Report.Lines, i) > lastPart) nextPartAfterStop = stepAt(Report.Lines, i);
+        if (o.Success) {
+            EXPECT_GE(lastPart, static_cast<int>(parts.size()) - 1);
+            continue;
+        }
+        EXPECT_EQ(o.Code, errAborted);
+        EXPECT_FALSE(o.DeviceTouched);
+        EXPECT_EQ(nextPartAfterStop, -1) << Report.Lines[Report.Lines.size() - 3];
+        EXPECT_EQ(Report.Lines.back(), "nothing was written to the device");
+        EXPECT_EQ(LastRecord()["outcome"], "Aborted.");
+        ExpectOnlyReads(Factory->Written);
+    }
+}
+
 // Verify: the image as an update would program it against the whole flash, phases 0 and 1.
 TEST_F(ReadFixture, VerifyPassesOnTheStampedImageAndFailsOnOneByteChanged) {
     WriteItemFirmware();

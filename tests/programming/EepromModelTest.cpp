@@ -1,9 +1,9 @@
 // The EEPROM promise over every point of an update, against the in-process box. A unit with
 // data of its own is updated, and the update is stopped at every log line and at a sample of
 // progress calls, or the box vanishes after a sample of bytes (its port gone, or the box
-// silent). After each, what a person does next: the same update again, a station with the
-// board still on, or fresh boards of the same chip put on before the unit comes back. After
-// every run:
+// silent), or the program faults there. After each, what a person does next: the same update
+// again, a station with the board still on, or fresh boards of the same chip put on before
+// the unit comes back. After every run:
 // - the unit's EEPROM is in its device or in a pending copy, and the runs that follow put it
 //   back into that unit;
 // - no device ever holds another unit's bytes;
@@ -17,6 +17,7 @@
 #include <fstream>
 #include <functional>
 #include <nlohmann/json.hpp>
+#include <stdexcept>
 
 #include "cli/ConsoleReport.h"
 #include "cli/PortRunReport.h"
@@ -66,9 +67,11 @@ std::vector<uint8_t> UnitEeprom(std::size_t size, unsigned unit) {
 }
 
 // The line to the box, which can go after a given number of bytes: the box's port gone (every
-// call fails from then on) or the box without power (bytes go nowhere, nothing answers).
+// call fails from then on), the box without power (bytes go nowhere, nothing answers), or a
+// fault inside the program there (the write throws, as a library or a full memory may; the
+// box hears nothing more).
 struct Line {
-    enum Kind { PortGone, BoxSilent };
+    enum Kind { PortGone, BoxSilent, Fault };
     long long CutAfter = -1;  // bytes that reach the box before the line goes; -1: never
     Kind How = PortGone;
     std::vector<uint8_t> Delivered;
@@ -100,11 +103,12 @@ public:
             FailWriteAfter = 0;
             FailReadAfter = BytesRead;
         }
+        if (Wire.How == Line::Fault) throw std::runtime_error("injected fault");
         return AfterCut(src + room, count - room);
     }
 
     bool Read(uint8_t* dest, std::size_t count, std::size_t& received) override {
-        if (Wire.Gone && Wire.How == Line::BoxSilent) {
+        if (Wire.Gone && Wire.How != Line::PortGone) {
             received = 0;
             return true;
         }
@@ -113,7 +117,7 @@ public:
 
 private:
     bool AfterCut(const uint8_t* src, std::size_t count) {
-        return Wire.How == Line::BoxSilent || SimPort::Write(src, count);
+        return Wire.How != Line::PortGone || SimPort::Write(src, count);
     }
     Line& Wire;
 };
@@ -430,6 +434,9 @@ std::vector<Interruption> Interruptions(int lines, int progressCalls,
         all.push_back({std::string(how == Line::PortGone ? "port gone" : "box silent") +
                            " after byte " + std::to_string(cuts[i]),
                        0, 0, cuts[i], how});
+        if (i % 2 == 0)
+            all.push_back({"fault inside the program after byte " + std::to_string(cuts[i]), 0, 0,
+                           cuts[i], Line::Fault});
     }
     return all;
 }

@@ -21,6 +21,7 @@
 #include <sstream>
 #include <thread>
 
+#include "programming/DeviceReadRun.h"
 #include "programming/EepromCopy.h"
 #include "programming/EepromRestore.h"
 #include "programming/PendingCopies.h"
@@ -493,29 +494,141 @@ TEST_F(EepromRuns, PendingRecordThatCannotBeUsedStopsBeforeTheErase) {
         {"record cut short while the EEPROM is read", nullptr, cutShort, record,
          "not a record of pending copies (cut short or damaged)", true},
     };
+    // A restore too: cut short, it leaves a device that only the copy's mark can explain.
+    const std::vector<uint8_t> other = RandomBytes(Original.size(), 14);
+    for (const auto& c : cases)
+        for (const bool restore : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (restore ? ", restore-eeprom" : ", program"));
+            std::filesystem::remove_all(data);
+            std::filesystem::create_directories(data);
+            if (c.before) c.before();
+            const std::vector<uint8_t> held = restore ? other : Original;
+            Box.Box.Target.Eeprom = held;
+            Box.Written.clear();
+            HookedReport report;
+            report.When = "reading eeprom...";
+            report.Do = c.duringRead;
+            const RunOutcome o = restore
+                                     ? RestoreEeprom("ttySIM0", copy, report, Box.Factory(), data)
+                                     : Program(report);
+            EXPECT_EQ(o.Code, errPendingRecord);
+            EXPECT_EQ(o.Message, "Error using the record of pending EEPROM copies.");
+            EXPECT_EQ(o.Detail, "File: " + c.file + ": " + c.reason);
+            EXPECT_FALSE(o.DeviceTouched);
+            EXPECT_EQ(Box.Written.empty(), !c.portOpened);
+            EXPECT_EQ(ErasesSent(Box.Written), 0);
+            EXPECT_EQ(Box.Box.Target.Eeprom, held);
+            const auto failed = std::find(report.Lines.begin(), report.Lines.end(),
+                                          "programming interrupted: " + o.Message);
+            ASSERT_NE(failed, report.Lines.end());
+            ASSERT_NE(failed + 1, report.Lines.end());
+            EXPECT_EQ(*(failed + 1), o.Detail);
+        }
+}
+
+// A restore that cannot finish (the box unplugged while it writes) leaves a device holding
+// parts of the copy and parts of what it held: the copy stays marked, so that 'pending' and
+// the next run still name it, and what the device held is saved.
+TEST_F(EepromRuns, RestoreCutShortLeavesItsCopyMarked) {
+    const std::vector<uint8_t> other = RandomBytes(Original.size(), 15);
+    Box.Box.Target.Eeprom = other;
+    const std::string copy = Temp.File("eeprom-ATmega644P-ttyUSB9-2.bin");
+    WriteFile(copy, Original);
+    struct UnplugReport : RecordingReport {
+        bool Progress(int32_t position, int32_t total, ProgressPhase phase) override {
+            if (phase == phProgramEeprom && ++Calls > 3) *Unplugged = true;
+            return RecordingReport::Progress(position, total, phase);
+        }
+        bool* Unplugged = nullptr;
+        int Calls = 0;
+    } report;
+    report.Unplugged = &Box.Unplugged;
+    const RunOutcome o = RestoreEeprom("ttySIM0", copy, report, Box.Factory(), Temp.File("data"));
+    Box.Unplugged = false;
+    ASSERT_FALSE(o.Success);
+    EXPECT_TRUE(o.DeviceTouched);
+    EXPECT_NE(Box.Box.Target.Eeprom, Original);
+    EXPECT_NE(Box.Box.Target.Eeprom, other);
+    EXPECT_EQ(ReadFile(o.EepromSavedPath), other);
+    EXPECT_EQ(PendingPaths(), std::vector<std::string>{copy});
+    EXPECT_TRUE(Logged(report, "the eeprom is not fully restored; its copy is " + copy +
+                                   ", what the device held before is in " + o.EepromSavedPath));
+    RecordingReport again;
+    ASSERT_TRUE(RestoreEeprom("ttySIM0", copy, again, Box.Factory(), Temp.File("data")).Success);
+    EXPECT_EQ(Box.Box.Target.Eeprom, Original);
+    EXPECT_TRUE(PendingPaths().empty());
+}
+
+// A restore whose writes do not take (a worn cell) says so as a chip that does not keep
+// them, asked once more for its signature, not as a box or board gone.
+TEST_F(EepromRuns, RestoreVerifyFailureNamesTheChipThatDidNotKeepIt) {
+    BoxConfig worn;
+    worn.StuckEeprom = {0x40};
+    BoxFactory box(worn);
+    box.Box.Target.Eeprom = RandomBytes(Original.size(), 16);
+    const std::string copy = Temp.File("eeprom-ATmega644P-ttyUSB9-3.bin");
+    WriteFile(copy, Original);
+    RecordingReport report;
+    const RunOutcome o = RestoreEeprom("ttySIM0", copy, report, box.Factory(), Temp.File("data"));
+    ASSERT_FALSE(o.Success);
+    EXPECT_EQ(o.Cause, FailureCause::VerifyMismatch);
+    EXPECT_TRUE(Logged(report,
+                       "the chip still answers on the ISP header: it did not keep what "
+                       "was written"));
+    EXPECT_EQ(PendingPaths(), std::vector<std::string>{copy});
+}
+
+// A fault inside the program (here the port's write throws, as a library or a full memory
+// may) still ends each kind of run with its failure, its record and the truth about the
+// device; an update cut there after its erase keeps the unit's copy marked.
+TEST_F(EepromRuns, FaultInsideTheProgramEndsTheRunWithItsRecord) {
+    const std::string copy = Temp.File("eeprom-ATmega644P-ttyUSB9-4.bin");
+    WriteFile(copy, Original);
+    const auto program = [&](RecordingReport& r) { return Program(r); };
+    const auto restore = [&](RecordingReport& r) {
+        return RestoreEeprom("ttySIM0", copy, r, Box.Factory(), Temp.File("data"));
+    };
+    const auto read = [&](RecordingReport& r) {
+        DeviceReadRequest q;
+        q.Operation = DeviceReadRequest::Read;
+        q.PortName = "ttySIM0";
+        q.DataFolder = Temp.File("data");
+        return DeviceReadRun(q, r, Box.Factory()).Execute();
+    };
+    const struct {
+        const char* name;
+        std::function<RunOutcome(RecordingReport&)> run;
+        const char* faultAfter;  // the fault comes 100 bytes after this line
+        bool touched, pending;
+    } cases[] = {
+        {"program, reading the eeprom", program, "reading eeprom...", false, false},
+        {"program, writing the eeprom back", program, "programming eeprom...", true, true},
+        {"program, in the flash", program, "programming flash...", true, false},
+        {"restore-eeprom, in the write", restore, "programming eeprom...", true, true},
+        {"read, in the flash", read, "reading flash...", false, false},
+    };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        std::filesystem::remove_all(data);
-        std::filesystem::create_directories(data);
-        if (c.before) c.before();
-        Box.Box.Target.Eeprom = Original;
-        Box.Written.clear();
+        std::filesystem::remove_all(Temp.File("data"));
+        Box.Box.Target.Eeprom = RandomBytes(Original.size(), 17);
         HookedReport report;
-        report.When = "reading eeprom...";
-        report.Do = c.duringRead;
-        const RunOutcome o = Program(report);
-        EXPECT_EQ(o.Code, errPendingRecord);
-        EXPECT_EQ(o.Message, "Error using the record of pending EEPROM copies.");
-        EXPECT_EQ(o.Detail, "File: " + c.file + ": " + c.reason);
-        EXPECT_FALSE(o.DeviceTouched);
-        EXPECT_EQ(Box.Written.empty(), !c.portOpened);
-        EXPECT_EQ(ErasesSent(Box.Written), 0);
-        EXPECT_EQ(Box.Box.Target.Eeprom, Original);
-        const auto failed = std::find(report.Lines.begin(), report.Lines.end(),
-                                      "programming interrupted: " + o.Message);
-        ASSERT_NE(failed, report.Lines.end());
-        ASSERT_NE(failed + 1, report.Lines.end());
-        EXPECT_EQ(*(failed + 1), o.Detail);
+        report.When = c.faultAfter;
+        report.Do = [&] { Box.FaultAfter = static_cast<long long>(Box.Written.size()) + 100; };
+        const RunOutcome o = c.run(report);
+        Box.FaultAfter = -1;
+        EXPECT_EQ(o.Code, errInternal);
+        EXPECT_EQ(o.Message, "Unknown Error");
+        EXPECT_EQ(o.Detail,
+                  "a fault inside the program: injected fault; keep this run's log for the "
+                  "program's maintainers");
+        EXPECT_EQ(o.DeviceTouched, c.touched);
+        EXPECT_EQ(report.Ends, 1);
+        EXPECT_EQ(report.FailedText, "Unknown Error");
+        const auto record = ReadFile(Temp.File("data/runs.jsonl"));
+        const auto j = nlohmann::json::parse(std::string(record.begin(), record.end()));
+        EXPECT_EQ(j["code"], errInternal);
+        EXPECT_EQ(j["device_touched"], c.touched);
+        EXPECT_EQ(PendingPaths().size(), c.pending ? 1u : 0u);
     }
 }
 

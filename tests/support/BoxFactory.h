@@ -3,6 +3,7 @@
 // What every link wrote is kept here, since the ports go with their links.
 
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,9 @@ struct BoxFactory {
     // The box's adapter pulled out: from now on every write fails, as on a vanished port.
     bool Unplugged = false;
     long long FailReadAfter = -1;  // each port's reads fail (EIO) after this many bytes
+    // A fault inside the program while it talks to the box (memory gone, a library's
+    // exception): the write that would take all links' bytes past this many throws instead.
+    long long FaultAfter = -1;
     int LinksMade = 0;
     std::vector<uint8_t> Written;  // the bytes of every link made, in order
     // What the ports report as the system's troubles with them, and how often they were
@@ -43,6 +47,9 @@ private:
             : SimPort(box), Sink(sink), Owner(owner) {}
         bool Write(const uint8_t* src, std::size_t count) override {
             if (Owner.Unplugged) FailWriteAfter = 0;
+            if (Owner.FaultAfter >= 0 &&
+                Sink.size() + count > static_cast<std::size_t>(Owner.FaultAfter))
+                throw std::runtime_error("injected fault");
             const bool ok = SimPort::Write(src, count);
             if (ok) Sink.insert(Sink.end(), src, src + count);
             return ok;
