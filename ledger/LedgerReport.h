@@ -69,7 +69,8 @@ Report BuildReport(ISqlSource& ledger, const ReportRequest& request);
 // The statements, for a look at what runs (tests, docs). Their parameters are the request's
 // Since and Until, those that are given, in that order.
 std::string FiguresSql(SqlEngine engine, ReportGrouping by, const ReportRequest& window);
-std::string TotalTimesSql(SqlEngine engine, const ReportRequest& window);
+std::string TotalTimesSql(SqlEngine engine, const ReportRequest& window, int64_t first,
+                          int64_t count);
 std::string FailuresSql(SqlEngine engine, ReportGrouping by, const ReportRequest& window,
                         std::size_t top);
 

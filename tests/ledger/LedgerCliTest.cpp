@@ -65,7 +65,7 @@ TEST_F(LedgerCli, SyncSendsWhatWaitsAndSaysSo) {
     std::ofstream(Home.Path + "/config/KARDO/Q40Prog.conf") << "ledger=" << url << "\n";
     r = Cli({"ledger", "status"});
     EXPECT_EQ(r.ExitCode, 0) << r.Err;
-    EXPECT_EQ(r.Out, "station ledger: " + LocalLedgerPath(Data) + " (schema 2)\n" +
+    EXPECT_EQ(r.Out, "station ledger: " + LocalLedgerPath(Data) + " (schema 3)\n" +
                          "records: 2, waiting for the floor: 2\n" + "floor ledger: " + Shown(url) +
                          " (from " + Home.Path + "/config/KARDO/Q40Prog.conf)\n" +
                          "floor ledger answers: no ledger there yet (the first record sent "
@@ -76,7 +76,7 @@ TEST_F(LedgerCli, SyncSendsWhatWaitsAndSaysSo) {
     EXPECT_EQ(r.Err, "");
     r = Cli({"ledger", "status"});
     EXPECT_NE(r.Out.find("records: 2, waiting for the floor: 0\n"), std::string::npos) << r.Out;
-    EXPECT_NE(r.Out.find("floor ledger answers: 2 records, schema 2\n"), std::string::npos)
+    EXPECT_NE(r.Out.find("floor ledger answers: 2 records, schema 3\n"), std::string::npos)
         << r.Out;
     r = Cli({"ledger", "sync"});
     EXPECT_EQ(r.Out, "sent 0 records to " + Shown(url) + "; nothing waits\n");

@@ -206,4 +206,11 @@ void ExpectHandCountedReport(ISqlSource& ledger) {
     r.Until = At("2026-03-04T00:00:00.000Z");
     ExpectGroups(ledger, r, {{"2026-03-03", 7, 4, 3, 6, 4, 47, 52, v2 + "; " + t1}},
                  {"all", 7, 4, 3, 6, 4, 47, 52, v2 + "; " + t1});
+    // From the second day on: done at 44 46 48 52 54 s, an odd count: the median is rank 3,
+    // the 95th percentile rank ceil(4.75) = 5.
+    r.Until.reset();
+    ExpectGroups(ledger, r,
+                 {{"2026-03-03", 7, 4, 3, 6, 4, 47, 52, v2 + "; " + t1},
+                  {"2026-03-04", 1, 1, 0, 1, 1, 54, 54, ""}},
+                 {"all", 8, 5, 3, 7, 5, 48, 54, v2 + "; " + t1});
 }

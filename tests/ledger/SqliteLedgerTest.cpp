@@ -92,6 +92,31 @@ TEST(SqliteLedger, CreatedOnFirstUseAndEveryFieldComesBack) {
     EXPECT_DOUBLE_EQ(back[0].Phases.Flash, 36.0);
 }
 
+// The station's ledger as the previous version of the program left it: brought up to date
+// with its records, which keep waiting for the floor, and its indexes those of today.
+TEST(SqliteLedger, ASchemaOfAnOlderVersionIsBroughtUpToDateWithItsRecords) {
+    TempFolder folder;
+    const std::string path = LocalLedgerPath(folder.Path);
+    const std::vector<SchemaStep>& steps = SchemaSteps(SqlEngine::Sqlite);
+    const std::vector<SchemaStep> older(steps.begin(), steps.end() - 1);
+    {
+        SqliteLedger old(path, older);
+        EXPECT_EQ(old.SchemaVersion(), LatestVersion(older));
+        old.Insert(SampleRecord(1));
+        old.Insert(SampleRecord(2));
+    }
+    SqliteLedger ledger(path);
+    EXPECT_EQ(ledger.SchemaVersion(), LatestVersion(steps));
+    EXPECT_EQ(ledger.Count(), 2u);
+    EXPECT_EQ(ledger.UnsentCount(), 2u);
+    const std::vector<SqlRow> indexes = ledger.Query(
+        "SELECT group_concat(name, ' ') FROM (SELECT name FROM sqlite_master WHERE type = "
+        "'index' AND tbl_name = 'runs' AND name LIKE 'runs_%' ORDER BY name)",
+        {});
+    ASSERT_EQ(indexes.size(), 1u);
+    EXPECT_EQ(indexes[0].at(0), "runs_by_seconds runs_by_serial_pass runs_by_started runs_unsent");
+}
+
 TEST(SqliteLedger, UnsentUntilMarkedAndEachRunIdOnce) {
     TempFolder folder;
     SqliteLedger ledger(LocalLedgerPath(folder.Path));
