@@ -3,6 +3,7 @@
 #include <string>
 
 #include "cli/Command.h"
+#include "cli/HelpWords.h"
 #include "link/PortDoctor.h"
 #include "programming/Probes.h"
 
@@ -43,7 +44,7 @@ const RegisterCommand doctor(
     {"doctor",
      "--port P",
      "Check port P for the usual troubles and ask the box on it for its version.",
-     "  --port P   serial port: a name such as ttyUSB0, or a path\n"
+     "  --port P   serial port: a name such as " Q40_PORT_EXAMPLE ", or a path\n"
      "\n"
      "One line per check: its name, ok, PROBLEM or note, and what was found, with the cure\n"
      "for a problem. Checks: the device, your rights on it, other programs holding it,\n"

@@ -2,10 +2,12 @@
 #include <cstdio>
 
 #include "cli/Command.h"
+#include "cli/HelpWords.h"
 #include "programming/Probes.h"
 
 namespace {
-const char* const PortHelp = "  --port P   serial port: a name such as ttyUSB0, or a path\n";
+const char* const PortHelp =
+    "  --port P   serial port: a name such as " Q40_PORT_EXAMPLE ", or a path\n";
 
 int RunProbeCommand(const Command& self, const Args& args,
                     ProbeResult (*probe)(const std::string&, const LinkFactory&)) {

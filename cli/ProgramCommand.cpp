@@ -2,6 +2,7 @@
 // device on one port or of the devices on several at once.
 #include "cli/Command.h"
 #include "cli/ConsoleReport.h"
+#include "cli/HelpWords.h"
 #include "cli/ResultTable.h"
 #include "cli/RunContextOptions.h"
 #include "cli/SeveralPorts.h"
@@ -11,7 +12,8 @@
 
 namespace {
 const char* const Help =
-    "  --port P          serial port: a name such as ttyUSB0, or a path; give it once per\n"
+    "  --port P          serial port: a name such as " Q40_PORT_EXAMPLE
+    ", or a path; give it once per\n"
     "                    port to update the devices on several ports at once\n"
     "  --item N          program catalogue item N: the connected chip picks its processor\n"
     "                    entry, which gives firmware, fuses, speed and application length\n"
@@ -44,7 +46,8 @@ const char* const Help =
     "\nEach option is given once (only --port may be repeated), with a value where it takes one.\n"
     "Numbers and the data folder are checked before the port is opened. The EEPROM is read\n"
     "and saved before the chip erase, then written back; the copy, the run's log and\n"
-    "runs.jsonl go to $XDG_DATA_HOME/KARDO/Q40Prog (~/.local/share/...).\n"
+    "runs.jsonl go to " Q40_DATA_FOLDER_SHOWN
+    ".\n"
     "A copy stays pending until it is back in its device. Where the EEPROM read can only be\n"
     "what an interrupted write-back of one pending copy leaves, that copy is written back\n"
     "instead; where another board could look the same (an empty EEPROM, bytes that other\n"

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "cli/Command.h"
+#include "cli/HelpWords.h"
 #include "ledger/LedgerError.h"
 #include "ledger/Prune.h"
 #include "link/OsErrorText.h"
@@ -17,7 +18,8 @@ const char* const Help =
     "  --older-than DAYS  the runs that ended done at least DAYS days ago (1 or more)\n"
     "  --dry-run          list what would be removed, remove nothing\n"
     "\nThe runs are those of the station's ledger and of runs.jsonl in the data folder\n"
-    "($XDG_DATA_HOME/KARDO/Q40Prog, ~/.local/share/...). Only files in its eeprom/ and logs/\n"
+    "(" Q40_DATA_FOLDER_LISTED
+    "). Only files in its eeprom/ and logs/\n"
     "go. A file stays when a pending EEPROM copy is that file, when an update is writing it\n"
     "back, when a newer run or one that did not end done names it, or when a line of\n"
     "runs.jsonl that cannot be read might. The ledger and runs.jsonl are never touched, so\n"

@@ -7,13 +7,15 @@
 #include "catalogue/KnownFirmwares.h"
 #include "cli/Command.h"
 #include "cli/ConsoleReport.h"
+#include "cli/HelpWords.h"
 #include "cli/RunContextOptions.h"
 #include "cli/StopSignals.h"
 #include "programming/RunRecord.h"
 
 namespace {
 const char* const Help =
-    "  --port P          serial port: a name such as ttyUSB0, or a path\n"
+    "  --port P          serial port: a name such as " Q40_PORT_EXAMPLE
+    ", or a path\n"
     "  --catalogue FILE  catalogue whose items' identifiers are looked for in the flash\n"
     "                    (default: Q40Prog.INI beside this program); its folder holds\n"
     "                    Firmware/\n"

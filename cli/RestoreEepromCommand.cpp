@@ -1,6 +1,7 @@
 // restore-eeprom: write a saved EEPROM copy back into the device.
 #include "cli/Command.h"
 #include "cli/ConsoleReport.h"
+#include "cli/HelpWords.h"
 #include "cli/RunContextOptions.h"
 #include "cli/StopSignals.h"
 #include "programming/EepromRestore.h"
@@ -30,7 +31,7 @@ const RegisterCommand reg(
     {"restore-eeprom",
      "--port P [--station NAME] [--operator NAME] [--serial TEXT] [--ledger URL] FILE",
      "Write a saved EEPROM copy back into the device and verify it.",
-     "  --port P   serial port: a name such as ttyUSB0, or a path\n"
+     "  --port P   serial port: a name such as " Q40_PORT_EXAMPLE ", or a path\n"
      "  FILE       a copy saved by a programming run "
      "(eeprom-<chip>-<port>-<time>.bin)\n"
      "\nThe chip is identified first; a copy of another chip or size is "

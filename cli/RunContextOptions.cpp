@@ -1,4 +1,5 @@
 #include "cli/RunContextOptions.h"
+#include "cli/HelpWords.h"
 
 #include "ledger/LedgerConfig.h"
 
@@ -14,7 +15,8 @@ const char* const SerialHelp =
 const char* const LedgerHelp =
     "  --ledger URL      the floor's PostgreSQL ledger (postgresql://...); \"\" for none.\n"
     "                    Default: Q40PROG_LEDGER, else ledger= in\n"
-    "                    $XDG_CONFIG_HOME/KARDO/Q40Prog.conf. Every record also goes into\n"
+    "                    " Q40_CONFIG_FILE
+    ". Every record also goes into\n"
     "                    ledger.sqlite in the data folder; one the floor cannot take now\n"
     "                    waits there for the next run or q40prog-cli ledger sync\n";
 }  // namespace

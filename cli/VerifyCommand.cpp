@@ -9,6 +9,7 @@
 #include "catalogue/UpdatePlan.h"
 #include "cli/Command.h"
 #include "cli/ConsoleReport.h"
+#include "cli/HelpWords.h"
 #include "cli/RunContextOptions.h"
 #include "cli/StopSignals.h"
 #include "programming/NumberText.h"
@@ -16,7 +17,8 @@
 
 namespace {
 const char* const Help =
-    "  --port P          serial port: a name such as ttyUSB0, or a path\n"
+    "  --port P          serial port: a name such as " Q40_PORT_EXAMPLE
+    ", or a path\n"
     "  --item N          catalogue item N's firmware: the connected chip must be named by\n"
     "                    one of the item's processor entries, which gives the application\n"
     "                    length, as for an update\n"
