@@ -136,12 +136,7 @@ void Restore::Failed(const EProgError& e, TIspLink& link) {
     Step("programming interrupted: " + Outcome.Message);
     if (!e.Detail.empty()) Step(e.Detail);
     // A board taken off must not read as a chip that did not keep the copy.
-    const CauseFinding cause = FindFailureCause(link, e);
-    Outcome.Cause = cause.Cause;
-    if (!cause.Line.empty()) {
-        Outcome.Detail += (Outcome.Detail.empty() ? "" : "\n") + cause.Line;
-        Step(cause.Line);
-    }
+    NoteFailureCause(link, e, Outcome, [this](const std::string& line) { Step(line); });
     // Before the chip answered, the port or the system may be the cause: name what it shows.
     if (Outcome.Chip.empty())
         for (const std::string& line : link.ExplainFailure(e)) Step(line);

@@ -1,6 +1,7 @@
 #include "programming/FailureCause.h"
 
 #include "link/IspLink.h"
+#include "programming/RunReport.h"
 
 namespace {
 constexpr const char* TargetLostLine =
@@ -43,4 +44,13 @@ CauseFinding FindFailureCause(TIspLink& link, const EProgError& e) {
     return {FailureCause::BoxSilent,
             "the box answers again, and so does the chip: the box was silent for a while; check "
             "its cable and that it is powered"};
+}
+
+void NoteFailureCause(TIspLink& link, const EProgError& e, RunOutcome& outcome,
+                      const std::function<void(const std::string&)>& log) {
+    const CauseFinding cause = FindFailureCause(link, e);
+    outcome.Cause = cause.Cause;
+    if (cause.Line.empty()) return;
+    outcome.Detail += (outcome.Detail.empty() ? "" : "\n") + cause.Line;
+    log(cause.Line);
 }

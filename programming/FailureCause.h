@@ -5,10 +5,12 @@
 // the two apart. The words are a small fixed vocabulary, kept as they stand in the run record,
 // so that production counts and a database can rely on them.
 
+#include <functional>
 #include <string>
 
 class TIspLink;
 struct EProgError;
+struct RunOutcome;
 
 enum class FailureCause {
     None,            // ""                 not examined: success, and every other failure
@@ -29,3 +31,8 @@ struct CauseFinding {
 // (codes 4 and 7) once programming mode was entered: asks the chip for its signature once more
 // and judges the answer. Every other failure is left as it is: None, and nothing is sent.
 CauseFinding FindFailureCause(TIspLink& link, const EProgError& e);
+
+// For a run's failure path: FindFailureCause, the cause into 'outcome', its line onto the
+// outcome's detail (a line of its own) and into the run's log.
+void NoteFailureCause(TIspLink& link, const EProgError& e, RunOutcome& outcome,
+                      const std::function<void(const std::string&)>& log);

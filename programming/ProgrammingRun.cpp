@@ -222,12 +222,7 @@ void ProgrammingRun::FailurePath(const EProgError& e, TIspLink& link) {
     // Before the failure is reported (status, alert, record): a board taken off must not read
     // as a chip that failed. The failure line is in the log already, so the bench sees it at
     // once while a silent box takes its time-out to not answer the question.
-    const CauseFinding cause = FindFailureCause(link, e);
-    Outcome.Cause = cause.Cause;
-    if (!cause.Line.empty()) {
-        Outcome.Detail += (Outcome.Detail.empty() ? "" : "\n") + cause.Line;
-        Step(cause.Line);
-    }
+    NoteFailureCause(link, e, Outcome, [this](const std::string& line) { Step(line); });
     // Before the chip answered, the port or the system may be the cause: name what it shows.
     if (Outcome.Chip.empty())
         for (const std::string& line : link.ExplainFailure(e)) Step(line);

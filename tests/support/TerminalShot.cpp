@@ -23,8 +23,6 @@ struct Style {
     QColor Back{0x1e, 0x1e, 0x1e};
     bool Bold = false;
     bool Reverse = false;
-    bool DefaultFore = true;
-    bool DefaultBack = true;
 };
 
 struct Cell {
@@ -49,47 +47,32 @@ QColor Palette(int n) {
     return {grey, grey, grey};
 }
 
-// Applies one SGR sequence's parameters.
+// Applies one SGR sequence's parameters: 3x and 9x (bright) set the foreground, 4x and 10x
+// the background, 38 and 48 with 5;N or 2;R;G;B either from the 256 colours or directly.
 void Apply(const QStringList& params, Style& s) {
     const Style plain;
     for (int i = 0; i < params.size(); ++i) {
         const int p = params[i].isEmpty() ? 0 : params[i].toInt();
+        const bool back = (p >= 40 && p <= 49) || (p >= 100 && p <= 107);
+        QColor& colour = back ? s.Back : s.Fore;
+        const bool extended = p == 38 || p == 48;
         if (p == 0) {
             s = plain;
-        } else if (p == 1) {
-            s.Bold = true;
-        } else if (p == 22) {
-            s.Bold = false;
-        } else if (p == 7) {
-            s.Reverse = true;
-        } else if (p == 27) {
-            s.Reverse = false;
-        } else if (p >= 30 && p <= 37) {
-            s.Fore = Palette(p - 30);
-            s.DefaultFore = false;
-        } else if (p >= 90 && p <= 97) {
-            s.Fore = Palette(p - 90 + 8);
-            s.DefaultFore = false;
-        } else if (p == 39) {
-            s.Fore = plain.Fore;
-            s.DefaultFore = true;
-        } else if (p >= 40 && p <= 47) {
-            s.Back = Palette(p - 40);
-            s.DefaultBack = false;
-        } else if (p >= 100 && p <= 107) {
-            s.Back = Palette(p - 100 + 8);
-            s.DefaultBack = false;
-        } else if (p == 49) {
-            s.Back = plain.Back;
-            s.DefaultBack = true;
-        } else if ((p == 38 || p == 48) && i + 2 < params.size() && params[i + 1] == "5") {
-            (p == 38 ? s.Fore : s.Back) = Palette(params[i + 2].toInt() & 0xFF);
-            (p == 38 ? s.DefaultFore : s.DefaultBack) = false;
+        } else if (p == 1 || p == 22) {
+            s.Bold = p == 1;
+        } else if (p == 7 || p == 27) {
+            s.Reverse = p == 7;
+        } else if (p == 39 || p == 49) {
+            colour = back ? plain.Back : plain.Fore;
+        } else if ((p >= 30 && p <= 37) || (p >= 40 && p <= 47)) {
+            colour = Palette(p % 10);
+        } else if ((p >= 90 && p <= 97) || (p >= 100 && p <= 107)) {
+            colour = Palette(p % 10 + 8);
+        } else if (extended && i + 2 < params.size() && params[i + 1] == "5") {
+            colour = Palette(params[i + 2].toInt() & 0xFF);
             i += 2;
-        } else if ((p == 38 || p == 48) && i + 4 < params.size() && params[i + 1] == "2") {
-            (p == 38 ? s.Fore : s.Back) =
-                QColor(params[i + 2].toInt(), params[i + 3].toInt(), params[i + 4].toInt());
-            (p == 38 ? s.DefaultFore : s.DefaultBack) = false;
+        } else if (extended && i + 4 < params.size() && params[i + 1] == "2") {
+            colour = QColor(params[i + 2].toInt(), params[i + 3].toInt(), params[i + 4].toInt());
             i += 4;
         }
     }
